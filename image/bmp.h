@@ -1,0 +1,29 @@
+// The one BMP form the program reads and writes: a 14-byte file header and a 40-byte
+// information header, no palette, 24 bits per pixel, uncompressed, rows stored bottom-up,
+// each row padded with zero bytes to a multiple of 4. All header fields are little-endian.
+//
+// The reader accepts square pictures only and reads the rows from the pixel-data offset
+// the file gives (54 when the field holds less). It consults the signature, width,
+// height and bytes 28-31 (bit count and the low half of the compression field, which
+// together must read 24); a file shorter than its rows is refused, not zero-filled.
+//
+//   bmp_stride(width)    bytes of one stored row: width*3 rounded up to a multiple of 4
+//   bmp_read(path)       the picture as a new Image (top-down rows), or null after one
+//                        message: "Error: Could not read PATH", "Error: PATH is not a
+//                        bitmap image", "Error: PATH is not a square image", "Error: PATH
+//                        is not a 24bit color image" (these four without line end),
+//                        "Error: PATH is truncated\n" or "Error: Memory allocation error\n"
+//   bmp_write(path, img) writes img; 0 on success, 1 after "Error: Could not write to
+//                        PATH\n" (file cannot be created, a write or the close failed, or
+//                        the picture is too large for the format) or the allocation
+//                        message. A file that was opened stays on disk after a failure.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/image.h"
+
+uint64_t bmp_stride(uint32_t width);
+ImagePtr bmp_read(const std::string& path);
+int bmp_write(const std::string& path, const Image& image);

@@ -1,0 +1,37 @@
+#include "image/size.h"
+
+#include <cstdio>
+#include <limits>
+
+bool size_mul(uint64_t a, uint64_t b, uint64_t* out) {
+    if (a != 0 && b > std::numeric_limits<uint64_t>::max() / a) {
+        return false;
+    }
+    *out = a * b;
+    return true;
+}
+
+bool size_add(uint64_t a, uint64_t b, uint64_t* out) {
+    if (b > std::numeric_limits<uint64_t>::max() - a) {
+        return false;
+    }
+    *out = a + b;
+    return true;
+}
+
+void report_alloc_failure() { std::fputs("Error: Memory allocation error\n", stderr); }
+
+void* memory_alloc(uint64_t bytes) {
+    // A zero-byte request counts as a failure: it would hand out a buffer nothing may be
+    // stored in. Requests beyond PTRDIFF_MAX cannot be indexed safely and are refused
+    // before they reach malloc.
+    if (bytes == 0 || bytes > static_cast<uint64_t>(std::numeric_limits<std::ptrdiff_t>::max())) {
+        report_alloc_failure();
+        return nullptr;
+    }
+    void* p = std::malloc(static_cast<std::size_t>(bytes));
+    if (p == nullptr) {
+        report_alloc_failure();
+    }
+    return p;
+}

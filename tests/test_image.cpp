@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "image/image.h"
+#include "image/size.h"
+
+namespace {
+
+TEST(SizeArithmetic, DetectsOverflowAtTheEdge) {
+    const uint64_t max = std::numeric_limits<uint64_t>::max();
+    uint64_t out = 7;
+    EXPECT_TRUE(size_mul(max / 3, 3, &out));
+    EXPECT_EQ(out, max / 3 * 3);
+    out = 7;
+    EXPECT_FALSE(size_mul(max / 3 + 1, 3, &out));
+    EXPECT_EQ(out, 7u);
+    EXPECT_TRUE(size_mul(0, max, &out));
+    EXPECT_EQ(out, 0u);
+    EXPECT_TRUE(size_add(max - 1, 1, &out));
+    EXPECT_FALSE(size_add(max, 1, &out));
+}
+
+TEST(ImageNew, SetsDimensionsAndOwnsBuffer) {
+    ImagePtr image = image_new(5, 3);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->width, 5u);
+    EXPECT_EQ(image->height, 3u);
+    ASSERT_NE(image->pixels, nullptr);
+    image->pixels[5 * 3 * 3 - 1] = 9;  // the last byte is inside the buffer (ASan checks)
+    image_free(std::move(image));
+    image_free(ImagePtr());  // freeing nothing does nothing
+}
+
+TEST(ImageNew, RefusesEmptyAndUnrepresentableSizes) {
+    struct Case {
+        uint32_t width, height;
+    };
+    const uint32_t big = std::numeric_limits<uint32_t>::max();
+    for (const Case c : {Case{0, 4}, Case{4, 0}, Case{0, 0}, Case{big, big}}) {
+        testing::internal::CaptureStderr();
+        ImagePtr image = image_new(c.width, c.height);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(image) << c.width << "x" << c.height;
+        EXPECT_EQ(err, "Error: Memory allocation error\n") << c.width << "x" << c.height;
+    }
+}
+
+TEST(ImageToGray, TakesTruncatedMeanOfTheThreeBytes) {
+    struct Case {
+        uint8_t b, g, r, gray;
+    };
+    const Case cases[] = {{10, 20, 31, 20}, {0, 0, 2, 0},       {255, 255, 255, 255},
+                          {255, 255, 254, 254}, {0, 0, 0, 0}, {1, 1, 0, 0},
+                          {200, 0, 100, 100},   {0, 255, 0, 85}};
+    const uint32_t n = sizeof cases / sizeof cases[0];
+    ImagePtr image = image_new(n, 1);
+    ASSERT_TRUE(image);
+    for (uint32_t i = 0; i < n; ++i) {
+        image->pixels[i * 3] = cases[i].b;
+        image->pixels[i * 3 + 1] = cases[i].g;
+        image->pixels[i * 3 + 2] = cases[i].r;
+    }
+    image_to_gray(*image);
+    for (uint32_t i = 0; i < n; ++i) {
+        for (int ch = 0; ch < 3; ++ch) {
+            EXPECT_EQ(image->pixels[i * 3 + ch], cases[i].gray) << "case " << i << " channel " << ch;
+        }
+    }
+}
+
+TEST(ImageToGray, ConvertsEveryPixelOfEveryRow) {
+    ImagePtr image = image_new(3, 2);
+    ASSERT_TRUE(image);
+    for (int i = 0; i < 18; ++i) image->pixels[i] = static_cast<uint8_t>(i * 10);
+    image_to_gray(*image);
+    for (int p = 0; p < 6; ++p) {
+        const int expect = (p * 30 + (p * 30 + 10) + (p * 30 + 20)) / 3;
+        for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(image->pixels[p * 3 + ch], expect) << p;
+    }
+}
+
+}  // namespace

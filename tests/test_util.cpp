@@ -1,0 +1,129 @@
+#include "tests/test_util.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+
+namespace testutil {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "varlox-test-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    root = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Undo any read-only permissions a test left, then remove everything.
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->is_directory(ec) && !it->is_symlink(ec)) {
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::add, ec);
+        }
+    }
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::remove_all(root, ec);
+}
+
+std::string TempDir::path(const std::string& name) const { return (root / name).string(); }
+
+Bytes read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void write_text(const std::string& path, const std::string& text) {
+    write_file(path, Bytes(text.begin(), text.end()));
+}
+
+std::string read_text(const std::string& path) {
+    const Bytes b = read_file(path);
+    return std::string(b.begin(), b.end());
+}
+
+void put_le16(Bytes& b, std::size_t at, uint32_t v) {
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+void put_le32(Bytes& b, std::size_t at, uint32_t v) {
+    put_le16(b, at, v);
+    put_le16(b, at + 2, v >> 16);
+}
+
+Bytes make_bmp(const BmpFields& f, const Bytes& top_down) {
+    const std::size_t w = f.width > 0 ? static_cast<std::size_t>(f.width) : 0;
+    const std::size_t h = f.height > 0 ? static_cast<std::size_t>(f.height) : 0;
+    const std::size_t row = w * 3;
+    const std::size_t stride = (row + 3) / 4 * 4;
+    const std::size_t start = f.offset < 54 ? 54 : f.offset;
+    Bytes b(start + stride * h, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    put_le32(b, 2, static_cast<uint32_t>(b.size()));
+    put_le32(b, 10, f.offset);
+    put_le32(b, 14, 40);
+    put_le32(b, 18, static_cast<uint32_t>(f.width));
+    put_le32(b, 22, static_cast<uint32_t>(f.height));
+    put_le16(b, 26, 1);
+    put_le16(b, 28, f.bits);
+    put_le32(b, 30, f.compression);
+    put_le32(b, 34, static_cast<uint32_t>(stride * h));
+    // Anything between the 54-byte header and the pixel offset is marked so that a
+    // reader that starts too early shows it.
+    for (std::size_t i = 54; i < start; ++i) b[i] = 0xEE;
+    for (std::size_t i = 0; i < h && !top_down.empty(); ++i) {
+        const std::size_t src = (h - 1 - i) * row;
+        for (std::size_t j = 0; j < row; ++j) b[start + i * stride + j] = top_down[src + j];
+    }
+    return b;
+}
+
+Bytes pattern_pixels(uint32_t width, uint32_t height, uint32_t seed) {
+    std::mt19937 gen(seed);
+    Bytes px(std::size_t{width} * height * 3);
+    for (auto& v : px) v = static_cast<uint8_t>(gen());
+    return px;
+}
+
+namespace {
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') q += "'\\''"; else q += c;
+    }
+    return q + "'";
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
+                      const std::string& cwd) {
+    TempDir capture;
+    std::string cmd = "cd " + quote(cwd) + " && exec " + quote(exe);
+    for (const auto& a : args) cmd += " " + quote(a);
+    cmd += " 2>" + quote(capture.path("err")) + " >" + quote(capture.path("out")) + " </dev/null";
+    const int raw = std::system(cmd.c_str());
+    RunResult r;
+    if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+    r.err = read_text(capture.path("err"));
+    r.out = read_text(capture.path("out"));
+    return r;
+}
+
+}  // namespace testutil

@@ -1,0 +1,59 @@
+// Helpers shared by the tests: a scratch directory, whole-file reads and writes, BMP
+// bytes built field by field (independently of the writer under test), and a way to run
+// the executable and capture what it prints.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh directory under the system's temporary directory, removed with its contents.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const;
+    std::filesystem::path root;
+};
+
+Bytes read_file(const std::string& path);
+void write_file(const std::string& path, const Bytes& bytes);
+void write_text(const std::string& path, const std::string& text);
+std::string read_text(const std::string& path);
+
+void put_le16(Bytes& b, std::size_t at, uint32_t v);
+void put_le32(Bytes& b, std::size_t at, uint32_t v);
+
+// Header fields of a BMP file made for a test; the defaults describe a valid file.
+struct BmpFields {
+    int32_t width = 0;
+    int32_t height = 0;
+    uint16_t bits = 24;
+    uint32_t compression = 0;
+    uint32_t offset = 54;
+};
+
+// A BMP file: header from `f`, then `f.height` rows (bottom row first) of
+// width*3 pixel bytes taken from `top_down` (top row first, no padding) plus zero fill.
+Bytes make_bmp(const BmpFields& f, const Bytes& top_down);
+
+// Deterministic pixel bytes in which every channel of every pixel differs.
+Bytes pattern_pixels(uint32_t width, uint32_t height, uint32_t seed = 1);
+
+struct RunResult {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string err;  // everything it printed on standard error
+    std::string out;  // everything it printed on standard output
+};
+
+// Runs `exe` with `args` in directory `cwd`.
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
+                      const std::string& cwd);
+
+}  // namespace testutil
