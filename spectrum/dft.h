@@ -1,0 +1,54 @@
+// The direct discrete Fourier transform, and the centred spectrum of a picture.
+//
+// A complex sequence is two parallel arrays of doubles, real and imaginary parts; a plane
+// of width x height values is two such arrays in row-major order (element (r, c) at index
+// r * width + c). Every transform works in place: the results replace the inputs.
+//
+// Forward (dir = +1):  X[k] = sum_j x[j] * e^(-2 pi i k j / n), no normalising factor.
+// Inverse (dir = -1):  the kernel conjugated and the sum divided by n, so a forward
+//                      transform followed by an inverse one gives the input back.
+// Each term's angle is ((k * 2pi) * j) / n in double precision with 2pi =
+// 6.283185307179586, and its sine and cosine come straight from the standard library:
+// there is no recurrence, no symmetry and no index reduction, so every term carries the
+// exact value of its own angle. Sums run over j in ascending order.
+//
+// Before centring the zero frequency sits at index 0 of a line; image_spectrum moves it
+// to row height/2, column width/2.
+//
+//   dft_1d(re, im, n, dir)          one line of n values, term by term; 0, or 1 after
+//                                   "Error: Memory allocation error\n" (inputs unchanged;
+//                                   also for n < 1)
+//   dft_2d(re, im, w, h, dir)       every row, then every column; the results are
+//                                   bit-identical to dft_1d applied to each line in that
+//                                   order. Returns 0, or 1 after the allocation message
+//                                   (then the plane is unchanged, or transformed along
+//                                   its rows only when the column pass could not start)
+//   dft_2d_on(path, re, im, w, h, dir)  dft_2d on a chosen vector path (for the tests and
+//                                   the benchmark); a path the processor lacks returns 1
+//   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
+//                                   reference the fast transform is checked against
+//   dft_path_supported(path)        whether this processor can run a path
+//   dft_path_name(path)             a short name for messages
+//   swap_quadrants(re, im, w, h)    cyclic shift of both planes by (h/2, w/2): element
+//                                   (y, x) moves to ((y + h/2) mod h, (x + w/2) mod w)
+//   image_spectrum(image, re, im)   fills the planes (width*height values each, owned by
+//                                   the caller) with the picture's centred spectrum; the
+//                                   grey level is taken from each pixel's red byte.
+//                                   0, or 1 when the transform failed
+#pragma once
+
+#include <cstdint>
+
+#include "image/image.h"
+
+enum DftPath { kDftPortable, kDftSse2, kDftAvx2, kDftAvx512, kDftPathCount };
+
+int dft_1d(double* re, double* im, int32_t n, int dir);
+int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
+int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
+int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
+bool dft_path_supported(DftPath path);
+const char* dft_path_name(DftPath path);
+
+void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
+int image_spectrum(const Image& image, double* re, double* im);
