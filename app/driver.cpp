@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "analysis/analysis.h"
 #include "image/bmp.h"
 #include "image/image.h"
 
@@ -70,6 +71,8 @@ int varlox_main(int argc, char** argv) {
         }
     }
     image_to_gray(*image);
+    analyze_spectrum(*image, names[kAmpGray], names[kAmpRamp], names[kPowGray], names[kPowRamp],
+                     names[kProfile]);
     image_free(std::move(image));
     std::fputs("The calculation has been completed successfully.\n", stderr);
     return 0;

@@ -1,0 +1,160 @@
+#include "analysis/analysis.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "image/bmp.h"
+#include "spectrum/dft.h"
+
+ValueRange value_range_fresh() { return ValueRange{DBL_MAX, DBL_MIN}; }
+
+void value_range_widen(ValueRange& range, double value) {
+    if (value < range.minimum) range.minimum = value;
+    if (value > range.maximum) range.maximum = value;
+}
+
+double value_range_scale(const ValueRange& range, double value) {
+    double width = range.maximum - range.minimum;
+    if (width == 0) {
+        // All values alike: scale as if the range were 1 wide, so they map to 0.
+        width = 1;
+    }
+    return (value - range.minimum) / width;
+}
+
+uint64_t radial_bin_count(uint32_t width, uint32_t height) {
+    const uint64_t sum = uint64_t{width} * width + uint64_t{height} * height;
+    return static_cast<uint64_t>(std::sqrt(static_cast<double>(sum)) * 2);
+}
+
+bool radial_bins_new(RadialBins& bins, uint64_t count) {
+    bins.count = count;
+    bins.weight = buffer_new<double>(count);
+    bins.amp_sum = bins.weight ? buffer_new<double>(count) : Buffer<double>();
+    bins.pow_sum = bins.amp_sum ? buffer_new<double>(count) : Buffer<double>();
+    if (!bins.pow_sum) {
+        return false;
+    }
+    std::memset(bins.weight.get(), 0, count * sizeof(double));
+    std::memset(bins.amp_sum.get(), 0, count * sizeof(double));
+    std::memset(bins.pow_sum.get(), 0, count * sizeof(double));
+    return true;
+}
+
+void radial_accumulate(const double* re, const double* im, uint32_t width, uint32_t height,
+                       RadialBins& bins, ValueRange& amp, ValueRange& pow) {
+    const int64_t half = width / 2;
+    const uint64_t count = uint64_t{width} * height;
+    for (uint64_t k = 0; k < count; ++k) {
+        const int64_t dx = static_cast<int64_t>(k % width) - half;
+        const int64_t dy = static_cast<int64_t>(k / width) - half;
+        const double d = std::sqrt(static_cast<double>(dx * dx + dy * dy));
+        const double p = 2 * d;
+        const auto b = static_cast<uint64_t>(p);
+        const double f = p - static_cast<double>(b);
+        const double power = re[k] * re[k] + im[k] * im[k];
+        const double a = std::sqrt(power);
+        bins.weight[b] += 1 - f;
+        bins.amp_sum[b] += (1 - f) * a;
+        bins.pow_sum[b] += (1 - f) * power;
+        if (b + 1 < bins.count) {
+            bins.weight[b + 1] += f;
+            bins.amp_sum[b + 1] += f * a;
+            bins.pow_sum[b + 1] += f * power;
+        }
+        // The centre sample and its eight neighbours stay out of the ranges: the zero
+        // frequency would otherwise squeeze the rest of the spectrum into black.
+        if (b > 2) {
+            value_range_widen(amp, a);
+            value_range_widen(pow, power);
+        }
+    }
+}
+
+namespace {
+
+struct FileClose {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+
+void report_write(const std::string& name) {
+    std::fprintf(stderr, "Error: Could not write to %s\n", name.c_str());
+}
+
+// The analysis proper; returns 0, or 1 after printing the failure's message. Everything
+// it holds is released when it returns.
+int analyze(Image& image, const std::string* names, const std::string& csv_name) {
+    uint64_t count = 0;
+    if (!size_mul(image.width, image.height, &count)) {
+        report_alloc_failure();
+        return 1;
+    }
+    Buffer<double> re = buffer_new<double>(count);
+    Buffer<double> im = re ? buffer_new<double>(count) : Buffer<double>();
+    if (!im) {
+        return 1;
+    }
+    RadialBins bins{};
+    if (!radial_bins_new(bins, radial_bin_count(image.width, image.height))) {
+        return 1;
+    }
+    std::unique_ptr<std::FILE, FileClose> csv(std::fopen(csv_name.c_str(), "w"));
+    if (!csv) {
+        report_write(csv_name);
+        return 1;
+    }
+    if (image_spectrum(image, re.get(), im.get()) != 0) {
+        return 1;
+    }
+    if (profile_write_header(csv.get()) != 0) {
+        report_write(csv_name);
+        return 1;
+    }
+    ValueRange amp = value_range_fresh();
+    ValueRange pow = value_range_fresh();
+    radial_accumulate(re.get(), im.get(), image.width, image.height, bins, amp, pow);
+
+    struct Picture {
+        bool ramp;
+        Quantity quantity;
+        const ValueRange* range;
+    };
+    const Picture pictures[4] = {
+        {false, kAmplitude, &amp}, {true, kAmplitude, &amp}, {false, kPower, &pow}, {true, kPower, &pow}};
+    for (int i = 0; i < 4; ++i) {
+        const Picture& pic = pictures[i];
+        if (pic.ramp) {
+            draw_ramp(image, re.get(), im.get(), pic.quantity, *pic.range);
+        } else {
+            draw_gray(image, re.get(), im.get(), pic.quantity, *pic.range);
+        }
+        if (bmp_write(names[i], image) != 0) {
+            return 1;
+        }
+    }
+    if (profile_write_rows(csv.get(), bins, image.width / 2) != 0) {
+        report_write(csv_name);
+        return 1;
+    }
+    // Closing flushes the rows: a failure here is a lost profile and must be reported.
+    const bool write_failed = std::ferror(csv.get()) != 0;
+    if (std::fclose(csv.release()) != 0 || write_failed) {
+        report_write(csv_name);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
+                      const std::string& ps_bw_name, const std::string& ps_tg_name,
+                      const std::string& csv_name) {
+    const std::string names[4] = {as_bw_name, as_tg_name, ps_bw_name, ps_tg_name};
+    if (analyze(image, names, csv_name) != 0) {
+        std::exit(1);
+    }
+}
