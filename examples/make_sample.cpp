@@ -2,17 +2,17 @@
 // gratings, a brick-like lattice and a little noise, so that its spectrum shows clear
 // peaks, directions and a falling background. Deterministic: same bytes on every run.
 //
-// Usage: make_sample OUTPUT.bmp
+// Usage: make_sample OUTPUT.bmp [SIDE]   (SIDE defaults to 256, the bundled sample)
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "image/bmp.h"
 #include "image/image.h"
 
 namespace {
 
-constexpr uint32_t kSide = 256;
 constexpr double kPi = 3.141592653589793;
 
 uint8_t clamp_byte(double v) {
@@ -24,10 +24,12 @@ uint8_t clamp_byte(double v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("Usage: make_sample OUTPUT.bmp\n", stderr);
+    const long side = argc == 3 ? std::strtol(argv[2], nullptr, 10) : 256;
+    if (argc < 2 || argc > 3 || side < 1 || side > 65536) {
+        std::fputs("Usage: make_sample OUTPUT.bmp [SIDE]\n", stderr);
         return 1;
     }
+    const auto kSide = static_cast<uint32_t>(side);
     ImagePtr image = image_new(kSide, kSide);
     if (!image) {
         return 1;

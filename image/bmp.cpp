@@ -104,13 +104,8 @@ ImagePtr bmp_read(const std::string& path) {
     const auto side = static_cast<uint32_t>(width);
     const uint64_t stride = bmp_stride(side);
     const uint64_t row_bytes = uint64_t{side} * 3;
-    Buffer<uint8_t> row = buffer_new<uint8_t>(stride);
-    if (!row) {
-        return ImagePtr();
-    }
-
     // The rows must all be in the file (the last row's fill bytes may be missing) before
-    // any memory is spent on pixels.
+    // any memory is spent on them: a short file claiming a huge side is refused at once.
     uint64_t offset = get_le32(header + 10);
     if (offset < kHeaderSize) {
         offset = kHeaderSize;
@@ -127,6 +122,10 @@ ImagePtr bmp_read(const std::string& path) {
         return ImagePtr();
     }
 
+    Buffer<uint8_t> row = buffer_new<uint8_t>(stride);
+    if (!row) {
+        return ImagePtr();
+    }
     ImagePtr image = image_new(side, side);
     if (!image) {
         return ImagePtr();

@@ -19,6 +19,10 @@ bool size_add(uint64_t a, uint64_t b, uint64_t* out) {
     return true;
 }
 
+// A seam for tests: a test binary may define this to make chosen allocations fail. The
+// program itself does not define it, so the weak reference is null there.
+extern "C" bool varlox_alloc_should_fail(uint64_t bytes) __attribute__((weak));
+
 void report_alloc_failure() { std::fputs("Error: Memory allocation error\n", stderr); }
 
 void* memory_alloc(uint64_t bytes) {
@@ -26,6 +30,10 @@ void* memory_alloc(uint64_t bytes) {
     // stored in. Requests beyond PTRDIFF_MAX cannot be indexed safely and are refused
     // before they reach malloc.
     if (bytes == 0 || bytes > static_cast<uint64_t>(std::numeric_limits<std::ptrdiff_t>::max())) {
+        report_alloc_failure();
+        return nullptr;
+    }
+    if (varlox_alloc_should_fail != nullptr && varlox_alloc_should_fail(bytes)) {
         report_alloc_failure();
         return nullptr;
     }

@@ -113,9 +113,11 @@ std::string quote(const std::string& s) {
 }  // namespace
 
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
-                      const std::string& cwd) {
+                      const std::string& cwd, const std::vector<std::string>& env) {
     TempDir capture;
-    std::string cmd = "cd " + quote(cwd) + " && exec " + quote(exe);
+    std::string cmd = "cd " + quote(cwd) + " && exec env";
+    for (const auto& e : env) cmd += " " + quote(e);
+    cmd += " " + quote(exe);
     for (const auto& a : args) cmd += " " + quote(a);
     cmd += " 2>" + quote(capture.path("err")) + " >" + quote(capture.path("out")) + " </dev/null";
     const int raw = std::system(cmd.c_str());

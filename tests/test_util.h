@@ -52,8 +52,9 @@ struct RunResult {
     std::string out;  // everything it printed on standard output
 };
 
-// Runs `exe` with `args` in directory `cwd`.
+// Runs `exe` with `args` in directory `cwd`, with `env` ("NAME=value") added to the
+// environment.
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
-                      const std::string& cwd);
+                      const std::string& cwd, const std::vector<std::string>& env = {});
 
 }  // namespace testutil

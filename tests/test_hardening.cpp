@@ -1,0 +1,180 @@
+// The program against hostile inputs and failing machines: a public suite of BMP files,
+// every allocation failing in turn, outputs that cannot be created, and a large picture.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/test_util.h"
+
+namespace fs = std::filesystem;
+using testutil::Bytes;
+using testutil::TempDir;
+
+namespace {
+
+const std::string kSuccess = "The calculation has been completed successfully.\n";
+const char* const kOutputs[] = {"in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp",
+                                "in.csv"};
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+uint32_t le32(const Bytes& b, std::size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | (at + i < b.size() ? b[at + i] : 0);
+    return v;
+}
+
+// What the reader must say of a file called `name`, worked out from its header alone;
+// empty when the file must be accepted.
+std::string expected_reader_message(const Bytes& b, const std::string& name) {
+    if (b.size() < 2 || b[0] != 'B' || b[1] != 'M') return "Error: " + name + " is not a bitmap image";
+    const auto w = static_cast<int32_t>(le32(b, 18));
+    const auto h = static_cast<int32_t>(le32(b, 22));
+    if (w != h) return "Error: " + name + " is not a square image";
+    if (le32(b, 28) != 24) return "Error: " + name + " is not a 24bit color image";
+    if (w <= 0) return "Error: Memory allocation error\n";
+    const uint64_t offset = std::max<uint64_t>(54, le32(b, 10));
+    const uint64_t stride = (uint64_t(w) * 3 + 3) / 4 * 4;
+    if (offset + (uint64_t(w) - 1) * stride + uint64_t(w) * 3 > b.size()) {
+        return "Error: " + name + " is truncated\n";
+    }
+    return "";
+}
+
+fs::path suite_dir() { return fs::path(VARLOX_SOURCE_DIR) / ".." / "shared" / "corpus" / "bmpsuite"; }
+
+TEST(BmpSuite, EveryFileGetsTheReadersVerdict) {
+    if (!fs::exists(suite_dir())) GTEST_SKIP() << "no BMP suite at " << suite_dir();
+    int files = 0, accepted = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(suite_dir())) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".bmp") continue;
+        ++files;
+        TempDir dir;
+        const Bytes bytes = testutil::read_file(entry.path().string());
+        testutil::write_file(dir.path("in.bmp"), bytes);
+        const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+        const std::string want = expected_reader_message(bytes, "in.bmp");
+        const std::string what = entry.path().filename().string();
+        ASSERT_TRUE(r.status == 0 || r.status == 1) << what << " ended abnormally";
+        EXPECT_EQ(testutil::read_file(dir.path("in.bmp")), bytes) << what;
+        if (want.empty()) {
+            ++accepted;
+            EXPECT_EQ(r.status, 0) << what << ": " << r.err;
+            const uint64_t w = le32(bytes, 18);
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(fs::file_size(dir.path(kOutputs[i])), 54 + w * ((w * 3 + 3) / 4 * 4)) << what;
+            }
+        } else {
+            EXPECT_EQ(r.status, 1) << what;
+            ASSERT_GE(r.err.size(), want.size()) << what;
+            EXPECT_EQ(r.err.substr(r.err.size() - want.size()), want) << what;
+            EXPECT_EQ(count_of(r.err, "Error: "), 1u) << what;
+            EXPECT_FALSE(fs::exists(dir.path("in.csv"))) << what;
+        }
+    }
+    EXPECT_GT(files, 50);
+    RecordProperty("files", files);
+    RecordProperty("accepted", accepted);
+}
+
+Bytes small_picture(int n) {
+    return testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 5));
+}
+
+TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
+    TempDir dir;
+    testutil::write_file(dir.path("in.bmp"), small_picture(6));
+    const std::string count_file = dir.path("count");
+    const auto base = testutil::run_program(ALLOCFAIL_EXE, {"in.bmp"}, dir.root.string(),
+                                            {"VARLOX_ALLOC_COUNT=" + count_file});
+    ASSERT_EQ(base.status, 0) << base.err;
+    const int total = std::stoi(testutil::read_text(count_file));
+    // Reader (row buffer, record, pixels), planes, bins, angle table and scratch, and a
+    // row buffer for each of the four pictures.
+    EXPECT_GE(total, 18);
+    RecordProperty("allocation_points", total);
+    for (int n = 1; n <= total; ++n) {
+        const auto r = testutil::run_program(ALLOCFAIL_EXE, {"in.bmp"}, dir.root.string(),
+                                             {"VARLOX_FAIL_ALLOC=" + std::to_string(n)});
+        EXPECT_EQ(r.status, 1) << "allocation " << n;
+        const std::string msg = "Error: Memory allocation error\n";
+        ASSERT_GE(r.err.size(), msg.size()) << "allocation " << n;
+        EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << "allocation " << n;
+        EXPECT_EQ(count_of(r.err, "Error: "), 1u) << "allocation " << n << ": " << r.err;
+        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << "allocation " << n;
+    }
+}
+
+TEST(DiskFailure, OutputsThatCannotBeCreated) {
+    // A directory where an output file should go cannot be opened as a file, even by root.
+    for (int i = 0; i < 5; ++i) {
+        TempDir dir;
+        testutil::write_file(dir.path("in.bmp"), small_picture(8));
+        fs::create_directory(dir.path(kOutputs[i]));
+        const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+        EXPECT_EQ(r.status, 1) << kOutputs[i];
+        const std::string msg = std::string("Error: Could not write to ") + kOutputs[i] + "\n";
+        ASSERT_GE(r.err.size(), msg.size());
+        EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << kOutputs[i];
+        EXPECT_EQ(r.err.find("successfully"), std::string::npos);
+    }
+}
+
+TEST(DiskFailure, ReadOnlyDirectory) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may write into read-only directories";
+    TempDir dir;
+    fs::create_directory(dir.path("ro"));
+    testutil::write_file(dir.path("ro/in.bmp"), small_picture(8));
+    fs::permissions(dir.path("ro"), fs::perms::owner_read | fs::perms::owner_exec);
+    const auto r = testutil::run_program(VARLOX_EXE, {"ro/in.bmp"}, dir.root.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error: Could not write to ro/in.csv\n"), std::string::npos) << r.err;
+}
+
+TEST(LargePicture, Side2048KeepsTheCentreAndAllRows) {
+    TempDir dir;
+    const auto made = testutil::run_program(MAKE_SAMPLE_EXE, {"in.bmp", "2048"}, dir.root.string());
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - kSuccess.size()), kSuccess);
+    const uint64_t file_size = 54 + 2048ull * 2048 * 3;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(fs::file_size(dir.path(kOutputs[i])), file_size);
+    // The zero frequency, far above the range, is white at row 1024, column 1024.
+    const Bytes gray = testutil::read_file(dir.path(kOutputs[0]));
+    const std::size_t centre = 54 + (2047 - 1024) * 2048ull * 3 + 1024 * 3;
+    EXPECT_EQ(gray[centre], 255);
+    std::ifstream csv(dir.path("in.csv"));
+    std::string line;
+    for (int i = 0; i < 4; ++i) std::getline(csv, line);
+    int expect_bin = 2;
+    while (std::getline(csv, line)) {
+        EXPECT_EQ(std::stoi(line), expect_bin) << line;
+        ++expect_bin;
+    }
+    EXPECT_EQ(expect_bin, 1025);
+}
+
+TEST(LargePicture, UnrepresentableClaimedSizesGetTheAllocationMessage) {
+    for (int32_t side : {-256, -1, INT32_MIN}) {
+        TempDir dir;
+        Bytes b = testutil::make_bmp({1, 1}, {});
+        testutil::put_le32(b, 18, static_cast<uint32_t>(side));
+        testutil::put_le32(b, 22, static_cast<uint32_t>(side));
+        testutil::write_file(dir.path("in.bmp"), b);
+        const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+        EXPECT_EQ(r.status, 1) << side;
+        const std::string msg = "Error: Memory allocation error\n";
+        EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << side;
+    }
+}
+
+}  // namespace
