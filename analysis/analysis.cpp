@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "analysis/progress.h"
 #include "image/bmp.h"
 #include "spectrum/dft.h"
 
@@ -106,7 +107,12 @@ int analyze(Image& image, const std::string* names, const std::string& csv_name)
         report_write(csv_name);
         return 1;
     }
-    if (image_spectrum(image, re.get(), im.get()) != 0) {
+    ProgressLine line{};
+    progress_begin(line);
+    const DftProgress progress{progress_report, &line};
+    const int transform_status = image_spectrum(image, re.get(), im.get(), &progress);
+    progress_end(line);
+    if (transform_status != 0) {
         return 1;
     }
     if (profile_write_header(csv.get()) != 0) {

@@ -207,42 +207,57 @@ Buffer<double> angle_table(int64_t n) {
     return table;
 }
 
+// Group scratch shared by both passes: inputs and outputs of L lanes of up to n values.
+struct Scratch {
+    Buffer<double> in_re, in_im, out_re, out_im;
+};
+
+bool scratch_new(Scratch& s, int64_t n, int64_t lanes) {
+    const auto count = static_cast<uint64_t>(n * lanes);
+    s.in_re = buffer_new<double>(count);
+    s.in_im = s.in_re ? buffer_new<double>(count) : Buffer<double>();
+    s.out_re = s.in_im ? buffer_new<double>(count) : Buffer<double>();
+    s.out_im = s.out_re ? buffer_new<double>(count) : Buffer<double>();
+    return static_cast<bool>(s.out_im);
+}
+
+// Counts finished groups and reports the fraction done.
+struct Tally {
+    const DftProgress* progress;
+    int64_t done;
+    int64_t total;
+};
+
 // Transforms `lines` lines of n values in place; element j of line m is at
 // m * line_step + j * elem_step.
-int transform_lines(const PathInfo& path, const double* table, double* re, double* im,
-                    int64_t n, int64_t lines, int64_t line_step, int64_t elem_step, int dir) {
+void transform_lines(const PathInfo& path, const double* table, Scratch& s, double* re,
+                     double* im, int64_t n, int64_t lines, int64_t line_step, int64_t elem_step,
+                     int dir, Tally& tally) {
     const int64_t L = path.lanes;
     const auto count = static_cast<uint64_t>(n * L);
-    Buffer<double> in_re = buffer_new<double>(count);
-    Buffer<double> in_im = in_re ? buffer_new<double>(count) : Buffer<double>();
-    Buffer<double> out_re = in_im ? buffer_new<double>(count) : Buffer<double>();
-    Buffer<double> out_im = out_re ? buffer_new<double>(count) : Buffer<double>();
-    if (!out_im) {
-        return 1;
-    }
     const double scale = static_cast<double>(n);
     for (int64_t first = 0; first < lines; first += L) {
         const int64_t used = lines - first < L ? lines - first : L;
         // Lanes past the last line are zero and their results are dropped.
-        std::memset(in_re.get(), 0, count * sizeof(double));
-        std::memset(in_im.get(), 0, count * sizeof(double));
+        std::memset(s.in_re.get(), 0, count * sizeof(double));
+        std::memset(s.in_im.get(), 0, count * sizeof(double));
         bool real_only = true;
         for (int64_t l = 0; l < used; ++l) {
             const int64_t base = (first + l) * line_step;
             for (int64_t j = 0; j < n; ++j) {
                 const double y = im[base + j * elem_step];
-                in_re[j * L + l] = re[base + j * elem_step];
-                in_im[j * L + l] = y;
+                s.in_re[j * L + l] = re[base + j * elem_step];
+                s.in_im[j * L + l] = y;
                 real_only = real_only && y == 0.0;
             }
         }
-        path.kernel(GroupArgs{table, n, in_re.get(), in_im.get(), out_re.get(), out_im.get(),
-                              real_only, dir});
+        path.kernel(GroupArgs{table, n, s.in_re.get(), s.in_im.get(), s.out_re.get(),
+                              s.out_im.get(), real_only, dir});
         for (int64_t l = 0; l < used; ++l) {
             const int64_t base = (first + l) * line_step;
             for (int64_t k = 0; k < n; ++k) {
-                double yr = out_re[k * L + l];
-                double yi = out_im[k * L + l];
+                double yr = s.out_re[k * L + l];
+                double yi = s.out_im[k * L + l];
                 if (dir == -1) {
                     yr /= scale;
                     yi /= scale;
@@ -251,7 +266,46 @@ int transform_lines(const PathInfo& path, const double* table, double* re, doubl
                 im[base + k * elem_step] = yi;
             }
         }
+        ++tally.done;
+        if (tally.progress != nullptr) {
+            tally.progress->report(tally.progress->context,
+                                   static_cast<double>(tally.done) / static_cast<double>(tally.total));
+        }
     }
+}
+
+int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir,
+                    const DftProgress* progress) {
+    if (!dft_path_supported(path)) {
+        return 1;
+    }
+    if (width < 1 || height < 1) {
+        report_alloc_failure();
+        return 1;
+    }
+    const PathInfo info = path_info(path);
+    const int64_t w = width;
+    const int64_t h = height;
+    // Everything a square plane needs is allocated before the first line is touched.
+    Scratch scratch;
+    if (!scratch_new(scratch, w > h ? w : h, info.lanes)) {
+        return 1;
+    }
+    Buffer<double> table = angle_table(w);
+    if (!table) {
+        return 1;
+    }
+    const auto groups = [&](int64_t lines) { return (lines + info.lanes - 1) / info.lanes; };
+    Tally tally{progress, 0, groups(h) + groups(w)};
+    transform_lines(info, table.get(), scratch, re, im, w, h, w, 1, dir, tally);
+    if (w != h) {
+        table.reset();
+        table = angle_table(h);
+        if (!table) {
+            return 1;
+        }
+    }
+    transform_lines(info, table.get(), scratch, re, im, h, w, 1, w, dir, tally);
     return 0;
 }
 
@@ -351,38 +405,28 @@ const char* dft_path_name(DftPath path) {
 }
 
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir) {
-    if (!dft_path_supported(path)) {
-        return 1;
-    }
-    if (width < 1 || height < 1) {
-        report_alloc_failure();
-        return 1;
-    }
-    const PathInfo info = path_info(path);
-    const int64_t w = width;
-    const int64_t h = height;
-    {
-        Buffer<double> table = angle_table(w);
-        if (!table || transform_lines(info, table.get(), re, im, w, h, w, 1, dir) != 0) {
-            return 1;
-        }
-        if (w == h) {
-            return transform_lines(info, table.get(), re, im, h, w, 1, w, dir);
-        }
-    }
-    Buffer<double> table = angle_table(h);
-    if (!table) {
-        return 1;
-    }
-    return transform_lines(info, table.get(), re, im, h, w, 1, w, dir);
+    return transform_plane(path, re, im, width, height, dir, nullptr);
 }
 
-int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
+namespace {
+
+DftPath best_path() {
     static const DftPath best = [] {
         for (int p = kDftPathCount - 1; p > kDftPortable; --p) {
             if (dft_path_supported(static_cast<DftPath>(p))) return static_cast<DftPath>(p);
         }
         return kDftPortable;
     }();
-    return dft_2d_on(best, re, im, width, height, dir);
+    return best;
+}
+
+}  // namespace
+
+int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
+    return transform_plane(best_path(), re, im, width, height, dir, nullptr);
+}
+
+int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
+                    const DftProgress* progress) {
+    return transform_plane(best_path(), re, im, width, height, dir, progress);
 }

@@ -23,6 +23,11 @@
 //                                   order. Returns 0, or 1 after the allocation message
 //                                   (then the plane is unchanged, or transformed along
 //                                   its rows only when the column pass could not start)
+//   dft_2d_progress(re, im, w, h, dir, progress)
+//                                   dft_2d, reporting the fraction done after each group
+//                                   of lines through `progress` (may be null). For a
+//                                   square plane every allocation precedes the first
+//                                   report, so no message interrupts a progress display
 //   dft_2d_on(path, re, im, w, h, dir)  dft_2d on a chosen vector path (for the tests and
 //                                   the benchmark); a path the processor lacks returns 1
 //   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
@@ -31,7 +36,8 @@
 //   dft_path_name(path)             a short name for messages
 //   swap_quadrants(re, im, w, h)    cyclic shift of both planes by (h/2, w/2): element
 //                                   (y, x) moves to ((y + h/2) mod h, (x + w/2) mod w)
-//   image_spectrum(image, re, im)   fills the planes (width*height values each, owned by
+//   image_spectrum(image, re, im, progress)
+//                                   fills the planes (width*height values each, owned by
 //                                   the caller) with the picture's centred spectrum; the
 //                                   grey level is taken from each pixel's red byte.
 //                                   0, or 1 when the transform failed
@@ -43,12 +49,21 @@
 
 enum DftPath { kDftPortable, kDftSse2, kDftAvx2, kDftAvx512, kDftPathCount };
 
+// Progress of a long transform: report(context, done) with done rising to 1.
+struct DftProgress {
+    void (*report)(void* context, double done);
+    void* context;
+};
+
 int dft_1d(double* re, double* im, int32_t n, int dir);
 int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
+int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
+                    const DftProgress* progress);
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
 bool dft_path_supported(DftPath path);
 const char* dft_path_name(DftPath path);
 
 void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
-int image_spectrum(const Image& image, double* re, double* im);
+int image_spectrum(const Image& image, double* re, double* im,
+                   const DftProgress* progress = nullptr);

@@ -4,11 +4,9 @@
 
 namespace {
 
-// Rotates both planes' rows down by `shift` (0 <= shift < height) and each row's elements
-// right by `xshift`, one element at a time along the cycles of the permutation, so no
-// scratch plane is needed.
+// Rotates `count` elements of both arrays right by `shift` (0 <= shift < count) in place,
+// following the gcd(count, shift) cycles of the permutation, so no scratch is needed.
 void rotate_index(double* re, double* im, int64_t count, int64_t shift) {
-    // Juggling rotation of a flat array of `count` elements right by `shift`.
     if (shift == 0) return;
     int64_t a = count;
     int64_t b = shift;
@@ -47,7 +45,7 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
     }
 }
 
-int image_spectrum(const Image& image, double* re, double* im) {
+int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress) {
     const uint64_t count = uint64_t{image.width} * image.height;
     const uint8_t* p = image.pixels.get();
     for (uint64_t i = 0; i < count; ++i) {
@@ -57,7 +55,7 @@ int image_spectrum(const Image& image, double* re, double* im) {
     const auto w = static_cast<int32_t>(image.width);
     const auto h = static_cast<int32_t>(image.height);
     swap_quadrants(re, im, w, h);
-    if (dft_2d(re, im, w, h, +1) != 0) {
+    if (dft_2d_progress(re, im, w, h, +1, progress) != 0) {
         return 1;
     }
     swap_quadrants(re, im, w, h);
