@@ -35,11 +35,16 @@ struct GroupArgs {
     int dir;
 };
 
+// Which terms a group's sums take: real-only inputs skip the products with their zero
+// imaginary parts (see group_kernel); the direction sets the signs.
+enum Terms { kRealForward, kRealInverse, kComplexForward, kComplexInverse };
+
 // Outputs k .. k + K - 1 of one group of W * U lanes, as U vectors of W doubles each (V is
 // double when W is 1). The K outputs share each input load; each keeps its own sum.
-template <class V, int W, int U, int K>
+template <class V, int W, int U, int K, Terms T>
 inline __attribute__((always_inline)) void group_block(const GroupArgs& a, int64_t k) {
     constexpr int64_t L = int64_t{W} * U;
+    constexpr bool complex_input = T == kComplexForward || T == kComplexInverse;
     const int64_t n = a.n;
     const double* t = a.table + 2 * k * n;
     V ar[K][U];
@@ -50,64 +55,27 @@ inline __attribute__((always_inline)) void group_block(const GroupArgs& a, int64
             ai[q][u] = V{} + 0.0;
         }
     }
-    // The four loops differ only in their operations; each is kept branch-free inside.
-    if (a.real_only && a.dir > 0) {
-        for (int64_t j = 0; j < n; ++j) {
-            const double* xr = a.in_re + j * L;
-            for (int u = 0; u < U; ++u) {
-                V x;
-                __builtin_memcpy(&x, xr + u * W, sizeof x);
-                for (int q = 0; q < K; ++q) {
-                    const double c = t[2 * (q * n + j)];
-                    const double s = t[2 * (q * n + j) + 1];
+    for (int64_t j = 0; j < n; ++j) {
+        for (int u = 0; u < U; ++u) {
+            V x;
+            V y{};
+            __builtin_memcpy(&x, a.in_re + j * L + u * W, sizeof x);
+            if constexpr (complex_input) {
+                __builtin_memcpy(&y, a.in_im + j * L + u * W, sizeof y);
+            }
+            for (int q = 0; q < K; ++q) {
+                const double c = t[2 * (q * n + j)];
+                const double s = t[2 * (q * n + j) + 1];
+                if constexpr (T == kRealForward) {
                     ar[q][u] = ar[q][u] + c * x;
                     ai[q][u] = ai[q][u] - s * x;
-                }
-            }
-        }
-    } else if (a.real_only) {
-        for (int64_t j = 0; j < n; ++j) {
-            const double* xr = a.in_re + j * L;
-            for (int u = 0; u < U; ++u) {
-                V x;
-                __builtin_memcpy(&x, xr + u * W, sizeof x);
-                for (int q = 0; q < K; ++q) {
-                    const double c = t[2 * (q * n + j)];
-                    const double s = t[2 * (q * n + j) + 1];
+                } else if constexpr (T == kRealInverse) {
                     ar[q][u] = ar[q][u] + c * x;
                     ai[q][u] = ai[q][u] + s * x;
-                }
-            }
-        }
-    } else if (a.dir > 0) {
-        for (int64_t j = 0; j < n; ++j) {
-            const double* xr = a.in_re + j * L;
-            const double* xi = a.in_im + j * L;
-            for (int u = 0; u < U; ++u) {
-                V x;
-                V y;
-                __builtin_memcpy(&x, xr + u * W, sizeof x);
-                __builtin_memcpy(&y, xi + u * W, sizeof y);
-                for (int q = 0; q < K; ++q) {
-                    const double c = t[2 * (q * n + j)];
-                    const double s = t[2 * (q * n + j) + 1];
+                } else if constexpr (T == kComplexForward) {
                     ar[q][u] = ar[q][u] + (c * x + s * y);
                     ai[q][u] = ai[q][u] + (c * y - s * x);
-                }
-            }
-        }
-    } else {
-        for (int64_t j = 0; j < n; ++j) {
-            const double* xr = a.in_re + j * L;
-            const double* xi = a.in_im + j * L;
-            for (int u = 0; u < U; ++u) {
-                V x;
-                V y;
-                __builtin_memcpy(&x, xr + u * W, sizeof x);
-                __builtin_memcpy(&y, xi + u * W, sizeof y);
-                for (int q = 0; q < K; ++q) {
-                    const double c = t[2 * (q * n + j)];
-                    const double s = t[2 * (q * n + j) + 1];
+                } else {
                     ar[q][u] = ar[q][u] + (c * x - s * y);
                     ai[q][u] = ai[q][u] + (c * y + s * x);
                 }
@@ -122,7 +90,19 @@ inline __attribute__((always_inline)) void group_block(const GroupArgs& a, int64
     }
 }
 
-// Every output of one group: K outputs at a time, the remainder one by one.
+// Every output of one group with terms T: K outputs at a time, the remainder one by one.
+template <class V, int W, int U, int K, Terms T>
+inline __attribute__((always_inline)) void group_outputs(const GroupArgs& a) {
+    int64_t k = 0;
+    for (; k + K <= a.n; k += K) {
+        group_block<V, W, U, K, T>(a, k);
+    }
+    for (; k < a.n; ++k) {
+        group_block<V, W, U, 1, T>(a, k);
+    }
+}
+
+// One group of lines.
 //
 // Where every imaginary input is zero the terms that multiply those zeros are left out.
 // This keeps every bit: the skipped product is a signed zero; added to a nonzero product
@@ -132,12 +112,16 @@ inline __attribute__((always_inline)) void group_block(const GroupArgs& a, int64
 // sum + (c*(+-0) - s*x) == sum - s*x.
 template <class V, int W, int U, int K>
 inline __attribute__((always_inline)) void group_kernel(const GroupArgs& a) {
-    int64_t k = 0;
-    for (; k + K <= a.n; k += K) {
-        group_block<V, W, U, K>(a, k);
-    }
-    for (; k < a.n; ++k) {
-        group_block<V, W, U, 1>(a, k);
+    if (a.real_only) {
+        if (a.dir > 0) {
+            group_outputs<V, W, U, K, kRealForward>(a);
+        } else {
+            group_outputs<V, W, U, K, kRealInverse>(a);
+        }
+    } else if (a.dir > 0) {
+        group_outputs<V, W, U, K, kComplexForward>(a);
+    } else {
+        group_outputs<V, W, U, K, kComplexInverse>(a);
     }
 }
 

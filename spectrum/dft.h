@@ -20,9 +20,10 @@
 //                                   also for n < 1)
 //   dft_2d(re, im, w, h, dir)       every row, then every column; the results are
 //                                   bit-identical to dft_1d applied to each line in that
-//                                   order. Returns 0, or 1 after the allocation message
-//                                   (then the plane is unchanged, or transformed along
-//                                   its rows only when the column pass could not start)
+//                                   order. Returns 0, or 1 after the allocation message:
+//                                   then the plane is unchanged, except for a non-square
+//                                   plane whose column table could not be allocated,
+//                                   which is left transformed along its rows only
 //   dft_2d_progress(re, im, w, h, dir, progress)
 //                                   dft_2d, reporting the fraction done after each group
 //                                   of lines through `progress` (may be null). For a
