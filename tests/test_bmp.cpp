@@ -208,6 +208,10 @@ TEST(BmpRead, RefusesTruncatedFilesBeforeAllocatingPixels) {
     huge.resize(54);
     testutil::put_le32(huge, 18, 60000);
     testutil::put_le32(huge, 22, 60000);
+    // The largest side the header can claim: its row buffer alone would be 6 GiB.
+    Bytes widest = huge;
+    testutil::put_le32(widest, 18, 0x7FFFFFFFu);
+    testutil::put_le32(widest, 22, 0x7FFFFFFFu);
     Bytes far_offset = full;
     testutil::put_le32(far_offset, 10, 0x7FFFFFF0u);
     const Case cases[] = {
@@ -216,6 +220,7 @@ TEST(BmpRead, RefusesTruncatedFilesBeforeAllocatingPixels) {
         {"last row without its fill", Bytes(full.begin(), full.end() - 1), true},
         {"complete", full, true},
         {"claims 60000 x 60000", huge, false},
+        {"claims the largest side", widest, false},
         {"pixel offset beyond the end", far_offset, false},
     };
     for (const Case& c : cases) {
