@@ -87,7 +87,7 @@ void report_write(const std::string& name) {
 
 // The analysis proper; returns 0, or 1 after printing the failure's message. Everything
 // it holds is released when it returns.
-int analyze(Image& image, const std::string* names, const std::string& csv_name) {
+int analyze(Image& image, const std::string* const names[4], const std::string& csv_name) {
     uint64_t count = 0;
     if (!size_mul(image.width, image.height, &count)) {
         report_alloc_failure();
@@ -137,7 +137,7 @@ int analyze(Image& image, const std::string* names, const std::string& csv_name)
         } else {
             draw_gray(image, re.get(), im.get(), pic.quantity, *pic.range);
         }
-        if (bmp_write(names[i], image) != 0) {
+        if (bmp_write(*names[i], image) != 0) {
             return 1;
         }
     }
@@ -159,7 +159,7 @@ int analyze(Image& image, const std::string* names, const std::string& csv_name)
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,
                       const std::string& csv_name) {
-    const std::string names[4] = {as_bw_name, as_tg_name, ps_bw_name, ps_tg_name};
+    const std::string* const names[4] = {&as_bw_name, &as_tg_name, &ps_bw_name, &ps_tg_name};
     if (analyze(image, names, csv_name) != 0) {
         std::exit(1);
     }
