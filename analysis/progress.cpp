@@ -2,13 +2,7 @@
 
 #include <cstdio>
 
-#ifdef _WIN32
-#include <io.h>
-#define VARLOX_ISATTY(fd) _isatty(fd)
-#else
-#include <unistd.h>
-#define VARLOX_ISATTY(fd) isatty(fd)
-#endif
+#include "analysis/os.h"
 
 namespace {
 
@@ -26,7 +20,7 @@ constexpr const char* kErase = "\r\033[K";
 }  // namespace
 
 void progress_begin(ProgressLine& line) {
-    line.terminal = VARLOX_ISATTY(2) != 0;
+    line.terminal = os_stderr_is_terminal();
     line.shown = false;
     line.start = Clock::now();
     line.last = line.start;

@@ -1,0 +1,40 @@
+// The few operating-system calls the program cannot do without, kept in one place with a
+// POSIX side (os_posix.cpp) and a Windows side (os_windows.cpp). Everything else the
+// program does goes through the standard library. Paths are UTF-8 strings on both sides.
+//
+//   os_standard_streams()       opens standard input, output and error on the null device
+//                               when the program was started with them closed, so that no
+//                               file it opens later takes their place
+//   os_console_setup()          prepares the console for UTF-8 text and the progress
+//                               line's terminal escapes (Windows); nothing elsewhere
+//   os_stderr_is_terminal()     whether standard error is a terminal
+//   os_process_id()             the process's id, to make names unique to this run
+//   os_create_new(path, text)   creates `path`, which must not exist yet (not even as a
+//                               link), and opens it for writing in text or binary mode;
+//                               null when it exists or cannot be created. Prints nothing
+//   os_interrupts_install(fn)   on an interrupt (SIGINT, SIGTERM, SIGHUP or the console's
+//                               break) calls fn, then ends the process by that same signal;
+//                               fn must be safe inside a signal handler. An interrupt that
+//                               was ignored when the program started stays ignored. A
+//                               write past a file-size limit fails like a full disk
+//                               instead of ending the process (SIGXFSZ is ignored)
+//   os_interrupts_hold()        delays interrupts until os_interrupts_release(), for a
+//                               step that must not be cut in two
+//   os_remove_now(path)         removes a file; safe inside a signal handler
+//   os_write_stderr_now(text)   writes text to standard error unbuffered; safe inside a
+//                               signal handler
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+void os_standard_streams();
+void os_console_setup();
+bool os_stderr_is_terminal();
+long os_process_id();
+std::FILE* os_create_new(const std::string& path, bool text);
+void os_interrupts_install(void (*on_interrupt)());
+void os_interrupts_hold();
+void os_interrupts_release();
+void os_remove_now(const char* path);
+void os_write_stderr_now(const char* text);

@@ -1,0 +1,99 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include "analysis/os.h"
+
+namespace {
+
+constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+void (*g_on_interrupt)() = nullptr;
+
+extern "C" void interrupted(int sig) {
+    if (g_on_interrupt != nullptr) {
+        g_on_interrupt();
+    }
+    // The signal is blocked while its handler runs: raised again with the default action,
+    // it ends the process as soon as the handler returns, so the parent sees the signal.
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void interrupts_mask(int how) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : kInterrupts) {
+        sigaddset(&set, sig);
+    }
+    sigprocmask(how, &set, nullptr);
+}
+
+}  // namespace
+
+void os_standard_streams() {
+    // open() returns the lowest free descriptor, so going upwards from 0 refills each
+    // closed one with the null device.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            const int got = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (got >= 0 && got != fd) {
+                close(got);
+            }
+        }
+    }
+}
+
+void os_console_setup() {}
+
+bool os_stderr_is_terminal() { return isatty(2) != 0; }
+
+long os_process_id() { return static_cast<long>(getpid()); }
+
+std::FILE* os_create_new(const std::string& path, bool text) {
+    // O_EXCL also refuses an existing link, dangling or not: nothing is written through one.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, text ? "w" : "wb");
+    if (file == nullptr) {
+        close(fd);
+        unlink(path.c_str());
+    }
+    return file;
+}
+
+void os_interrupts_install(void (*on_interrupt)()) {
+    g_on_interrupt = on_interrupt;
+    for (int sig : kInterrupts) {
+        // A run started with the signal ignored (nohup, a background job) keeps ignoring it.
+        if (std::signal(sig, interrupted) == SIG_IGN) {
+            std::signal(sig, SIG_IGN);
+        }
+    }
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+void os_interrupts_hold() { interrupts_mask(SIG_BLOCK); }
+
+void os_interrupts_release() { interrupts_mask(SIG_UNBLOCK); }
+
+void os_remove_now(const char* path) { unlink(path); }
+
+void os_write_stderr_now(const char* text) {
+    std::size_t left = std::strlen(text);
+    while (left > 0) {
+        const ssize_t n = write(2, text, left);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            return;
+        }
+        text += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
