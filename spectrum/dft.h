@@ -48,7 +48,10 @@
 
 #include "image/image.h"
 
-enum DftPath { kDftPortable, kDftSse2, kDftAvx2, kDftAvx512, kDftPathCount };
+// The x86-64 paths are chosen at run time by what the processor offers; the aarch64 path
+// uses Advanced SIMD, which every aarch64 processor has. A path of another architecture
+// is never supported.
+enum DftPath { kDftPortable, kDftSse2, kDftAvx2, kDftAvx512, kDftNeon, kDftPathCount };
 
 // Progress of a long transform: report(context, done) with done rising to 1.
 struct DftProgress {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <filesystem>
 
 #include "app/driver.h"
@@ -110,15 +108,28 @@ TEST_F(Cli, InputNamedLikeAnOutputIsNeverOverwritten) {
 }
 
 TEST_F(Cli, InputReachedThroughALinkIsNeverOverwritten) {
-    // The second output of "scan.bmp" is a link to the input itself.
+    // The second output of "scan.bmp" is a link to the input itself: a symbolic link, or a
+    // hard link (the only kind the Windows runtime can make).
     write_sample("scan.bmp", 4);
-    std::filesystem::create_symlink("scan.bmp", dir.path("scan-as-tg.bmp"));
     const auto before = testutil::read_file(dir.path("scan.bmp"));
-    const auto r = run({"scan.bmp"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, kBanner + "Error: scan-as-tg.bmp would overwrite the input file\n");
-    EXPECT_EQ(testutil::read_file(dir.path("scan.bmp")), before);
-    EXPECT_EQ(files(), (std::vector<std::string>{"scan-as-tg.bmp", "scan.bmp"}));
+    int made = 0;
+    for (bool symbolic : {true, false}) {
+        std::error_code ec;
+        std::filesystem::remove(dir.path("scan-as-tg.bmp"));
+        if (symbolic) {
+            std::filesystem::create_symlink("scan.bmp", dir.path("scan-as-tg.bmp"), ec);
+        } else {
+            std::filesystem::create_hard_link(dir.path("scan.bmp"), dir.path("scan-as-tg.bmp"), ec);
+        }
+        if (ec) continue;
+        ++made;
+        const auto r = run({"scan.bmp"});
+        EXPECT_EQ(r.status, 1) << symbolic;
+        EXPECT_EQ(r.err, kBanner + "Error: scan-as-tg.bmp would overwrite the input file\n") << symbolic;
+        EXPECT_EQ(testutil::read_file(dir.path("scan.bmp")), before) << symbolic;
+        EXPECT_EQ(files(), (std::vector<std::string>{"scan-as-tg.bmp", "scan.bmp"})) << symbolic;
+    }
+    EXPECT_GE(made, 1);
 }
 
 TEST_F(Cli, ValidInputEndsWithSuccess) {

@@ -98,7 +98,8 @@ protected:
         return testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
     }
     Bytes out(int i) const { return testutil::read_file(dir.path(kOutputs[i])); }
-    std::string csv() const { return testutil::read_text(dir.path("in.csv")); }
+    // The profile is a text file: line ends as the platform's text mode writes them.
+    std::string csv() const { return testutil::from_text_mode(testutil::read_text(dir.path("in.csv"))); }
     TempDir dir;
 };
 

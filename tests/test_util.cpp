@@ -1,7 +1,11 @@
 #include "tests/test_util.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <fstream>
@@ -11,6 +15,18 @@
 
 namespace testutil {
 
+#ifdef _WIN32
+TempDir::TempDir() {
+    // create_directory is false for a name that exists already: try the next one.
+    static std::mt19937 gen(std::random_device{}());
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        root = std::filesystem::temp_directory_path() / ("varlox-test-" + std::to_string(gen()));
+        if (std::filesystem::create_directory(root, ec)) return;
+    }
+    throw std::runtime_error("no temporary directory");
+}
+#else
 TempDir::TempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "varlox-test-XXXXXX").string();
     if (mkdtemp(tmpl.data()) == nullptr) {
@@ -18,6 +34,7 @@ TempDir::TempDir() {
     }
     root = tmpl;
 }
+#endif
 
 TempDir::~TempDir() {
     std::error_code ec;
@@ -100,6 +117,109 @@ Bytes pattern_pixels(uint32_t width, uint32_t height, uint32_t seed) {
     return px;
 }
 
+std::string from_text_mode(const std::string& text) {
+#ifdef _WIN32
+    std::string lines;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines += "<LF>";
+        lines += text[i];
+    }
+    return lines;
+#else
+    return text;
+#endif
+}
+
+#ifdef _WIN32
+
+namespace {
+
+std::wstring widen(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
+    return wide;
+}
+
+// One argument of a command line as the C runtime splits it again: quoted, with the
+// backslashes before a quote (and before the closing quote) doubled.
+std::wstring quote_arg(const std::wstring& arg) {
+    std::wstring q = L"\"";
+    std::size_t slashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++slashes;
+        } else {
+            if (c == L'"') q.append(slashes + 1, L'\\');
+            slashes = 0;
+        }
+        q += c;
+    }
+    q.append(slashes, L'\\');
+    return q + L"\"";
+}
+
+HANDLE inheritable(const std::wstring& path, bool write) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
+                      const std::string& cwd, const std::vector<std::string>& env) {
+    TempDir capture;
+    std::wstring cmd = quote_arg(widen(exe));
+    for (const auto& a : args) cmd += L" " + quote_arg(widen(a));
+    // The child inherits the environment: set the additions for its start, then restore.
+    struct Saved {
+        std::wstring name, value;
+        bool was_set;
+    };
+    std::vector<Saved> saved;
+    for (const auto& e : env) {
+        const std::wstring w = widen(e);
+        const std::size_t eq = w.find(L'=');
+        const std::wstring name = w.substr(0, eq);
+        wchar_t old[32768];
+        const DWORD n = GetEnvironmentVariableW(name.c_str(), old, 32768);
+        saved.push_back({name, std::wstring(old, n < 32768 ? n : 0), n > 0 && n < 32768});
+        SetEnvironmentVariableW(name.c_str(), w.substr(eq + 1).c_str());
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inheritable(L"NUL", false);
+    si.hStdOutput = inheritable(widen(capture.path("out")), true);
+    si.hStdError = inheritable(widen(capture.path("err")), true);
+    PROCESS_INFORMATION pi{};
+    const std::wstring dir = widen(cwd);
+    RunResult r;
+    if (CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.c_str(), &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(pi.hProcess, &code);
+        // Codes from 0xC0000000 up are exceptions (a crash), not exit statuses.
+        r.status = code >= 0xC0000000u ? -1 : static_cast<int>(code);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+    CloseHandle(si.hStdInput);
+    CloseHandle(si.hStdOutput);
+    CloseHandle(si.hStdError);
+    for (const Saved& v : saved) {
+        SetEnvironmentVariableW(v.name.c_str(), v.was_set ? v.value.c_str() : nullptr);
+    }
+    r.err = from_text_mode(read_text(capture.path("err")));
+    r.out = from_text_mode(read_text(capture.path("out")));
+    return r;
+}
+
+#else
+
 namespace {
 
 std::string quote(const std::string& s) {
@@ -117,6 +237,9 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     TempDir capture;
     std::string cmd = "cd " + quote(cwd) + " && exec env";
     for (const auto& e : env) cmd += " " + quote(e);
+#ifdef VARLOX_EMULATOR
+    if (!exe.empty() && exe[0] == '/') cmd += " " VARLOX_EMULATOR;
+#endif
     cmd += " " + quote(exe);
     for (const auto& a : args) cmd += " " + quote(a);
     cmd += " 2>" + quote(capture.path("err")) + " >" + quote(capture.path("out")) + " </dev/null";
@@ -127,5 +250,7 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     r.out = read_text(capture.path("out"));
     return r;
 }
+
+#endif
 
 }  // namespace testutil

@@ -46,14 +46,21 @@ Bytes make_bmp(const BmpFields& f, const Bytes& top_down);
 // Deterministic pixel bytes in which every channel of every pixel differs.
 Bytes pattern_pixels(uint32_t width, uint32_t height, uint32_t seed = 1);
 
+// A text file's contents as the program meant them: on Windows, where text mode writes
+// each line end as carriage return and line feed, those pairs become "\n", and a bare
+// line feed (a line end written in binary mode) shows as "<LF>\n" so that comparisons
+// catch it. Elsewhere the text is returned unchanged.
+std::string from_text_mode(const std::string& text);
+
 struct RunResult {
     int status = -1;  // exit status, or -1 when the process did not exit normally
-    std::string err;  // everything it printed on standard error
-    std::string out;  // everything it printed on standard output
+    std::string err;  // everything it printed on standard error (through from_text_mode)
+    std::string out;  // everything it printed on standard output (through from_text_mode)
 };
 
 // Runs `exe` with `args` in directory `cwd`, with `env` ("NAME=value") added to the
-// environment.
+// environment. An `exe` given by an absolute path is one of the build's own programs: in
+// a build for another architecture it runs through the emulator (VARLOX_EMULATOR).
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
                       const std::string& cwd, const std::vector<std::string>& env = {});
 
