@@ -128,6 +128,9 @@ TEST_F(Cli, ValidInputEndsWithSuccess) {
     EXPECT_EQ(r.err.substr(0, kBanner.size()), kBanner);
     EXPECT_EQ(r.err.substr(r.err.size() - kSuccess.size()), kSuccess);
     EXPECT_EQ(r.out, "");
+    // Exactly the five outputs appear, and no temporary is left.
+    EXPECT_EQ(files(), (std::vector<std::string>{"photo-as-bw.bmp", "photo-as-tg.bmp", "photo-ps-bw.bmp",
+                                                 "photo-ps-tg.bmp", "photo.bmp", "photo.csv"}));
 }
 
 TEST(Sample, GeneratorReproducesTheBundledPicture) {

@@ -103,6 +103,7 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
     // scratch arrays and one shared angle table, and a row buffer for each picture (4).
     EXPECT_GE(total, 17);
     RecordProperty("allocation_points", total);
+    const auto before = testutil::snapshot(dir.root);
     for (int n = 1; n <= total; ++n) {
         const auto r = testutil::run_program(ALLOCFAIL_EXE, {"in.bmp"}, dir.root.string(),
                                              {"VARLOX_FAIL_ALLOC=" + std::to_string(n)});
@@ -112,6 +113,8 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
         EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << "allocation " << n;
         EXPECT_EQ(count_of(r.err, "Error: "), 1u) << "allocation " << n << ": " << r.err;
         EXPECT_EQ(r.err.find("successfully"), std::string::npos) << "allocation " << n;
+        // The first run's outputs are kept as they were, and no temporary is left.
+        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << "allocation " << n;
     }
 }
 
@@ -127,6 +130,7 @@ TEST(DiskFailure, OutputsThatCannotBeCreated) {
         ASSERT_GE(r.err.size(), msg.size());
         EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << kOutputs[i];
         EXPECT_EQ(r.err.find("successfully"), std::string::npos);
+        EXPECT_EQ(testutil::snapshot(dir.root).size(), 2u) << kOutputs[i];  // input and directory
     }
 }
 

@@ -1,5 +1,7 @@
 #include "tests/test_util.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -127,5 +129,65 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     r.out = read_text(capture.path("out"));
     return r;
 }
+
+Snapshot snapshot(const std::filesystem::path& dir) {
+    Snapshot entries;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (e.is_symlink()) {
+            const std::string target = "link to " + std::filesystem::read_symlink(e.path()).string();
+            entries[name] = Bytes(target.begin(), target.end());
+        } else if (e.is_directory()) {
+            entries[name] = Bytes{'d', 'i', 'r'};
+        } else {
+            entries[name] = read_file(e.path().string());
+        }
+    }
+    return entries;
+}
+
+std::string listing(const Snapshot& entries) {
+    std::string text;
+    for (const auto& [name, bytes] : entries) text += name + " (" + std::to_string(bytes.size()) + " bytes) ";
+    return text;
+}
+
+#ifndef _WIN32
+int start_program(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::string& err_path) {
+    std::vector<std::string> argv_text{exe};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null_fd = open("/dev/null", O_RDWR);
+        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null_fd < 0 || err_fd < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(err_fd, 2);
+        // The program decides for itself what to do with these; start it as a shell would
+        // start a foreground job, whatever this process inherited.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execv(exe.c_str(), argv.data());
+        _exit(127);
+    }
+    return static_cast<int>(pid);
+}
+
+Ended wait_program(int pid) {
+    int raw = 0;
+    Ended e;
+    if (waitpid(pid, &raw, 0) != pid) return e;
+    if (WIFEXITED(raw)) e.status = WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw)) e.signal = WTERMSIG(raw);
+    return e;
+}
+#endif
 
 }  // namespace testutil

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,27 @@ struct RunResult {
 // environment.
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
                       const std::string& cwd, const std::vector<std::string>& env = {});
+
+// Every entry of a directory (not recursive) with its bytes; directories and links map
+// to a marker, so two snapshots are equal only when nothing in the directory changed.
+using Snapshot = std::map<std::string, Bytes>;
+Snapshot snapshot(const std::filesystem::path& dir);
+
+// "name (size bytes)" for each entry, for failure messages.
+std::string listing(const Snapshot& entries);
+
+#ifndef _WIN32
+// Starts `exe` with `args` in directory `cwd` without waiting for it, standard input and
+// output on the null device and standard error into the file `err_path`; its process id.
+int start_program(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::string& err_path);
+
+// Waits for a started program: its exit status, or the signal that ended it.
+struct Ended {
+    int status = -1;  // exit status, or -1 when a signal ended it
+    int signal = 0;   // the signal that ended it, or 0
+};
+Ended wait_program(int pid);
+#endif
 
 }  // namespace testutil
