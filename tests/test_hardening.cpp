@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "analysis/progress.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -218,6 +220,26 @@ TEST(ProgressLine, ScreenAfterSelfErasingLineIsTheUsualText) {
     const std::string usual = "\nA\n\nrest\n";
     EXPECT_EQ(screen_after("\nA\n\n\r\033[Kwork 10%\r\033[Kwork 99%\r\033[Krest\r\n"), usual + "");
     EXPECT_NE(screen_after("\nA\n\nwork 10%\rrest\n"), usual);  // not erased: residue shows
+}
+
+TEST(ProgressLine, InterruptedRunErasesTheLineOnce) {
+    // What the interrupt handler does for a line on the screen: erase it, and only once.
+    ProgressLine line{};
+    progress_begin(line);
+    line.terminal = true;
+    testing::internal::CaptureStderr();
+    progress_report(&line, 0.001);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    progress_report(&line, 0.002);  // a long run: the line appears
+    const std::string shown = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    progress_erase_now();
+    progress_erase_now();
+    const std::string erased = testing::internal::GetCapturedStderr();
+    progress_end(line);
+    EXPECT_NE(screen_after(shown), "");
+    EXPECT_EQ(erased, "\r\033[K");
+    EXPECT_EQ(screen_after(shown + erased), "");
 }
 
 TEST(ProgressLine, AppearsOnATerminalAndLeavesNoTrace) {
