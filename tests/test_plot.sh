@@ -86,6 +86,9 @@ no_leftovers "$work/a" || fail "temporary file left beside the sample plot"
 "$sh" "$plot" "$work/a/sample.csv" "$work/b/grating.csv" "$work/compare.png" 2>/dev/null ||
     fail "comparison plot"
 [ "$(png_size "$work/compare.png")" = "800 500" ] || fail "comparison size: $(png_size "$work/compare.png")"
+# A named output's ending chooses the format, whatever --svg says.
+"$sh" "$plot" --svg "$work/a/sample.csv" "$work/named.png" 2>/dev/null || fail "plot to a named PNG"
+[ "$(png_size "$work/named.png")" = "800 500" ] || fail "--svg with OUTPUT.png: $(png_size "$work/named.png")"
 png_drawn "$work/compare.png" || fail "comparison plot is blank"
 
 # The SVG's text: title, key labels, and the rows at 0 counted from the profile itself.
