@@ -25,6 +25,7 @@ fail() {
 # side along the direction (6, 8), plus reproducible noise; sides that are multiples of 4
 # need no row padding.
 write_grating() {
+    # shellcheck disable=SC2059  # the format is the file: octal escapes, one per byte
     printf "$(awk -v n="$2" '
         function le(v, bytes,   i) { for (i = 0; i < bytes; i++) { printf "\\%03o", v % 256; v = int(v / 256) } }
         BEGIN {
@@ -62,7 +63,10 @@ png_drawn() {
 
 # no_leftovers DIR: no temporary file of varlox-plot is left in DIR.
 no_leftovers() {
-    ! ls -A "$1" 2>/dev/null | grep -q '^\.varlox-plot\.'
+    for left in "$1"/.varlox-plot.*; do
+        [ -e "$left" ] && return 1
+    done
+    return 0
 }
 
 # Profiles: the sample (side 256) and the grating (side 128), whose power peaks at bin 20.
