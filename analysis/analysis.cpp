@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
+#include "analysis/outputs.h"
 #include "analysis/progress.h"
 #include "image/bmp.h"
 #include "spectrum/dft.h"
@@ -77,17 +77,14 @@ void radial_accumulate(const double* re, const double* im, uint32_t width, uint3
 
 namespace {
 
-struct FileClose {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-
 void report_write(const std::string& name) {
     std::fprintf(stderr, "Error: Could not write to %s\n", name.c_str());
 }
 
-// The analysis proper; returns 0, or 1 after printing the failure's message. Everything
-// it holds is released when it returns.
-int analyze(Image& image, const std::string* const names[4], const std::string& csv_name) {
+// The analysis proper, written into the set's temporaries; returns 0, or 1 after printing
+// the failure's message. Everything it allocates is released when it returns; the
+// outputs are committed by the caller.
+int analyze(Image& image, OutputSet& outputs) {
     uint64_t count = 0;
     if (!size_mul(image.width, image.height, &count)) {
         report_alloc_failure();
@@ -102,11 +99,13 @@ int analyze(Image& image, const std::string* const names[4], const std::string& 
     if (!radial_bins_new(bins, radial_bin_count(image.width, image.height))) {
         return 1;
     }
-    std::unique_ptr<std::FILE, FileClose> csv(std::fopen(csv_name.c_str(), "w"));
-    if (!csv) {
-        report_write(csv_name);
+    // Every output is created before the long transform, so that a name that cannot be
+    // written is reported at once.
+    if (outputs_create(outputs) != 0) {
         return 1;
     }
+    std::FILE* csv = outputs_file(outputs, kProfile);
+    const std::string& csv_name = outputs.names[kProfile];
     ProgressLine line{};
     progress_begin(line);
     const DftProgress progress{progress_report, &line};
@@ -115,7 +114,7 @@ int analyze(Image& image, const std::string* const names[4], const std::string& 
     if (transform_status != 0) {
         return 1;
     }
-    if (profile_write_header(csv.get()) != 0) {
+    if (profile_write_header(csv) != 0) {
         report_write(csv_name);
         return 1;
     }
@@ -124,34 +123,31 @@ int analyze(Image& image, const std::string* const names[4], const std::string& 
     radial_accumulate(re.get(), im.get(), image.width, image.height, bins, amp, pow);
 
     struct Picture {
+        OutputName name;
         bool ramp;
         Quantity quantity;
         const ValueRange* range;
     };
-    const Picture pictures[4] = {
-        {false, kAmplitude, &amp}, {true, kAmplitude, &amp}, {false, kPower, &pow}, {true, kPower, &pow}};
-    for (int i = 0; i < 4; ++i) {
-        const Picture& pic = pictures[i];
+    const Picture pictures[4] = {{kAmpGray, false, kAmplitude, &amp},
+                                 {kAmpRamp, true, kAmplitude, &amp},
+                                 {kPowGray, false, kPower, &pow},
+                                 {kPowRamp, true, kPower, &pow}};
+    for (const Picture& pic : pictures) {
         if (pic.ramp) {
             draw_ramp(image, re.get(), im.get(), pic.quantity, *pic.range);
         } else {
             draw_gray(image, re.get(), im.get(), pic.quantity, *pic.range);
         }
-        if (bmp_write(*names[i], image) != 0) {
+        if (bmp_write_file(outputs_file(outputs, pic.name), outputs.names[pic.name], image) != 0 ||
+            outputs_close(outputs, pic.name) != 0) {
             return 1;
         }
     }
-    if (profile_write_rows(csv.get(), bins, image.width / 2) != 0) {
+    if (profile_write_rows(csv, bins, image.width / 2) != 0) {
         report_write(csv_name);
         return 1;
     }
-    // Closing flushes the rows: a failure here is a lost profile and must be reported.
-    const bool write_failed = std::ferror(csv.get()) != 0;
-    if (std::fclose(csv.release()) != 0 || write_failed) {
-        report_write(csv_name);
-        return 1;
-    }
-    return 0;
+    return outputs_close(outputs, kProfile);
 }
 
 }  // namespace
@@ -159,8 +155,9 @@ int analyze(Image& image, const std::string* const names[4], const std::string& 
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,
                       const std::string& csv_name) {
-    const std::string* const names[4] = {&as_bw_name, &as_tg_name, &ps_bw_name, &ps_tg_name};
-    if (analyze(image, names, csv_name) != 0) {
+    OutputSet outputs = outputs_new({as_bw_name, as_tg_name, ps_bw_name, ps_tg_name, csv_name});
+    if (analyze(image, outputs) != 0 || outputs_commit(outputs) != 0) {
+        outputs_discard(outputs);
         std::exit(1);
     }
 }

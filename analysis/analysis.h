@@ -32,9 +32,10 @@
 //                                to 0..1 over the rows; 0, or 1 when a write failed
 //   analyze_spectrum(image, as_bw, as_tg, ps_bw, ps_tg, csv)
 //                                the whole analysis of a grey square picture into the five
-//                                named files; the picture is used as the drawing canvas.
-//                                Returns only on success: any failure has printed its
-//                                message, and the process ends with status 1
+//                                named files, which are replaced all together or not at
+//                                all; the picture is used as the drawing canvas. Returns
+//                                only on success: any failure has printed its message,
+//                                removed what it wrote, and ended the process with status 1
 #pragma once
 
 #include <cstdint>

@@ -7,17 +7,21 @@
 //                               file it opens later takes their place
 //   os_console_setup()          prepares the console for UTF-8 text and the progress
 //                               line's terminal escapes (Windows); nothing elsewhere
-//   os_stderr_is_terminal()     whether standard error is a terminal
+//   os_stderr_is_terminal()     whether standard error is a terminal (on Windows: a
+//                               console that takes the terminal escapes; needs
+//                               os_console_setup first)
 //   os_process_id()             the process's id, to make names unique to this run
 //   os_create_new(path, text)   creates `path`, which must not exist yet (not even as a
 //                               link), and opens it for writing in text or binary mode;
 //                               null when it exists or cannot be created. Prints nothing
-//   os_interrupts_install(fn)   on an interrupt (SIGINT, SIGTERM, SIGHUP or the console's
-//                               break) calls fn, then ends the process by that same signal;
-//                               fn must be safe inside a signal handler. An interrupt that
-//                               was ignored when the program started stays ignored. A
-//                               write past a file-size limit fails like a full disk
-//                               instead of ending the process (SIGXFSZ is ignored)
+//   os_interrupts_install(fn)   on an interrupt (SIGINT, SIGTERM, SIGHUP; on Windows
+//                               Ctrl+C, Ctrl+Break or closing the console) calls fn, then
+//                               ends the process by that same signal (on Windows with
+//                               the Ctrl+C status, 0xC000013A); fn must be safe inside a
+//                               signal handler. An interrupt that was ignored when the
+//                               program started stays ignored. A write past a file-size
+//                               limit fails like a full disk instead of ending the
+//                               process (SIGXFSZ is ignored)
 //   os_interrupts_hold()        delays interrupts until os_interrupts_release(), for a
 //                               step that must not be cut in two
 //   os_remove_now(path)         removes a file; safe inside a signal handler

@@ -1,20 +1,60 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
-#include <sys/stat.h>
 #include <windows.h>
 
-#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "analysis/os.h"
 
+// Paths arrive as UTF-8 and are converted to UTF-16 for the wide-character calls, so any
+// name works whatever the ANSI code page (varlox.exe's manifest also makes that UTF-8).
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGBREAK};
-
 void (*g_on_interrupt)() = nullptr;
+
+// The main thread, suspended by the console's interrupt handler (which Windows runs on a
+// thread of its own) before it removes anything.
+HANDLE g_main_thread = nullptr;
+
+// Held by os_interrupts_hold; the interrupt handler waits for it.
+CRITICAL_SECTION g_hold;
+const bool g_hold_ready = [] {
+    InitializeCriticalSection(&g_hold);
+    return true;
+}();
+
+// The console's state before os_console_setup, put back when the process ends.
+UINT g_old_output_cp = 0;
+HANDLE g_console_err = INVALID_HANDLE_VALUE;
+DWORD g_old_err_mode = 0;
+bool g_err_mode_changed = false;
+bool g_err_terminal = false;
+
+void console_restore() {
+    if (g_err_mode_changed) {
+        SetConsoleMode(g_console_err, g_old_err_mode);
+        g_err_mode_changed = false;
+    }
+    if (g_old_output_cp != 0) {
+        SetConsoleOutputCP(g_old_output_cp);
+        g_old_output_cp = 0;
+    }
+}
+
+// UTF-8 to UTF-16 into a fixed buffer, without allocating (for the interrupt handler);
+// false when the path does not fit.
+bool widen_fixed(const char* text, wchar_t* out, int capacity) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, out, capacity);
+    return n > 0;
+}
 
 std::wstring widen(const std::string& text) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -25,61 +65,125 @@ std::wstring widen(const std::string& text) {
     return wide;
 }
 
-extern "C" void interrupted(int sig) {
+BOOL WINAPI console_interrupt(DWORD) {
+    // A step held by os_interrupts_hold finishes first; the main thread then stops where
+    // it is, so nothing it does races with the removal.
+    EnterCriticalSection(&g_hold);
+    if (g_main_thread != nullptr) {
+        SuspendThread(g_main_thread);
+    }
     if (g_on_interrupt != nullptr) {
         g_on_interrupt();
     }
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
+    console_restore();
+    // The status Windows gives a process ended by Ctrl+C. TerminateProcess, unlike exit,
+    // takes no lock the suspended thread might hold.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 }  // namespace
 
-void os_standard_streams() {}
-
-void os_console_setup() {
-    SetConsoleOutputCP(CP_UTF8);
-    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    DWORD mode = 0;
-    if (err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)) {
-        SetConsoleMode(err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+void os_standard_streams() {
+    // A program started without standard handles has no open descriptors 0 to 2; the
+    // null device fills them from the lowest, as on POSIX.
+    (void)g_hold_ready;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (_get_osfhandle(fd) == -1 || _get_osfhandle(fd) == -2) {
+            const int got = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+            if (got >= 0 && got != fd) {
+                _close(got);
+            }
+        }
     }
 }
 
-bool os_stderr_is_terminal() { return _isatty(2) != 0; }
+void os_console_setup() {
+    // The program writes UTF-8 (file names in messages); the console shows it as such.
+    const UINT old_cp = GetConsoleOutputCP();
+    if (old_cp != 0 && old_cp != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        g_old_output_cp = old_cp;
+    }
+    // The progress line needs the terminal escapes; without them it is not shown.
+    g_console_err = GetStdHandle(STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (g_console_err != INVALID_HANDLE_VALUE && g_console_err != nullptr &&
+        GetConsoleMode(g_console_err, &mode)) {
+        if ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0) {
+            g_err_terminal = true;
+        } else if (SetConsoleMode(g_console_err, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) {
+            g_old_err_mode = mode;
+            g_err_mode_changed = true;
+            g_err_terminal = true;
+        }
+    }
+    std::atexit(console_restore);
+}
+
+bool os_stderr_is_terminal() { return g_err_terminal; }
 
 long os_process_id() { return static_cast<long>(_getpid()); }
 
 std::FILE* os_create_new(const std::string& path, bool text) {
-    const int fd = _wopen(widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | (text ? _O_TEXT : _O_BINARY),
-                          _S_IREAD | _S_IWRITE);
+    // CREATE_NEW refuses any existing name, links included. Sharing deletion lets an
+    // interrupted run remove the file while it is still open.
+    const HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | (text ? _O_TEXT : _O_BINARY));
     if (fd < 0) {
+        CloseHandle(h);
+        DeleteFileW(widen(path).c_str());
         return nullptr;
     }
     std::FILE* file = _fdopen(fd, text ? "w" : "wb");
     if (file == nullptr) {
         _close(fd);
-        _wunlink(widen(path).c_str());
+        DeleteFileW(widen(path).c_str());
     }
     return file;
 }
 
 void os_interrupts_install(void (*on_interrupt)()) {
     g_on_interrupt = on_interrupt;
-    for (int sig : kInterrupts) {
-        if (std::signal(sig, interrupted) == SIG_IGN) {
-            std::signal(sig, SIG_IGN);
-        }
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0,
+                    FALSE, DUPLICATE_SAME_ACCESS);
+    // Ctrl+C, Ctrl+Break and closing the console. A process started with Ctrl+C ignored
+    // (a new process group) still ignores it: Windows then does not call the handler.
+    SetConsoleCtrlHandler(console_interrupt, TRUE);
+}
+
+void os_interrupts_hold() { EnterCriticalSection(&g_hold); }
+
+void os_interrupts_release() { LeaveCriticalSection(&g_hold); }
+
+void os_remove_now(const char* path) {
+    wchar_t wide[32768];
+    if (widen_fixed(path, wide, 32768)) {
+        DeleteFileW(wide);
     }
 }
 
-// The console's break handler runs on a thread of its own; there is nothing to hold.
-void os_interrupts_hold() {}
-
-void os_interrupts_release() {}
-
-void os_remove_now(const char* path) { _wunlink(widen(path).c_str()); }
-
 void os_write_stderr_now(const char* text) {
-    _write(2, text, static_cast<unsigned>(std::strlen(text)));
+    // Straight to the handle, bypassing the C library and its locks; line feeds become
+    // CR LF as text mode would write them.
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    char chunk[256];
+    std::size_t used = 0;
+    for (const char* p = text;; ++p) {
+        if (*p == '\0' || used + 2 > sizeof chunk) {
+            DWORD written = 0;
+            WriteFile(err, chunk, static_cast<DWORD>(used), &written, nullptr);
+            used = 0;
+            if (*p == '\0') {
+                break;
+            }
+        }
+        if (*p == '\n') {
+            chunk[used++] = '\r';
+        }
+        chunk[used++] = *p;
+    }
 }

@@ -1,5 +1,6 @@
 #include "analysis/progress.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "analysis/os.h"
@@ -16,6 +17,9 @@ double seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 
 // Carriage return, then erase to the end of the line.
 constexpr const char* kErase = "\r\033[K";
+
+// Whether a line is on the screen now, for a signal handler that must erase it.
+volatile std::sig_atomic_t g_on_screen = 0;
 
 }  // namespace
 
@@ -52,6 +56,7 @@ void progress_report(void* context, double done) {
     } else if (seconds(now - line.last) < kRedrawEvery && done < 1) {
         return;
     }
+    g_on_screen = 1;  // before drawing: an interrupt in between still erases the line
     std::fprintf(stderr, "%sFourier transform: %3d%% done, about %.0f s left", kErase,
                  static_cast<int>(done * 100), left + 0.5);
     std::fflush(stderr);
@@ -64,5 +69,13 @@ void progress_end(ProgressLine& line) {
         std::fputs(kErase, stderr);
         std::fflush(stderr);
         line.shown = false;
+        g_on_screen = 0;
+    }
+}
+
+void progress_erase_now() {
+    if (g_on_screen != 0) {
+        os_write_stderr_now(kErase);
+        g_on_screen = 0;
     }
 }

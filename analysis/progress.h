@@ -7,6 +7,8 @@
 //   progress_begin(line)   starts timing; decides whether the line may be shown at all
 //   progress_report(c, d)  DftProgress callback: c is the ProgressLine, d the fraction done
 //   progress_end(line)     erases the line if it was shown
+//   progress_erase_now()   erases the line if it is on the screen; safe inside a signal
+//                          handler, for an interrupted run
 #pragma once
 
 #include <chrono>
@@ -26,3 +28,4 @@ struct ProgressLine {
 void progress_begin(ProgressLine& line);
 void progress_report(void* context, double done);
 void progress_end(ProgressLine& line);
+void progress_erase_now();

@@ -5,6 +5,8 @@
 #include <system_error>
 
 #include "analysis/analysis.h"
+#include "analysis/os.h"
+#include "analysis/progress.h"
 #include "image/bmp.h"
 #include "image/image.h"
 
@@ -23,7 +25,33 @@ constexpr const char* kSeparators = "/";
 // True when `name` is the input file itself, by path or through a link.
 bool names_input(const std::string& name, const std::string& input) {
     std::error_code ec;
-    return std::filesystem::equivalent(name, input, ec) && !ec;
+    // Names are UTF-8; u8path keeps them so where paths are not (Windows).
+    return std::filesystem::equivalent(std::filesystem::u8path(name), std::filesystem::u8path(input), ec) &&
+           !ec;
+}
+
+// How many of the `limit` bytes from `start` to keep so that the cut does not fall inside
+// a UTF-8 character: a character whose lead byte lies before the cut and whose
+// continuation bytes run past it is left out whole. Bytes that are not UTF-8 are cut
+// where the limit falls.
+std::size_t utf8_cut(const std::string& text, std::size_t start, std::size_t limit) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[start + i]); };
+    std::size_t lead = limit;
+    while (lead > 0 && limit - lead < 3 && (byte(lead) & 0xC0) == 0x80) {
+        --lead;
+    }
+    if (lead == limit || (byte(lead) & 0xC0) != 0xC0) {
+        return limit;
+    }
+    const unsigned b = byte(lead);
+    const std::size_t length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : 2;
+    return lead + length > limit ? lead : limit;
+}
+
+// On an interrupt: no temporary and no progress line may outlive the process.
+void interrupted() {
+    outputs_remove_now();
+    progress_erase_now();
 }
 
 }  // namespace
@@ -39,7 +67,7 @@ OutputNames output_names_build(const std::string& input) {
     }
     std::size_t stem = end - start;
     if (stem > kMaxStemBytes) {
-        stem = kMaxStemBytes;
+        stem = utf8_cut(input, start, kMaxStemBytes);
     }
     const std::string base = input.substr(0, start + stem);
     OutputNames names;
@@ -50,6 +78,10 @@ OutputNames output_names_build(const std::string& input) {
 }
 
 int varlox_main(int argc, char** argv) {
+    // Before anything is opened: a closed standard stream must not be handed to an output.
+    os_standard_streams();
+    os_console_setup();
+    os_interrupts_install(interrupted);
     std::fputs("\n------- VARLOX version 1.0 -------\n", stderr);
     std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n",
                stderr);

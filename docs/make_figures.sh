@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Remakes the README's figures from the tool's own outputs on the bundled sample:
-# PNG copies of the input and the four spectrum pictures, and a plot of the radial
-# profile. Needs ImageMagick (convert) and gnuplot:
+# PNG copies of the input and the four spectrum pictures, and plots of the radial
+# profile by app/varlox-plot. Needs ImageMagick (convert) and gnuplot:
 #   sudo apt-get install -y imagemagick gnuplot-nox
 #
 # Usage: docs/make_figures.sh [BUILD_DIR]
@@ -21,18 +21,9 @@ for kind in as-bw as-tg ps-bw ps-tg; do
     "docs/sample-$kind-centre.png"
 done
 
-gnuplot <<PLOT
-set terminal pngcairo size 720,400 font ",10" noenhanced
-set output "docs/sample-profile.png"
-set datafile separator ","
-set key top right
-set xlabel "bin i (radius i/2 samples from the centre; i/2 cycles across the picture)"
-set ylabel "rescaled mean (0 to 1)"
-set logscale y
-set format y "%g"
-set yrange [1e-6:2]
-set grid
-plot "$work/sample.csv" using 1:(\$2 > 0 ? \$2 : NaN) with linespoints pt 7 ps 0.5 title "amplitude", \
-     "$work/sample.csv" using 1:(\$3 > 0 ? \$3 : NaN) with linespoints pt 7 ps 0.5 title "power"
-PLOT
+# The radial profile, and beside it the same texture made at half the side.
+app/varlox-plot "$work/sample.csv" docs/sample-profile.png
+"$build/examples/make_sample" "$work/small.bmp" 128
+"$build/app/varlox" "$work/small.bmp"
+app/varlox-plot "$work/sample.csv" "$work/small.csv" docs/sample-compare.png
 echo "figures written to docs/"

@@ -151,24 +151,31 @@ ImagePtr bmp_read(const std::string& path) {
     return image;
 }
 
-int bmp_write(const std::string& path, const Image& image) {
+namespace {
+
+// Sizes of the picture's pixel data and whole file, or false when the header cannot hold
+// them: the file size in 32 bits, width and height as signed 32-bit values.
+bool bmp_sizes(const Image& image, uint64_t* data_size, uint64_t* file_size) {
+    return size_mul(image.height, bmp_stride(image.width), data_size) &&
+           size_add(*data_size, kHeaderSize, file_size) &&
+           *file_size <= std::numeric_limits<uint32_t>::max() &&
+           image.width <= uint32_t{std::numeric_limits<int32_t>::max()} &&
+           image.height <= uint32_t{std::numeric_limits<int32_t>::max()};
+}
+
+bool put(std::FILE* file, const uint8_t* bytes, uint64_t count) {
+    return std::fwrite(bytes, 1, static_cast<std::size_t>(count), file) == count;
+}
+
+}  // namespace
+
+int bmp_write_file(std::FILE* file, const std::string& name, const Image& image) {
     const uint64_t stride = bmp_stride(image.width);
     const uint64_t row_bytes = uint64_t{image.width} * 3;
     uint64_t data_size = 0;
     uint64_t file_size = 0;
-    // The header holds the file size in 32 bits, and width and height as signed values.
-    if (!size_mul(image.height, stride, &data_size) ||
-        !size_add(data_size, kHeaderSize, &file_size) ||
-        file_size > std::numeric_limits<uint32_t>::max() ||
-        image.width > uint32_t{std::numeric_limits<int32_t>::max()} ||
-        image.height > uint32_t{std::numeric_limits<int32_t>::max()}) {
-        report_write(path);
-        return 1;
-    }
-
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        report_write(path);
+    if (!bmp_sizes(image, &data_size, &file_size)) {
+        report_write(name);
         return 1;
     }
     uint8_t header[kHeaderSize] = {};
@@ -188,30 +195,50 @@ int bmp_write(const std::string& path, const Image& image) {
     put_le32(header + 42, 1);
     put_le32(header + 46, 0);
     put_le32(header + 50, 0);
-    out.write(reinterpret_cast<const char*>(header), kHeaderSize);
-    if (!out) {
-        report_write(path);
+    if (!put(file, header, kHeaderSize)) {
+        report_write(name);
         return 1;
     }
 
     Buffer<uint8_t> row = buffer_new<uint8_t>(stride);
     if (!row) {
+        // What was written so far reaches the file: the header alone.
+        std::fflush(file);
         return 1;
     }
     std::memset(row.get(), 0, static_cast<std::size_t>(stride));
     for (uint64_t i = 0; i < image.height; ++i) {
         const uint8_t* src = image.pixels.get() + (image.height - 1 - i) * row_bytes;
         std::memcpy(row.get(), src, static_cast<std::size_t>(row_bytes));
-        out.write(reinterpret_cast<const char*>(row.get()), static_cast<std::streamsize>(stride));
-        if (!out) {
-            report_write(path);
+        if (!put(file, row.get(), stride)) {
+            report_write(name);
             return 1;
         }
     }
-    out.close();
-    if (!out) {
-        report_write(path);
+    // A full disk or a file-size limit often shows only when the buffer is flushed.
+    if (std::fflush(file) != 0 || std::ferror(file) != 0) {
+        report_write(name);
         return 1;
     }
     return 0;
+}
+
+int bmp_write(const std::string& path, const Image& image) {
+    uint64_t data_size = 0;
+    uint64_t file_size = 0;
+    if (!bmp_sizes(image, &data_size, &file_size)) {
+        report_write(path);
+        return 1;
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        report_write(path);
+        return 1;
+    }
+    int status = bmp_write_file(file, path, image);
+    if (std::fclose(file) != 0 && status == 0) {
+        report_write(path);
+        status = 1;
+    }
+    return status;
 }

@@ -13,13 +13,20 @@
 //                        bitmap image", "Error: PATH is not a square image", "Error: PATH
 //                        is not a 24bit color image" (these four without line end),
 //                        "Error: PATH is truncated\n" or "Error: Memory allocation error\n"
-//   bmp_write(path, img) writes img; 0 on success, 1 after "Error: Could not write to
-//                        PATH\n" (file cannot be created, a write or the close failed, or
-//                        the picture is too large for the format) or the allocation
-//                        message. A file that was opened stays on disk after a failure.
+//   bmp_write(path, img) writes img to a file created or truncated at path; 0 on
+//                        success, 1 after "Error: Could not write to PATH\n" (file cannot
+//                        be created, a write or the close failed, or the picture is too
+//                        large for the format; then no file is created) or the
+//                        allocation message. A file that was opened stays on disk after a
+//                        failure
+//   bmp_write_file(file, name, img)
+//                        writes img into an open binary file and flushes it, leaving it
+//                        open; 0, or 1 after "Error: Could not write to NAME\n" or the
+//                        allocation message (name is only for messages)
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "image/image.h"
@@ -27,3 +34,4 @@
 uint64_t bmp_stride(uint32_t width);
 ImagePtr bmp_read(const std::string& path);
 int bmp_write(const std::string& path, const Image& image);
+int bmp_write_file(std::FILE* file, const std::string& name, const Image& image);

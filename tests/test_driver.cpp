@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/driver.h"
@@ -132,6 +133,37 @@ TEST_F(Cli, InputReachedThroughALinkIsNeverOverwritten) {
     EXPECT_GE(made, 1);
 }
 
+TEST_F(Cli, NamesOutsideAnyOneCodePageWork) {
+    // Greek, Cyrillic and Japanese letters in one name: no single-byte code page holds
+    // them all, so only names kept as UTF-8 throughout reach the right files.
+    namespace fs = std::filesystem;
+    const std::string stem = "\xCF\x86\xCF\x89\xCF\x84\xCE\xBF-\xD1\x84\xD0\xBE\xD1\x82\xD0\xBE-\xE5\x86\x99\xE7\x9C\x9F";
+    const auto at = [&](const std::string& name) { return dir.root / fs::u8path(name); };
+    const auto names = [&] {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(dir.root)) found.push_back(e.path().filename().u8string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    write_sample("plain.bmp", 6);
+    fs::rename(dir.path("plain.bmp"), at(stem + ".bmp"));
+    const auto r = run({stem + ".bmp"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(names(), (std::vector<std::string>{stem + "-as-bw.bmp", stem + "-as-tg.bmp", stem + "-ps-bw.bmp",
+                                                 stem + "-ps-tg.bmp", stem + ".bmp", stem + ".csv"}));
+    // The same picture named like its own profile: refused by its UTF-8 name, untouched.
+    for (const std::string& name : names()) fs::remove(at(name));
+    write_sample("plain.bmp", 6);
+    const auto before = testutil::read_file(dir.path("plain.bmp"));
+    fs::rename(dir.path("plain.bmp"), at(stem + ".csv"));
+    const auto refused = run({stem + ".csv"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, kBanner + "Error: " + stem + ".csv would overwrite the input file\n");
+    EXPECT_EQ(names(), std::vector<std::string>{stem + ".csv"});
+    fs::rename(at(stem + ".csv"), dir.path("plain.bmp"));
+    EXPECT_EQ(testutil::read_file(dir.path("plain.bmp")), before);
+}
+
 TEST_F(Cli, ValidInputEndsWithSuccess) {
     write_sample("photo.bmp", 6);
     const auto r = run({"photo.bmp"});
@@ -139,6 +171,9 @@ TEST_F(Cli, ValidInputEndsWithSuccess) {
     EXPECT_EQ(r.err.substr(0, kBanner.size()), kBanner);
     EXPECT_EQ(r.err.substr(r.err.size() - kSuccess.size()), kSuccess);
     EXPECT_EQ(r.out, "");
+    // Exactly the five outputs appear, and no temporary is left.
+    EXPECT_EQ(files(), (std::vector<std::string>{"photo-as-bw.bmp", "photo-as-tg.bmp", "photo-ps-bw.bmp",
+                                                 "photo-ps-tg.bmp", "photo.bmp", "photo.csv"}));
 }
 
 TEST(Sample, GeneratorReproducesTheBundledPicture) {

@@ -11,7 +11,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "analysis/progress.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -105,6 +107,7 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
     // scratch arrays and one shared angle table, and a row buffer for each picture (4).
     EXPECT_GE(total, 17);
     RecordProperty("allocation_points", total);
+    const auto before = testutil::snapshot(dir.root);
     for (int n = 1; n <= total; ++n) {
         const auto r = testutil::run_program(ALLOCFAIL_EXE, {"in.bmp"}, dir.root.string(),
                                              {"VARLOX_FAIL_ALLOC=" + std::to_string(n)});
@@ -114,6 +117,8 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
         EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << "allocation " << n;
         EXPECT_EQ(count_of(r.err, "Error: "), 1u) << "allocation " << n << ": " << r.err;
         EXPECT_EQ(r.err.find("successfully"), std::string::npos) << "allocation " << n;
+        // The first run's outputs are kept as they were, and no temporary is left.
+        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << "allocation " << n;
     }
 }
 
@@ -129,6 +134,7 @@ TEST(DiskFailure, OutputsThatCannotBeCreated) {
         ASSERT_GE(r.err.size(), msg.size());
         EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << kOutputs[i];
         EXPECT_EQ(r.err.find("successfully"), std::string::npos);
+        EXPECT_EQ(testutil::snapshot(dir.root).size(), 2u) << kOutputs[i];  // input and directory
     }
 }
 
@@ -220,6 +226,26 @@ TEST(ProgressLine, ScreenAfterSelfErasingLineIsTheUsualText) {
     const std::string usual = "\nA\n\nrest\n";
     EXPECT_EQ(screen_after("\nA\n\n\r\033[Kwork 10%\r\033[Kwork 99%\r\033[Krest\r\n"), usual + "");
     EXPECT_NE(screen_after("\nA\n\nwork 10%\rrest\n"), usual);  // not erased: residue shows
+}
+
+TEST(ProgressLine, InterruptedRunErasesTheLineOnce) {
+    // What the interrupt handler does for a line on the screen: erase it, and only once.
+    ProgressLine line{};
+    progress_begin(line);
+    line.terminal = true;
+    testing::internal::CaptureStderr();
+    progress_report(&line, 0.001);
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    progress_report(&line, 0.002);  // a long run: the line appears
+    const std::string shown = testing::internal::GetCapturedStderr();
+    testing::internal::CaptureStderr();
+    progress_erase_now();
+    progress_erase_now();
+    const std::string erased = testing::internal::GetCapturedStderr();
+    progress_end(line);
+    EXPECT_NE(screen_after(shown), "");
+    EXPECT_EQ(erased, "\r\033[K");
+    EXPECT_EQ(screen_after(shown + erased), "");
 }
 
 TEST(ProgressLine, AppearsOnATerminalAndLeavesNoTrace) {

@@ -181,31 +181,4 @@ TEST_F(Run, OddSideIsCentredLikeAnEvenOne) {
     expect_picture(out(0), expected_picture(9, 0x000000, white), 9, white, kOutputs[0]);
 }
 
-TEST_F(Run, EveryOutputThatCannotBeWrittenEndsWithStatusOne) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    const Bytes picture = grey_bmp(8, [](int row, int col) { return row * 30 + col; });
-    for (int i = 0; i < 5; ++i) {
-        for (const char* name : kOutputs) std::filesystem::remove(dir.path(name));
-        std::filesystem::create_symlink("/dev/full", dir.path(kOutputs[i]));
-        const auto r = run_on(picture);
-        EXPECT_EQ(r.status, 1) << kOutputs[i];
-        const std::string msg = std::string("Error: Could not write to ") + kOutputs[i] + "\n";
-        ASSERT_GE(r.err.size(), msg.size());
-        EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << kOutputs[i];
-        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << kOutputs[i];
-        EXPECT_EQ(testutil::read_file(dir.path("in.bmp")), picture);
-        std::filesystem::remove(dir.path(kOutputs[i]));
-    }
-}
-
-TEST_F(Run, FailedPictureLeavesProfileWithHeaderOnly) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    std::filesystem::create_symlink("/dev/full", dir.path("in-ps-bw.bmp"));
-    const auto r = run_on(grey_bmp(8, [](int row, int col) { return row * 30 + col; }));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(csv(), kHeader);
-    EXPECT_EQ(out(0).size(), 54u + 8 * 24);
-    EXPECT_FALSE(std::filesystem::exists(dir.path("in-ps-tg.bmp")));
-}
-
 }  // namespace

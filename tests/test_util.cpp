@@ -3,6 +3,8 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace testutil {
@@ -116,6 +119,24 @@ Bytes pattern_pixels(uint32_t width, uint32_t height, uint32_t seed) {
     for (auto& v : px) v = static_cast<uint8_t>(gen());
     return px;
 }
+
+std::string emulator_prefix() {
+#ifdef VARLOX_EMULATOR
+    return VARLOX_EMULATOR " ";
+#else
+    return "";
+#endif
+}
+
+namespace {
+
+// Whether `exe` is one of the build's own programs.
+[[maybe_unused]] bool is_built(const std::string& exe) {
+    const std::string dir = VARLOX_BINARY_DIR "/";
+    return exe.compare(0, dir.size(), dir) == 0;
+}
+
+}  // namespace
 
 std::string from_text_mode(const std::string& text) {
 #ifdef _WIN32
@@ -237,9 +258,7 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     TempDir capture;
     std::string cmd = "cd " + quote(cwd) + " && exec env";
     for (const auto& e : env) cmd += " " + quote(e);
-#ifdef VARLOX_EMULATOR
-    if (!exe.empty() && exe[0] == '/') cmd += " " VARLOX_EMULATOR;
-#endif
+    if (is_built(exe)) cmd += " " + emulator_prefix();
     cmd += " " + quote(exe);
     for (const auto& a : args) cmd += " " + quote(a);
     cmd += " 2>" + quote(capture.path("err")) + " >" + quote(capture.path("out")) + " </dev/null";
@@ -251,6 +270,72 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
     return r;
 }
 
+#endif
+
+Snapshot snapshot(const std::filesystem::path& dir) {
+    Snapshot entries;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        const std::string name = e.path().filename().string();
+        if (e.is_symlink()) {
+            const std::string target = "link to " + std::filesystem::read_symlink(e.path()).string();
+            entries[name] = Bytes(target.begin(), target.end());
+        } else if (e.is_directory()) {
+            entries[name] = Bytes{'d', 'i', 'r'};
+        } else {
+            entries[name] = read_file(e.path().string());
+        }
+    }
+    return entries;
+}
+
+std::string listing(const Snapshot& entries) {
+    std::string text;
+    for (const auto& [name, bytes] : entries) text += name + " (" + std::to_string(bytes.size()) + " bytes) ";
+    return text;
+}
+
+#ifndef _WIN32
+int start_program(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::string& err_path) {
+    std::vector<std::string> argv_text;
+    if (is_built(exe)) {
+        // The emulator's command, split at its spaces, runs the program.
+        std::istringstream emulator(emulator_prefix());
+        for (std::string word; emulator >> word;) argv_text.push_back(word);
+    }
+    argv_text.push_back(exe);
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argv_text) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null_fd = open("/dev/null", O_RDWR);
+        const int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (null_fd < 0 || err_fd < 0 || chdir(cwd.c_str()) != 0) _exit(127);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(err_fd, 2);
+        // The program decides for itself what to do with these; start it as a shell would
+        // start a foreground job, whatever this process inherited.
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return static_cast<int>(pid);
+}
+
+Ended wait_program(int pid) {
+    int raw = 0;
+    Ended e;
+    if (waitpid(pid, &raw, 0) != pid) return e;
+    if (WIFEXITED(raw)) e.status = WEXITSTATUS(raw);
+    if (WIFSIGNALED(raw)) e.signal = WTERMSIG(raw);
+    return e;
+}
 #endif
 
 }  // namespace testutil

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,35 @@ struct RunResult {
 };
 
 // Runs `exe` with `args` in directory `cwd`, with `env` ("NAME=value") added to the
-// environment. An `exe` given by an absolute path is one of the build's own programs: in
-// a build for another architecture it runs through the emulator (VARLOX_EMULATOR).
+// environment. In a build for another architecture the build's own programs (those under
+// the build directory) run through the emulator.
 RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
                       const std::string& cwd, const std::vector<std::string>& env = {});
+
+// What starts one of the build's own programs from sh: empty natively; in a build for
+// another architecture the emulator's command and a space.
+std::string emulator_prefix();
+
+// Every entry of a directory (not recursive) with its bytes; directories and links map
+// to a marker, so two snapshots are equal only when nothing in the directory changed.
+using Snapshot = std::map<std::string, Bytes>;
+Snapshot snapshot(const std::filesystem::path& dir);
+
+// "name (size bytes)" for each entry, for failure messages.
+std::string listing(const Snapshot& entries);
+
+#ifndef _WIN32
+// Starts `exe` with `args` in directory `cwd` without waiting for it, standard input and
+// output on the null device and standard error into the file `err_path`; its process id.
+int start_program(const std::string& exe, const std::vector<std::string>& args,
+                  const std::string& cwd, const std::string& err_path);
+
+// Waits for a started program: its exit status, or the signal that ended it.
+struct Ended {
+    int status = -1;  // exit status, or -1 when a signal ended it
+    int signal = 0;   // the signal that ended it, or 0
+};
+Ended wait_program(int pid);
+#endif
 
 }  // namespace testutil

@@ -1,0 +1,219 @@
+// A run replaces all five outputs or changes nothing: interrupted, failing or colliding
+// runs against a directory that already holds the complete outputs of an earlier run.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <thread>
+
+#include "app/driver.h"
+#include "tests/test_util.h"
+
+namespace fs = std::filesystem;
+using testutil::Bytes;
+using testutil::TempDir;
+
+namespace {
+
+const char* const kOutputs[] = {"in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp",
+                                "in.csv"};
+
+TEST(OutputNames, CutNeverEndsInsideAUtf8Character) {
+    struct Case {
+        std::string stem;  // the file name before ".bmp"
+        std::size_t kept;  // bytes of it left in the names
+    };
+    const std::string a189(189, 'a');
+    const Case cases[] = {
+        {std::string(250, 'a'), 190},                 // ASCII: cut where the limit falls
+        {a189 + "\xC3\xA9" "b", 189},                 // 2-byte character across the cut
+        {a189.substr(1) + "\xE2\x82\xAC" "b", 188},   // 3-byte character across the cut
+        {a189.substr(2) + "\xF0\x9F\x98\x80" "b", 187},  // 4-byte character across the cut
+        {a189.substr(1) + "\xC3\xA9" "bb", 190},      // 2-byte character ends at the cut
+        {a189 + "\x80\x80" "b", 190},                 // not UTF-8: cut where the limit falls
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(output_names_build("dir/" + c.stem + ".bmp")[kProfile],
+                  "dir/" + c.stem.substr(0, c.kept) + ".csv")
+            << c.stem.size() << " bytes, kept " << c.kept;
+    }
+}
+
+class Outputs : public testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pictures = new TempDir;
+        for (const char* side : {"64", "96", "1024", "2048"}) {
+            const auto r = testutil::run_program(MAKE_SAMPLE_EXE, {std::string("s") + side + ".bmp", side},
+                                                 pictures->root.string());
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+    }
+    static void TearDownTestSuite() {
+        delete pictures;
+        pictures = nullptr;
+    }
+    static Bytes picture(int side) { return testutil::read_file(pictures->path("s" + std::to_string(side) + ".bmp")); }
+
+    // Leaves the complete outputs of a run on a 64-side picture in `d`, then puts a
+    // picture of side `side` in its place as the next input.
+    static void earlier_outputs_then(const TempDir& d, int side) {
+        testutil::write_file(d.path("in.bmp"), picture(64));
+        const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, d.root.string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        testutil::write_file(d.path("in.bmp"), picture(side));
+    }
+    testutil::Snapshot files() const { return testutil::snapshot(dir.root); }
+
+    static TempDir* pictures;
+    TempDir dir;
+};
+
+TempDir* Outputs::pictures = nullptr;
+
+// Names in the directory that begin with a dot: the run's temporaries.
+int hidden_files(const fs::path& dir) {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string()[0] == '.';
+    return n;
+}
+
+// Waits until a run has created all five temporaries, which it does just before the
+// transform starts; false when that does not happen within a minute.
+bool all_temporaries_appear(const fs::path& dir) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (hidden_files(dir) < 5) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+        TempDir d;
+        earlier_outputs_then(d, 2048);
+        const auto before = testutil::snapshot(d.root);
+        TempDir capture;
+        const int pid = testutil::start_program(VARLOX_EXE, {"in.bmp"}, d.root.string(),
+                                                capture.path("err"));
+        ASSERT_TRUE(all_temporaries_appear(d.root)) << "signal " << sig;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        kill(pid, sig);
+        const testutil::Ended ended = testutil::wait_program(pid);
+        EXPECT_EQ(ended.signal, sig) << "exit status " << ended.status;
+        const std::string err = testutil::read_text(capture.path("err"));
+        EXPECT_EQ(err.find("successfully"), std::string::npos) << sig;
+        if (sig == SIGKILL) {
+            // Nothing can be removed after a SIGKILL, but the earlier outputs are intact.
+            auto after = testutil::snapshot(d.root);
+            for (auto it = after.begin(); it != after.end();) it = it->first[0] == '.' ? after.erase(it) : ++it;
+            EXPECT_TRUE(after == before) << testutil::listing(after);
+        } else {
+            const auto after = testutil::snapshot(d.root);
+            EXPECT_TRUE(after == before) << "signal " << sig << ": " << testutil::listing(after);
+        }
+    }
+}
+
+TEST_F(Outputs, UnwritableNameIsFoundBeforeTheTransform) {
+    earlier_outputs_then(dir, 2048);
+    fs::remove(dir.path("in-ps-tg.bmp"));
+    fs::create_directory(dir.path("in-ps-tg.bmp"));
+    const auto before = files();
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, 1);
+    const std::string msg = "Error: Could not write to in-ps-tg.bmp\n";
+    ASSERT_GE(r.err.size(), msg.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg);
+    EXPECT_TRUE(files() == before) << testutil::listing(files());
+    // The transform of a 2048 picture alone takes seconds on any vector path.
+    EXPECT_LT(took, 1.5) << "the failure was found after the transform";
+}
+
+TEST_F(Outputs, WriteFailureChangesNothing) {
+    // Under a file-size limit of 2 KiB (4 blocks of 512 bytes in sh) the first picture,
+    // 27 KiB, cannot be written: the run fails as on a full disk.
+    earlier_outputs_then(dir, 96);
+    const auto before = files();
+    const auto r = testutil::run_program(
+        "/bin/sh", {"-c", "ulimit -f 4 && exec " + testutil::emulator_prefix() + "\"$0\" in.bmp", VARLOX_EXE},
+        dir.root.string());
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string msg = "Error: Could not write to in-as-bw.bmp\n";
+    ASSERT_GE(r.err.size(), msg.size());
+    EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg);
+    EXPECT_TRUE(files() == before) << testutil::listing(files());
+}
+
+TEST_F(Outputs, LinksAtOutputNamesAreReplacedNotFollowed) {
+    testutil::write_file(dir.path("in.bmp"), picture(64));
+    fs::create_directory(dir.path("targets"));
+    for (int i = 0; i < 5; ++i) {
+        const std::string target = dir.path(std::string("targets/") + kOutputs[i]);
+        testutil::write_text(target, "keep me");
+        fs::create_symlink(target, dir.path(kOutputs[i]));
+    }
+    if (fs::exists("/dev/full")) {
+        fs::remove(dir.path(kOutputs[2]));
+        fs::create_symlink("/dev/full", dir.path(kOutputs[2]));
+    }
+    const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(testutil::read_text(dir.path(std::string("targets/") + kOutputs[i])), "keep me");
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir.path(kOutputs[i])))) << kOutputs[i];
+        EXPECT_GT(fs::file_size(dir.path(kOutputs[i])), 100u) << kOutputs[i];
+    }
+}
+
+TEST_F(Outputs, CollidingRunsEachWriteWholeFiles) {
+    // "a.bmp" and "a.BMP" have the same outputs. Each picture's own outputs are made first,
+    // alone; then both run at once, and every output must be one of the two whole files.
+    testutil::Snapshot alone[2];
+    const char* inputs[2] = {"a.bmp", "a.BMP"};
+    const Bytes pics[2] = {picture(1024), picture(96)};
+    for (int k = 0; k < 2; ++k) {
+        TempDir solo;
+        testutil::write_file(solo.path(inputs[k]), pics[k]);
+        ASSERT_EQ(testutil::run_program(VARLOX_EXE, {inputs[k]}, solo.root.string()).status, 0);
+        alone[k] = testutil::snapshot(solo.root);
+        testutil::write_file(dir.path(inputs[k]), pics[k]);
+    }
+    TempDir capture;
+    int pids[2];
+    for (int k = 0; k < 2; ++k) {
+        pids[k] = testutil::start_program(VARLOX_EXE, {inputs[k]}, dir.root.string(),
+                                          capture.path(std::to_string(k)));
+    }
+    for (int k = 0; k < 2; ++k) EXPECT_EQ(testutil::wait_program(pids[k]).status, 0) << inputs[k];
+    const auto after = files();
+    EXPECT_EQ(after.size(), 7u);  // two inputs and five outputs, no temporaries
+    for (const std::string name : {"a-as-bw.bmp", "a-as-tg.bmp", "a-ps-bw.bmp", "a-ps-tg.bmp", "a.csv"}) {
+        ASSERT_EQ(after.count(name), 1u) << name;
+        EXPECT_TRUE(after.at(name) == alone[0].at(name) || after.at(name) == alone[1].at(name)) << name;
+    }
+}
+
+TEST_F(Outputs, ClosedStandardStreamsAreNotTakenByOutputs) {
+    if (!fs::exists("/proc/self/fd")) GTEST_SKIP() << "no /proc to look at descriptors";
+    if (!testutil::emulator_prefix().empty()) GTEST_SKIP() << "the emulator holds descriptors of its own";
+    testutil::write_file(dir.path("in.bmp"), picture(2048));
+    TempDir capture;
+    const int pid = testutil::start_program("/bin/sh", {"-c", "exec \"$0\" in.bmp <&- >&- 2>&-", VARLOX_EXE},
+                                            dir.root.string(), capture.path("err"));
+    ASSERT_TRUE(all_temporaries_appear(dir.root));
+    // With every output open, the three standard descriptors still lead nowhere.
+    for (int fd = 0; fd <= 2; ++fd) {
+        const std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+        std::error_code ec;
+        EXPECT_EQ(fs::read_symlink(link, ec).string(), "/dev/null") << link;
+    }
+    kill(pid, SIGTERM);
+    EXPECT_EQ(testutil::wait_program(pid).signal, SIGTERM);
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+#!/bin/sh
+# varlox-plot on profiles made by varlox itself: the bundled sample and a grating of a
+# known period. Checks the PNG's pixel size and that it is not blank, the text an SVG plot
+# carries (title, labels, the count of rows left out), CR LF profiles, the output's mode,
+# every refusal (one message, status 1, no file left behind) and an interruption.
+#
+# Usage: sh tests/test_plot.sh VARLOX_EXE SOURCE_DIR
+# Status 0 when every check passed, 1 when one failed, 77 (skipped) without gnuplot.
+
+varlox=$1
+plot=$2/app/varlox-plot
+sample=$2/examples/sample.bmp
+command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot is not installed: skipped"; exit 77; }
+sh=$(command -v sh)
+
+work=$(mktemp -d) || exit 1
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# write_grating FILE SIDE: a 24-bit grey BMP holding a cosine grating of 10 cycles per
+# side along the direction (6, 8), plus reproducible noise; sides that are multiples of 4
+# need no row padding.
+write_grating() {
+    # shellcheck disable=SC2059  # the format is the file: octal escapes, one per byte
+    printf "$(awk -v n="$2" '
+        function le(v, bytes,   i) { for (i = 0; i < bytes; i++) { printf "\\%03o", v % 256; v = int(v / 256) } }
+        BEGIN {
+            printf "BM"; le(54 + n * n * 3, 4); le(0, 4); le(54, 4)
+            le(40, 4); le(n, 4); le(n, 4); le(1, 2); le(24, 2); le(0, 4); le(n * n * 3, 4)
+            le(0, 4); le(0, 4); le(0, 4); le(0, 4)
+            x = 1
+            for (r = 0; r < n; r++) for (c = 0; c < n; c++) {
+                x = (x * 69069 + 1) % 4294967296
+                v = int(128 + 80 * cos(2 * 3.141592653589793 * (6 * c + 8 * r) / n) + (x / 4294967296 - 0.5) * 48)
+                le(v, 1); le(v, 1); le(v, 1)
+            }
+        }')" >"$1"
+}
+
+# png_size FILE: "WIDTH HEIGHT" from the IHDR chunk, or "not a PNG".
+png_size() {
+    od -An -tu1 -N24 "$1" | awk '
+        { for (i = 1; i <= NF; i++) b[n++] = $i }
+        END {
+            if (n < 24 || b[0] != 137 || b[1] != 80 || b[2] != 78 || b[3] != 71 ||
+                b[12] != 73 || b[13] != 72 || b[14] != 68 || b[15] != 82) { print "not a PNG"; exit }
+            print ((b[16] * 256 + b[17]) * 256 + b[18]) * 256 + b[19], ((b[20] * 256 + b[21]) * 256 + b[22]) * 256 + b[23]
+        }'
+}
+
+# png_drawn FILE: succeeds when the picture has at least 4 colours and between 3% and
+# 50% of its pixels are not white: lines, text and axes on a white ground.
+png_drawn() {
+    gnuplot -e "set table '$work/pixels'; plot '$1' binary filetype=png with rgbimage" 2>/dev/null &&
+        awk '/^ *[0-9]/ { n++; seen[$3 " " $4 " " $5] = 1; if ($3 $4 $5 != "255255255") ink++ }
+             END { for (c in seen) colours++; exit !(colours >= 4 && ink > n * 3 / 100 && ink < n / 2) }' \
+            "$work/pixels"
+}
+
+# no_leftovers DIR: no temporary file of varlox-plot is left in DIR.
+no_leftovers() {
+    for left in "$1"/.varlox-plot.*; do
+        [ -e "$left" ] && return 1
+    done
+    return 0
+}
+
+# Profiles: the sample (side 256) and the grating (side 128), whose power peaks at bin 20.
+mkdir "$work/a" "$work/b" "$work/crlf"
+cp "$sample" "$work/a/sample.bmp"
+write_grating "$work/b/grating.bmp" 128
+"$varlox" "$work/a/sample.bmp" 2>/dev/null || { echo "FAIL: varlox on the sample"; exit 1; }
+"$varlox" "$work/b/grating.bmp" 2>/dev/null || { echo "FAIL: varlox on the grating"; exit 1; }
+peak=$(awk -F, 'NR > 4 && $3 + 0 > max { max = $3 + 0; bin = $1 } END { print bin }' "$work/b/grating.csv")
+[ "$peak" = 20 ] || fail "the grating's power peaks at bin $peak, not 20 (10 cycles per side)"
+
+# The default name beside the profile; the mode a new file gets under the umask.
+(umask 022 && "$sh" "$plot" "$work/a/sample.csv" 2>/dev/null) || fail "plot of the sample"
+png=$work/a/sample-profile.png
+[ "$(png_size "$png")" = "800 500" ] || fail "sample plot size: $(png_size "$png")"
+png_drawn "$png" || fail "sample plot is blank"
+case $(ls -l "$png") in -rw-r--r--*) ;; *) fail "sample plot's mode: $(ls -l "$png")" ;; esac
+no_leftovers "$work/a" || fail "temporary file left beside the sample plot"
+
+# Two profiles into a named output.
+"$sh" "$plot" "$work/a/sample.csv" "$work/b/grating.csv" "$work/compare.png" 2>/dev/null ||
+    fail "comparison plot"
+[ "$(png_size "$work/compare.png")" = "800 500" ] || fail "comparison size: $(png_size "$work/compare.png")"
+# A named output's ending chooses the format, whatever --svg says.
+"$sh" "$plot" --svg "$work/a/sample.csv" "$work/named.png" 2>/dev/null || fail "plot to a named PNG"
+[ "$(png_size "$work/named.png")" = "800 500" ] || fail "--svg with OUTPUT.png: $(png_size "$work/named.png")"
+png_drawn "$work/compare.png" || fail "comparison plot is blank"
+
+# The SVG's text: title, key labels, and the rows at 0 counted from the profile itself.
+zeros() {  # zeros FILE COLUMN: the rows whose value in COLUMN is 0
+    awk -F, -v c="$2" 'NR > 4 && $c + 0 == 0 { n++ } END { print n + 0 }' "$1"
+}
+rows() { if [ "$1" -eq 1 ]; then echo "1 row"; else echo "$1 rows"; fi; }
+za=$(zeros "$work/a/sample.csv" 2)
+zp=$(zeros "$work/a/sample.csv" 3)
+zg=$(zeros "$work/b/grating.csv" 3)
+"$sh" "$plot" --svg "$work/a/sample.csv" 2>/dev/null || fail "SVG plot of the sample"
+"$sh" "$plot" "$work/a/sample.csv" "$work/b/grating.csv" "$work/compare.svg" 2>/dev/null ||
+    fail "SVG comparison"
+while IFS='|' read -r file text; do
+    grep -qF ">$text<" "$file" || fail "$file lacks \"$text\""
+done <<EOF
+$work/a/sample-profile.svg|Radial profile of sample.csv
+$work/a/sample-profile.svg|amplitude
+$work/a/sample-profile.svg|power
+$work/a/sample-profile.svg|Left out, being 0 (a log axis has no 0): $(rows "$za") of amplitude, $(rows "$zp") of power
+$work/compare.svg|Radial profiles (power) of sample.csv, grating.csv
+$work/compare.svg|grating.csv
+$work/compare.svg|Left out, being 0 (a log axis has no 0): $(rows "$zp") of sample.csv, $(rows "$zg") of grating.csv
+EOF
+
+# A profile with CR LF line ends plots exactly as the original.
+sed 's/$/\r/' "$work/a/sample.csv" >"$work/crlf/sample.csv"
+"$sh" "$plot" --svg "$work/crlf/sample.csv" 2>/dev/null || fail "plot of a CR LF profile"
+cmp -s "$work/crlf/sample-profile.svg" "$work/a/sample-profile.svg" ||
+    fail "a CR LF profile plots differently"
+
+# Refusals. A fake gnuplot that writes part of its output and fails; a PATH without gnuplot.
+mkdir "$work/bin" "$work/failbin" "$work/out.png" "$work/r"
+for tool in awk sed mktemp chmod mv rm; do
+    ln -s "$(command -v "$tool")" "$work/bin/$tool"
+done
+cat >"$work/failbin/gnuplot" <<'EOF'
+#!/bin/sh
+out=$(sed -n "s/^set output '\(.*\)'$/\1/p")
+echo partial >"$out"
+echo "line 9: an error of the fake gnuplot" >&2
+exit 1
+EOF
+chmod +x "$work/failbin/gnuplot"
+header='Wavenumber[m-1] = frequency / L[m]
+L[m] : the actual distance of the side length of the calculated square image
+
+frequency,amplitude,power'
+r=$work/r
+printf '%s\n' "$header" >"$r/header.csv"
+printf '%s\n2,0.000000e+00,0.000000e+00\n3,0.000000e+00,0.000000e+00\n' "$header" >"$r/zero.csv"
+sed '4s/amplitude/amp/' "$work/a/sample.csv" >"$r/wording.csv"
+sed '3d' "$work/a/sample.csv" >"$r/noempty.csv"
+sed '10s/.*/8,1.0,0.5/' "$work/a/sample.csv" >"$r/row.csv"
+sed '7{h;d};8G' "$work/a/sample.csv" >"$r/order.csv"
+cp "$work/a/sample.csv" "$r/profile.png"
+echo "earlier plot" >"$r/kept.png"
+
+# refuse PATH EXPECTED OUTPUT ARGUMENTS...: status 1, EXPECTED as the only line on
+# standard error, OUTPUT not created (or, if it existed, unchanged), no temporary left.
+refuse() {
+    path=$1 expected=$2 output=$3
+    shift 3
+    existed=no
+    before=
+    if [ -e "$output" ]; then existed=yes; before=$(cat "$output" 2>/dev/null); fi
+    PATH=$path "$sh" "$plot" "$@" 2>"$work/err" >/dev/null
+    status=$?
+    got=$(cat "$work/err")
+    [ "$status" -eq 1 ] || fail "$expected: status $status"
+    [ "$got" = "$expected" ] || fail "expected \"$expected\", got \"$got\""
+    if [ "$existed" = yes ]; then
+        [ "$(cat "$output" 2>/dev/null)" = "$before" ] || fail "$expected: $output was changed"
+    elif [ -e "$output" ]; then
+        fail "$expected: $output was left behind"
+    fi
+    no_leftovers "${output%/*}" || fail "$expected: temporary file left behind"
+}
+s=$work/a/sample
+usage="Usage: varlox-plot [--svg] [--amplitude | --power] PROFILE.csv... [OUTPUT.png | OUTPUT.svg]"
+refuse "$PATH" "Error: $s.bmp is not a varlox profile (line 1)" "$s-profile.png" "$s.bmp"
+refuse "$PATH" "Error: $r/wording.csv is not a varlox profile (line 4)" "$r/wording-profile.png" "$r/wording.csv"
+refuse "$PATH" "Error: $r/noempty.csv is not a varlox profile (line 3)" "$r/noempty-profile.png" "$r/noempty.csv"
+refuse "$PATH" "Error: $r/row.csv is not a varlox profile (line 10)" "$r/row-profile.png" "$r/row.csv"
+refuse "$PATH" "Error: $r/order.csv is not a varlox profile (line 8)" "$r/order-profile.png" "$r/order.csv"
+refuse "$PATH" "Error: $r/header.csv has no rows to plot" "$r/header-profile.png" "$r/header.csv"
+refuse "$PATH" "Error: $r/zero.csv has no value above 0 to plot" "$r/zero-profile.png" "$r/zero.csv"
+refuse "$PATH" "Error: Could not read $r/none.csv" "$r/x.png" "$s.csv" "$r/none.csv" "$r/x.png"
+refuse "$PATH" "Error: Could not write to $work/missing/x.png" "$work/missing/x.png" "$s.csv" "$work/missing/x.png"
+refuse "$PATH" "Error: Could not write to $work/out.png" "$work/out.png" "$s.csv" "$work/out.png"
+refuse "$PATH" "Error: $r/profile.png would overwrite the profile $r/profile.png" "$r/profile.png" "$r/profile.png" "$r/profile.png"
+refuse "$PATH" "$usage" "$s-profile.png" --bogus "$s.csv"
+refuse "$PATH" "$usage" "$s-profile.png"
+refuse "$work/bin" "Error: gnuplot is not installed (on Debian: apt-get install gnuplot-nox)" "$r/kept.png" "$s.csv" "$r/kept.png"
+refuse "$work/failbin:$PATH" "Error: gnuplot could not draw $r/kept.png: line 9: an error of the fake gnuplot" "$r/kept.png" "$s.csv" "$r/kept.png"
+
+# Interrupted while gnuplot draws: the temporary file goes, no output appears.
+cat >"$work/failbin/gnuplot" <<EOF
+#!/bin/sh
+out=\$(sed -n "s/^set output '\\(.*\\)'\$/\\1/p")
+echo partial >"\$out"
+: >"$work/drawing"
+sleep 2
+EOF
+PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png" 2>/dev/null &
+pid=$!
+i=0
+while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+[ "$status" -eq 143 ] || fail "interrupted plot: status $status"
+[ ! -e "$r/late.png" ] || fail "interrupted plot left its output"
+no_leftovers "$r" || fail "interrupted plot left its temporary file"
+
+[ "$failures" -eq 0 ] && echo "varlox-plot: all checks passed"
+[ "$failures" -eq 0 ]
