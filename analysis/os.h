@@ -6,7 +6,8 @@
 //                               when the program was started with them closed, so that no
 //                               file it opens later takes their place
 //   os_console_setup()          prepares the console for UTF-8 text and the progress
-//                               line's terminal escapes (Windows); nothing elsewhere
+//                               line's terminal escapes, and leaves standard error
+//                               unbuffered (Windows); nothing elsewhere
 //   os_stderr_is_terminal()     whether standard error is a terminal (on Windows: a
 //                               console that takes the terminal escapes; needs
 //                               os_console_setup first)

@@ -3,6 +3,7 @@
 #include <process.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -99,6 +100,9 @@ void os_standard_streams() {
 }
 
 void os_console_setup() {
+    // The Windows C library buffers standard error written to a file or pipe; messages
+    // must be out at once, as elsewhere, and survive an interrupt that ends the process.
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
     // The program writes UTF-8 (file names in messages); the console shows it as such.
     const UINT old_cp = GetConsoleOutputCP();
     if (old_cp != 0 && old_cp != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {

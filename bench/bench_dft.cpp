@@ -1,9 +1,10 @@
 // Times the shared-table transform against the literal per-line transform on square
 // planes of side 256, 512 and 1024 (the literal one only up to `literal_max`, default
 // 512, since it takes about a minute at 1024). Prints seconds, nanoseconds per complex
-// term (a side-N plane has 2 N^3 terms) and the speed-up, for each vector path.
+// term (a side-N plane has 2 N^3 terms) and the speed-up, for each vector path. Sides
+// given after literal_max replace 256, 512 and 1024 (small ones for an emulator).
 //
-// Usage: bench_dft [literal_max]
+// Usage: bench_dft [literal_max [side ...]]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,7 +42,13 @@ double seconds(F&& f) {
 int main(int argc, char** argv) {
     const int literal_max = argc > 1 ? std::atoi(argv[1]) : 512;
     std::printf("%-6s %-9s %10s %12s %9s\n", "side", "path", "seconds", "ns/term", "speed-up");
-    for (int n : {256, 512, 1024}) {
+    std::vector<int> sides = {256, 512, 1024};
+    if (argc > 2) {
+        sides.clear();
+        for (int i = 2; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
+    }
+    for (int n : sides) {
+        if (n < 1) continue;
         const double terms = 2.0 * n * n * n;
         double literal = 0;
         if (n <= literal_max) {
