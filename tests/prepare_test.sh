@@ -80,6 +80,7 @@ grating 500 300 25 deep.tif -depth 16
 grating 300 240 12 page1.png -depth 8
 grating 300 240 30 page2.png -depth 8
 $im page1.png page2.png two.tif
+cp wide.png ./-dash.png
 grating 300 450 15 tall.png -depth 8
 grating 300 200 20 turned.tif -depth 8 -orient RightTop
 [ "$($identify -format '%[colorspace] %z' grey.png)" = "Gray 8" ] ||
@@ -87,7 +88,7 @@ grating 300 200 20 turned.tif -depth 8 -orient RightTop
 
 while IFS=';' read -r input period options side notes; do
     label="$input $options"
-    out=${input%.*}.bmp
+    out=./${input%.*}.bmp
     # shellcheck disable=SC2086 # options split on purpose
     sh "$prepare" $options "$input" 2>err.txt </dev/null
     status=$?
@@ -108,6 +109,7 @@ deep.tif;25;;300;16-bit samples reduced to 8 bits|grey levels now span
 two.tif;12;;240;used the first of 2 pages|column 30, row 0
 tall.png;15;--side=300;300;300 x 450 pixels|column 0, row 75
 turned.tif;20;;200;orientation tag (RightTop)|column 0, row 50
+-dash.png;20;--;400;wrote -dash.bmp
 EOF
 ls two-[0-9]*.bmp 2>/dev/null && fail "a multi-page file gave one BMP per page"
 
