@@ -1,7 +1,7 @@
 #!/bin/sh
 # Tests of varlox-prepare on pictures made here with ImageMagick: gratings with the same
-# period P along both axes, in non-square colour, grey, 16-bit, two-page and rotated
-# files. The prepared BMP must be square, 24-bit and unpadded, and varlox's profile must
+# period P along both axes, in non-square colour, grey, 16-bit, two-page, rotated and
+# offset (a page position stored in the file) pictures. The prepared BMP must be square, 24-bit and unpadded, and varlox's profile must
 # peak at bin 2N/P for a prepared side N (bin i is i/2 cycles across the picture), with no
 # second peak (a resample that stretches one axis more than the other gives two). Then
 # the refusals: each must end with status 1, its message, and no output file.
@@ -81,6 +81,7 @@ grating 300 240 12 page1.png -depth 8
 grating 300 240 30 page2.png -depth 8
 $im page1.png page2.png two.tif
 cp wide.png ./-dash.png
+grating 300 200 20 offset.png -depth 8 -repage 400x300+30+20
 grating 300 450 15 tall.png -depth 8
 grating 300 200 20 turned.tif -depth 8 -orient RightTop
 [ "$($identify -format '%[colorspace] %z' grey.png)" = "Gray 8" ] ||
@@ -110,6 +111,7 @@ two.tif;12;;240;used the first of 2 pages|column 30, row 0
 tall.png;15;--side=300;300;300 x 450 pixels|column 0, row 75
 turned.tif;20;;200;orientation tag (RightTop)|column 0, row 50
 -dash.png;20;--;400;wrote -dash.bmp
+offset.png;20;;200;column 50, row 0
 EOF
 ls two-[0-9]*.bmp 2>/dev/null && fail "a multi-page file gave one BMP per page"
 
