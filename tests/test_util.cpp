@@ -5,6 +5,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -331,7 +332,10 @@ int start_program(const std::string& exe, const std::vector<std::string>& args,
 Ended wait_program(int pid) {
     int raw = 0;
     Ended e;
-    if (waitpid(pid, &raw, 0) != pid) return e;
+    struct rusage usage {};
+    if (wait4(pid, &raw, 0, &usage) != pid) return e;
+    e.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (WIFEXITED(raw)) e.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) e.signal = WTERMSIG(raw);
     return e;

@@ -87,6 +87,7 @@ int start_program(const std::string& exe, const std::vector<std::string>& args,
 struct Ended {
     int status = -1;  // exit status, or -1 when a signal ended it
     int signal = 0;   // the signal that ended it, or 0
+    double cpu_seconds = 0;  // processor time it used, user and system
 };
 Ended wait_program(int pid);
 #endif
