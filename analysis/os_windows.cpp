@@ -86,13 +86,17 @@ BOOL WINAPI console_interrupt(DWORD) {
 }  // namespace
 
 void os_standard_streams() {
-    // A program started without standard handles has no open descriptors 0 to 2; the
-    // null device fills them from the lowest, as on POSIX.
+    // A program started without a standard handle has nothing behind that descriptor;
+    // the null device takes its place, so that no file opened later does. (Asking the C
+    // library about a closed descriptor would end the process with some runtimes.)
     (void)g_hold_ready;
+    const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (int fd = 0; fd <= 2; ++fd) {
-        if (_get_osfhandle(fd) == -1 || _get_osfhandle(fd) == -2) {
+        const HANDLE h = GetStdHandle(ids[fd]);
+        if (h == nullptr || h == INVALID_HANDLE_VALUE) {
             const int got = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
             if (got >= 0 && got != fd) {
+                _dup2(got, fd);
                 _close(got);
             }
         }
