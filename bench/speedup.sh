@@ -17,7 +17,7 @@ sides=$(echo "$@" | tr ' ' '|')
   --benchmark_format=csv 2>/dev/null | awk -F, '
   # names like "Whole/512/real_time_median"; a single repetition has no aggregates
   /^"(Whole|Literal)\// && $1 !~ /_(mean|stddev|cv)"$/ {
-    split($1, part, "/"); kind = part[1]; sub(/^"/, "", kind); side = part[2]
+    name = $1; gsub(/"/, "", name); split(name, part, "/"); kind = part[1]; side = part[2]
     t[kind, side] = $4; sides[side] = 1   # cpu_time, milliseconds
   }
   END {
