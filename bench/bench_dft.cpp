@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/sides.h"
 #include "spectrum/dft.h"
 
 namespace {
@@ -72,23 +73,23 @@ void bm_literal(benchmark::State& state) {
     time_transform(state, [](double* re, double* im, int n) { return dft_2d_literal(re, im, n, n, +1); });
 }
 
-// Registered at start-up for the paths this processor runs, as Transform/PATH/SIDE.
+// Registered at start-up as Transform/PATH/SIDE for the paths this processor runs, and
+// Literal/SIDE. The literal transform takes seconds at 512 and about a minute at 1024:
+// one iteration each is enough for a reference.
 [[maybe_unused]] const bool registered = [] {
+    const std::vector<int64_t> sides = bench_sides();
     for (int p = 0; p < kDftPathCount; ++p) {
         const auto path = static_cast<DftPath>(p);
         if (!dft_path_supported(path)) continue;
-        benchmark::RegisterBenchmark((std::string("Transform/") + dft_path_name(path)).c_str(), bm_transform, path)
-            ->Arg(256)
-            ->Arg(512)
-            ->Arg(1024)
-            ->UseManualTime()
-            ->Unit(benchmark::kMillisecond);
+        auto* b = benchmark::RegisterBenchmark((std::string("Transform/") + dft_path_name(path)).c_str(),
+                                               bm_transform, path);
+        for (int64_t n : sides) b->Arg(n);
+        b->UseManualTime()->Unit(benchmark::kMillisecond);
     }
+    auto* b = benchmark::RegisterBenchmark("Literal", bm_literal);
+    for (int64_t n : sides) b->Arg(n);
+    b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
     return true;
 }();
 
 }  // namespace
-
-// The literal transform takes seconds at 512 and about a minute at 1024: one iteration
-// each is enough for its purpose, a reference.
-BENCHMARK(bm_literal)->Name("Literal")->Arg(256)->Arg(512)->Arg(1024)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);

@@ -1,4 +1,5 @@
-// A whole run and its stages on square pictures of side 256, 512 and 1024.
+// A whole run and its stages on square pictures of side 256, 512 and 1024 (or the sides
+// of VARLOX_BENCH_SIDES, see sides.h).
 //
 //   Whole/SIDE            the program from the input file to its five outputs, in process
 //                         (its messages go to /dev/null while it runs)
@@ -23,6 +24,7 @@
 
 #include "analysis/analysis.h"
 #include "app/driver.h"
+#include "bench/sides.h"
 #include "image/bmp.h"
 #include "spectrum/dft.h"
 
@@ -189,17 +191,18 @@ void bm_whole(benchmark::State& state) {
 }
 
 [[maybe_unused]] const bool registered = [] {
+    const std::vector<int64_t> sides = bench_sides();
     const char* const names[kStageCount] = {"read", "spectrum", "magnitudes", "bins", "draw", "write"};
     for (int s = 0; s < kStageCount; ++s) {
-        benchmark::RegisterBenchmark((std::string("Stage/") + names[s]).c_str(), bm_stage, static_cast<Stage>(s))
-            ->Arg(256)
-            ->Arg(512)
-            ->Arg(1024)
-            ->Unit(benchmark::kMillisecond);
+        auto* b = benchmark::RegisterBenchmark((std::string("Stage/") + names[s]).c_str(), bm_stage,
+                                               static_cast<Stage>(s));
+        for (int64_t n : sides) b->Arg(n);
+        b->Unit(benchmark::kMillisecond);
     }
+    auto* b = benchmark::RegisterBenchmark("Whole", bm_whole);
+    for (int64_t n : sides) b->Arg(n);
+    b->Unit(benchmark::kMillisecond);
     return true;
 }();
 
 }  // namespace
-
-BENCHMARK(bm_whole)->Name("Whole")->Arg(256)->Arg(512)->Arg(1024)->Unit(benchmark::kMillisecond);

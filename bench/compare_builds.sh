@@ -49,7 +49,7 @@ for n in "$@"; do
   literal=0
   if [ "$n" -le "$literal_max" ]; then
     # CSV columns: name,iterations,real_time,cpu_time,...; times in milliseconds.
-    literal=$("$new/bench/varlox_bench" --benchmark_filter="^Literal/$n(/|\$)" \
+    literal=$(VARLOX_BENCH_SIDES=$n "$new/bench/varlox_bench" --benchmark_filter="^Literal/$n(/|\$)" \
       --benchmark_repetitions="$reps" --benchmark_format=csv 2>/dev/null |
       awk -F, '/^"Literal/ && $1 !~ /_(mean|median|stddev|cv)"$/ { print $4 / 1000 }' | median)
   fi

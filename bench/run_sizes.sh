@@ -18,8 +18,8 @@ for n in "$@"; do
   /usr/bin/time -f '%e %M' -o "$work/time" "$build/app/varlox" "$work/s$n.bmp" 2>/dev/null
   read -r wall rss_kb <"$work/time"
   # CSV columns: name,iterations,real_time,cpu_time,time_unit,...
-  spectrum=$("$build/bench/varlox_bench" --benchmark_filter="^Stage/spectrum/$n\$" \
+  spectrum=$(VARLOX_BENCH_SIDES=$n "$build/bench/varlox_bench" --benchmark_filter="^Stage/spectrum/$n\$" \
     --benchmark_format=csv 2>/dev/null | awk -F, '/^"Stage/ { print $4 / 1000 }')
   awk -v n="$n" -v w="$wall" -v r="$rss_kb" -v t="$spectrum" 'BEGIN {
-    printf "%-6d %10.3f %12.1f %14.1f %16.3f\n", n, w, r / 1024, 16 * n * n / 1048576, t }'
+    printf "%-6d %10.3f %12.1f %14.1f %16.4f\n", n, w, r / 1024, 16 * n * n / 1048576, t }'
 done

@@ -12,12 +12,13 @@ reps=${1:-5}
 [ $# -gt 0 ] && shift
 [ $# -gt 0 ] || set -- 256 512
 sides=$(echo "$@" | tr ' ' '|')
-"$build/bench/varlox_bench" --benchmark_filter="^(Whole|Literal)/($sides)(/|\$)" \
+VARLOX_BENCH_SIDES="$*" "$build/bench/varlox_bench" --benchmark_filter="^(Whole|Literal)/($sides)(/|\$)" \
   --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true \
   --benchmark_format=csv 2>/dev/null | awk -F, '
   # names like "Whole/512/real_time_median"; a single repetition has no aggregates
   /^"(Whole|Literal)\// && $1 !~ /_(mean|stddev|cv)"$/ {
-    name = $1; gsub(/"/, "", name); split(name, part, "/"); kind = part[1]; side = part[2]
+    name = $1; gsub(/"/, "", name); sub(/_median$/, "", name)
+    split(name, part, "/"); kind = part[1]; side = part[2]
     t[kind, side] = $4; sides[side] = 1   # cpu_time, milliseconds
   }
   END {
