@@ -45,32 +45,42 @@ bool radial_bins_new(RadialBins& bins, uint64_t count) {
     return true;
 }
 
-void radial_accumulate(const double* re, const double* im, uint32_t width, uint32_t height,
-                       RadialBins& bins, ValueRange& amp, ValueRange& pow) {
-    const int64_t half = width / 2;
-    const uint64_t count = uint64_t{width} * height;
+void spectrum_magnitudes(double* re, double* im, uint64_t count) {
     for (uint64_t k = 0; k < count; ++k) {
-        const int64_t dx = static_cast<int64_t>(k % width) - half;
-        const int64_t dy = static_cast<int64_t>(k / width) - half;
-        const double d = std::sqrt(static_cast<double>(dx * dx + dy * dy));
-        const double p = 2 * d;
-        const auto b = static_cast<uint64_t>(p);
-        const double f = p - static_cast<double>(b);
         const double power = re[k] * re[k] + im[k] * im[k];
-        const double a = std::sqrt(power);
-        bins.weight[b] += 1 - f;
-        bins.amp_sum[b] += (1 - f) * a;
-        bins.pow_sum[b] += (1 - f) * power;
-        if (b + 1 < bins.count) {
-            bins.weight[b + 1] += f;
-            bins.amp_sum[b + 1] += f * a;
-            bins.pow_sum[b + 1] += f * power;
-        }
-        // The centre sample and its eight neighbours stay out of the ranges: the zero
-        // frequency would otherwise squeeze the rest of the spectrum into black.
-        if (b > 2) {
-            value_range_widen(amp, a);
-            value_range_widen(pow, power);
+        re[k] = std::sqrt(power);
+        im[k] = power;
+    }
+}
+
+void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
+                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow) {
+    const int64_t half = width / 2;
+    uint64_t k = 0;
+    for (int64_t y = 0; y < height; ++y) {
+        const int64_t dy = y - half;
+        for (int64_t x = 0; x < width; ++x, ++k) {
+            const int64_t dx = x - half;
+            const double d = std::sqrt(static_cast<double>(dx * dx + dy * dy));
+            const double p = 2 * d;
+            const auto b = static_cast<uint64_t>(p);
+            const double f = p - static_cast<double>(b);
+            const double a = amplitude[k];
+            const double w = power[k];
+            bins.weight[b] += 1 - f;
+            bins.amp_sum[b] += (1 - f) * a;
+            bins.pow_sum[b] += (1 - f) * w;
+            if (b + 1 < bins.count) {
+                bins.weight[b + 1] += f;
+                bins.amp_sum[b + 1] += f * a;
+                bins.pow_sum[b + 1] += f * w;
+            }
+            // The centre sample and its eight neighbours stay out of the ranges: the zero
+            // frequency would otherwise squeeze the rest of the spectrum into black.
+            if (b > 2) {
+                value_range_widen(amp, a);
+                value_range_widen(pow, w);
+            }
         }
     }
 }
@@ -120,6 +130,9 @@ int analyze(Image& image, OutputSet& outputs) {
     }
     ValueRange amp = value_range_fresh();
     ValueRange pow = value_range_fresh();
+    // Power and amplitude once for the bins and all four pictures: from here on re holds
+    // the amplitudes and im the powers.
+    spectrum_magnitudes(re.get(), im.get(), count);
     radial_accumulate(re.get(), im.get(), image.width, image.height, bins, amp, pow);
 
     struct Picture {

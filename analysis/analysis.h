@@ -19,12 +19,20 @@
 //   radial_bins_new(count)       three zeroed arrays of `count` values, or empty after the
 //                                allocation message
 //   radial_bin_count(w, h)       (sqrt(w^2 + h^2) * 2) truncated, the sum formed exactly
-//   radial_accumulate(...)       spreads every sample over the bins and widens the
-//                                amplitude and power ranges with every sample beyond the
-//                                centre 3 x 3 (bin > 2)
-//   draw_gray(img, re, im, q, r) fills every pixel with the grey level of quantity q
+//   spectrum_magnitudes(re, im, count)
+//                                replaces each sample's parts by its amplitude (in re)
+//                                and its power (in im), so that the bins and the four
+//                                pictures read them instead of working them out again
+//   radial_accumulate(amp_plane, pow_plane, w, h, bins, amp, pow)
+//                                spreads every sample's amplitude and power (planes as
+//                                spectrum_magnitudes leaves them) over the bins and
+//                                widens the ranges amp and pow with every sample beyond
+//                                the centre 3 x 3 (bin > 2)
+//   draw_gray(img, amp_plane, pow_plane, q, r)
+//                                fills every pixel with the grey level of quantity q
 //                                scaled by range r (levels outside 0..255 become 255)
-//   draw_ramp(img, re, im, q, r) fills every pixel with the ramp colour of q scaled by r,
+//   draw_ramp(img, amp_plane, pow_plane, q, r)
+//                                fills every pixel with the ramp colour of q scaled by r,
 //                                clamped to [0, 1]
 //   profile_write_header(file)   the three header lines; 0, or 1 when the write failed
 //   profile_write_rows(f, b, h)  turns bins 1..h into means in place and writes one
@@ -67,12 +75,13 @@ double value_range_scale(const ValueRange& range, double value);
 
 uint64_t radial_bin_count(uint32_t width, uint32_t height);
 bool radial_bins_new(RadialBins& bins, uint64_t count);
-void radial_accumulate(const double* re, const double* im, uint32_t width, uint32_t height,
-                       RadialBins& bins, ValueRange& amp, ValueRange& pow);
+void spectrum_magnitudes(double* re, double* im, uint64_t count);
+void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
+                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow);
 
-void draw_gray(Image& image, const double* re, const double* im, Quantity quantity,
+void draw_gray(Image& image, const double* amplitude, const double* power, Quantity quantity,
                const ValueRange& range);
-void draw_ramp(Image& image, const double* re, const double* im, Quantity quantity,
+void draw_ramp(Image& image, const double* amplitude, const double* power, Quantity quantity,
                const ValueRange& range);
 
 int profile_write_header(std::FILE* file);

@@ -1,28 +1,26 @@
-// Times the shared-table transform against the literal per-line transform on square
-// planes of side 256, 512 and 1024 (the literal one only up to `literal_max`, default
-// 512, since it takes about a minute at 1024). Prints seconds, nanoseconds per complex
-// term (a side-N plane has 2 N^3 terms) and the speed-up, for each vector path. Sides
-// given after literal_max replace 256, 512 and 1024 (small ones for an emulator).
-//
-// Usage: bench_dft [literal_max [side ...]]
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
+// The transform alone: every vector path this processor offers and the literal per-line
+// transform, on picture-like square planes (grey levels in the real parts, zero imaginary
+// parts, as the program transforms them). Each reports ns_per_term, the time per complex
+// term: a plane of side N has 2 N^3 of them. Only the transform is timed, as processor
+// time of the thread (a busy shared machine disturbs it much less than wall time);
+// copying the input plane before each iteration is not.
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <cstdint>
 #include <random>
 #include <vector>
 
+#include "bench/sides.h"
 #include "spectrum/dft.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct Plane {
     std::vector<double> re, im;
 };
 
-// A picture-like plane: grey levels in the real parts, zero imaginary parts, as the
-// program transforms it.
 Plane picture_plane(int n) {
     std::mt19937 gen(42);
     Plane p{std::vector<double>(std::size_t(n) * n), std::vector<double>(std::size_t(n) * n, 0.0)};
@@ -30,47 +28,68 @@ Plane picture_plane(int n) {
     return p;
 }
 
-template <class F>
-double seconds(F&& f) {
-    const auto t0 = Clock::now();
-    f();
-    return std::chrono::duration<double>(Clock::now() - t0).count();
+double thread_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
+
+// Times `transform` on a fresh copy of the plane in every iteration.
+template <class F>
+void time_transform(benchmark::State& state, F transform) {
+    const int n = static_cast<int>(state.range(0));
+    const Plane input = picture_plane(n);
+    Plane p = input;
+    double total = 0;
+    for (auto _ : state) {
+        p.re = input.re;
+        p.im = input.im;
+        const double t0 = thread_seconds();
+        const int status = transform(p.re.data(), p.im.data(), n);
+        const double s = thread_seconds() - t0;
+        if (status != 0) {
+            state.SkipWithError("transform failed");
+            break;
+        }
+        benchmark::DoNotOptimize(p.re.data());
+        state.SetIterationTime(s);
+        total += s;
+    }
+    const double terms = 2.0 * n * n * n;
+    state.counters["ns_per_term"] = total * 1e9 / (terms * static_cast<double>(state.iterations()));
+}
+
+void bm_transform(benchmark::State& state, DftPath path) {
+    if (!dft_path_supported(path)) {
+        state.SkipWithError("path not supported by this processor");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    time_transform(state, [path](double* re, double* im, int n) { return dft_2d_on(path, re, im, n, n, +1); });
+}
+
+void bm_literal(benchmark::State& state) {
+    time_transform(state, [](double* re, double* im, int n) { return dft_2d_literal(re, im, n, n, +1); });
+}
+
+// Registered at start-up as Transform/PATH/SIDE for the paths this processor runs, and
+// Literal/SIDE. The literal transform takes seconds at 512 and about a minute at 1024:
+// one iteration each is enough for a reference.
+[[maybe_unused]] const bool registered = [] {
+    const std::vector<int64_t> sides = bench_sides();
+    for (int p = 0; p < kDftPathCount; ++p) {
+        const auto path = static_cast<DftPath>(p);
+        if (!dft_path_supported(path)) continue;
+        auto* b = benchmark::RegisterBenchmark((std::string("Transform/") + dft_path_name(path)).c_str(),
+                                               bm_transform, path);
+        for (int64_t n : sides) b->Arg(n);
+        b->UseManualTime()->Unit(benchmark::kMillisecond);
+    }
+    auto* b = benchmark::RegisterBenchmark("Literal", bm_literal);
+    for (int64_t n : sides) b->Arg(n);
+    b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    return true;
+}();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    const int literal_max = argc > 1 ? std::atoi(argv[1]) : 512;
-    std::printf("%-6s %-9s %10s %12s %9s\n", "side", "path", "seconds", "ns/term", "speed-up");
-    std::vector<int> sides = {256, 512, 1024};
-    if (argc > 2) {
-        sides.clear();
-        for (int i = 2; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
-    }
-    for (int n : sides) {
-        if (n < 1) continue;
-        const double terms = 2.0 * n * n * n;
-        double literal = 0;
-        if (n <= literal_max) {
-            Plane p = picture_plane(n);
-            literal = seconds([&] { dft_2d_literal(p.re.data(), p.im.data(), n, n, +1); });
-            std::printf("%-6d %-9s %10.3f %12.3f %9s\n", n, "literal", literal, literal / terms * 1e9, "1");
-        }
-        for (int path = 0; path < kDftPathCount; ++path) {
-            const auto dp = static_cast<DftPath>(path);
-            if (!dft_path_supported(dp)) continue;
-            // Best of three, to damp the noise of a shared machine.
-            double best = 1e300;
-            for (int rep = 0; rep < 3; ++rep) {
-                Plane p = picture_plane(n);
-                const double t = seconds([&] { dft_2d_on(dp, p.re.data(), p.im.data(), n, n, +1); });
-                if (t < best) best = t;
-            }
-            char ratio[32] = "-";
-            if (literal > 0) std::snprintf(ratio, sizeof ratio, "%.0f", literal / best);
-            std::printf("%-6d %-9s %10.3f %12.3f %9s\n", n, dft_path_name(dp), best, best / terms * 1e9, ratio);
-        }
-        std::fflush(stdout);
-    }
-    return 0;
-}

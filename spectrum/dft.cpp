@@ -223,44 +223,113 @@ struct Tally {
     int64_t total;
 };
 
+// Copies `count` doubles, four at a time where it can: a run of a group's lanes is short
+// (4 to 32 values), too short for a general memcpy to pay off.
+inline void copy_run(double* dst, const double* src, int64_t count) {
+    int64_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        __builtin_memcpy(dst + i, src + i, 4 * sizeof(double));
+    }
+    for (; i < count; ++i) {
+        dst[i] = src[i];
+    }
+}
+
+// Copies lines first .. first + used - 1 into lane order: element j of lane l goes to
+// dst[j * L + l]. Columns (line_step 1) lie side by side, so each j is one contiguous run
+// of lanes; rows (elem_step 1) are copied a cache line of each row at a time.
+void gather(double* dst, const double* src, int64_t n, int64_t L, int64_t first, int64_t used,
+            int64_t line_step, int64_t elem_step) {
+    if (line_step == 1) {
+        for (int64_t j = 0; j < n; ++j) {
+            copy_run(dst + j * L, src + j * elem_step + first, used);
+        }
+        return;
+    }
+    constexpr int64_t kBlock = 8;  // doubles per cache line
+    for (int64_t j0 = 0; j0 < n; j0 += kBlock) {
+        const int64_t j1 = n - j0 < kBlock ? n : j0 + kBlock;
+        for (int64_t l = 0; l < used; ++l) {
+            const double* line = src + (first + l) * line_step;
+            for (int64_t j = j0; j < j1; ++j) {
+                dst[j * L + l] = line[j];
+            }
+        }
+    }
+}
+
+// The inverse of gather, dividing each value by `scale` when `divide` is set.
+void scatter(double* dst, const double* src, int64_t n, int64_t L, int64_t first, int64_t used,
+             int64_t line_step, int64_t elem_step, bool divide, double scale) {
+    if (line_step == 1) {
+        for (int64_t k = 0; k < n; ++k) {
+            double* out = dst + k * elem_step + first;
+            const double* in = src + k * L;
+            if (divide) {
+                for (int64_t l = 0; l < used; ++l) out[l] = in[l] / scale;
+            } else {
+                copy_run(out, in, used);
+            }
+        }
+        return;
+    }
+    constexpr int64_t kBlock = 8;
+    for (int64_t k0 = 0; k0 < n; k0 += kBlock) {
+        const int64_t k1 = n - k0 < kBlock ? n : k0 + kBlock;
+        for (int64_t l = 0; l < used; ++l) {
+            double* line = dst + (first + l) * line_step;
+            for (int64_t k = k0; k < k1; ++k) {
+                const double y = src[k * L + l];
+                line[k] = divide ? y / scale : y;
+            }
+        }
+    }
+}
+
+// Whether every imaginary part of lines first .. first + used - 1 is zero (of either sign).
+bool lines_real(const double* im, int64_t n, int64_t first, int64_t used, int64_t line_step,
+                int64_t elem_step) {
+    for (int64_t m = 0; m < (line_step == 1 ? n : used); ++m) {
+        // One contiguous run: a row of the group's columns, or one whole row.
+        const double* run = line_step == 1 ? im + m * elem_step + first : im + (first + m) * line_step;
+        const int64_t count = line_step == 1 ? used : n;
+        int nonzero = 0;
+        for (int64_t i = 0; i < count; ++i) nonzero |= run[i] != 0.0;
+        if (nonzero != 0) return false;
+    }
+    return true;
+}
+
 // Transforms `lines` lines of n values in place; element j of line m is at
-// m * line_step + j * elem_step.
+// m * line_step + j * elem_step, where one of the steps is 1: elem_step 1 for rows,
+// line_step 1 for columns.
 void transform_lines(const PathInfo& path, const double* table, Scratch& s, double* re,
                      double* im, int64_t n, int64_t lines, int64_t line_step, int64_t elem_step,
                      int dir, Tally& tally) {
     const int64_t L = path.lanes;
-    const auto count = static_cast<uint64_t>(n * L);
     const double scale = static_cast<double>(n);
     for (int64_t first = 0; first < lines; first += L) {
         const int64_t used = lines - first < L ? lines - first : L;
-        // Lanes past the last line are zero and their results are dropped.
-        std::memset(s.in_re.get(), 0, count * sizeof(double));
-        std::memset(s.in_im.get(), 0, count * sizeof(double));
-        bool real_only = true;
-        for (int64_t l = 0; l < used; ++l) {
-            const int64_t base = (first + l) * line_step;
+        const bool real_only = lines_real(im, n, first, used, line_step, elem_step);
+        gather(s.in_re.get(), re, n, L, first, used, line_step, elem_step);
+        // A real group's kernel never reads the imaginary inputs.
+        if (!real_only) {
+            gather(s.in_im.get(), im, n, L, first, used, line_step, elem_step);
+        }
+        // Lanes past the last line are zero and their results are dropped; clearing them
+        // keeps stale or uninitialised values (denormals, NaNs) out of the vector loop.
+        if (used < L) {
             for (int64_t j = 0; j < n; ++j) {
-                const double y = im[base + j * elem_step];
-                s.in_re[j * L + l] = re[base + j * elem_step];
-                s.in_im[j * L + l] = y;
-                real_only = real_only && y == 0.0;
+                for (int64_t l = used; l < L; ++l) {
+                    s.in_re[j * L + l] = 0.0;
+                    s.in_im[j * L + l] = 0.0;
+                }
             }
         }
         path.kernel(GroupArgs{table, n, s.in_re.get(), s.in_im.get(), s.out_re.get(),
                               s.out_im.get(), real_only, dir});
-        for (int64_t l = 0; l < used; ++l) {
-            const int64_t base = (first + l) * line_step;
-            for (int64_t k = 0; k < n; ++k) {
-                double yr = s.out_re[k * L + l];
-                double yi = s.out_im[k * L + l];
-                if (dir == -1) {
-                    yr /= scale;
-                    yi /= scale;
-                }
-                re[base + k * elem_step] = yr;
-                im[base + k * elem_step] = yi;
-            }
-        }
+        scatter(re, s.out_re.get(), n, L, first, used, line_step, elem_step, dir == -1, scale);
+        scatter(im, s.out_im.get(), n, L, first, used, line_step, elem_step, dir == -1, scale);
         ++tally.done;
         if (tally.progress != nullptr) {
             tally.progress->report(tally.progress->context,

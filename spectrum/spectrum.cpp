@@ -1,14 +1,25 @@
-#include "spectrum/dft.h"
+#include <algorithm>
 
-#include <utility>
+#include "spectrum/dft.h"
 
 namespace {
 
-// Rotates `count` elements of both arrays right by `shift` (0 <= shift < count) in place,
-// following the gcd(count, shift) cycles of the permutation, so no scratch is needed.
-void rotate_index(double* re, double* im, int64_t count, int64_t shift) {
+// Rotates every row of a plane right by `shift` (0 <= shift < width) in place.
+void rotate_rows(double* p, int64_t width, int64_t height, int64_t shift) {
     if (shift == 0) return;
-    int64_t a = count;
+    for (int64_t r = 0; r < height; ++r) {
+        double* row = p + r * width;
+        std::rotate(row, row + (width - shift), row + width);
+    }
+}
+
+// Moves every row of a plane down by `shift` rows (0 <= shift < height), cyclically.
+// The rows follow the gcd(height, shift) cycles of the permutation; the first row of a
+// cycle holds the row being carried, and each step exchanges it with the next row of
+// the cycle, so whole rows move as contiguous runs and no scratch is needed.
+void shift_rows(double* p, int64_t width, int64_t height, int64_t shift) {
+    if (shift == 0) return;
+    int64_t a = height;
     int64_t b = shift;
     while (b != 0) {
         const int64_t t = a % b;
@@ -17,47 +28,58 @@ void rotate_index(double* re, double* im, int64_t count, int64_t shift) {
     }
     const int64_t cycles = a;
     for (int64_t start = 0; start < cycles; ++start) {
-        double carry_re = re[start];
-        double carry_im = im[start];
-        int64_t i = start;
-        for (;;) {
-            int64_t next = i + shift;
-            if (next >= count) next -= count;
-            std::swap(carry_re, re[next]);
-            std::swap(carry_im, im[next]);
-            i = next;
-            if (i == start) break;
+        double* carry = p + start * width;
+        for (int64_t next = start + shift; next != start; next = (next + shift) % height) {
+            std::swap_ranges(carry, carry + width, p + next * width);
         }
     }
+}
+
+// The cyclic shift of one plane by (height/2, width/2).
+void shift_plane(double* p, int64_t width, int64_t height) {
+    const int64_t half_w = width / 2;
+    const int64_t half_h = height / 2;
+    if (width % 2 == 0 && height % 2 == 0) {
+        // Even sides: the diagonal quadrants exchange places, row by row.
+        for (int64_t r = 0; r < half_h; ++r) {
+            double* top = p + r * width;
+            double* bottom = p + (r + half_h) * width;
+            std::swap_ranges(top, top + half_w, bottom + half_w);
+            std::swap_ranges(top + half_w, top + width, bottom);
+        }
+        return;
+    }
+    shift_rows(p, width, height, half_h);
+    rotate_rows(p, width, height, half_w);
 }
 
 }  // namespace
 
 void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
     if (width < 1 || height < 1) return;
-    const int64_t w = width;
-    const int64_t h = height;
-    // Rows down by h/2: the whole plane rotates right by (h/2) * w elements.
-    rotate_index(re, im, w * h, (h / 2) * w);
-    // Each row right by w/2.
-    for (int64_t r = 0; r < h; ++r) {
-        rotate_index(re + r * w, im + r * w, w, w / 2);
-    }
+    shift_plane(re, width, height);
+    shift_plane(im, width, height);
 }
 
 int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress) {
-    const uint64_t count = uint64_t{image.width} * image.height;
+    const int64_t w = image.width;
+    const int64_t h = image.height;
     const uint8_t* p = image.pixels.get();
-    for (uint64_t i = 0; i < count; ++i) {
-        re[i] = p[i * 3 + 2];
-        im[i] = 0.0;
+    // The grey levels go straight to their centred places: row r, column c of the plane
+    // takes pixel ((r - h/2) mod h, (c - w/2) mod w), as swap_quadrants would put it.
+    for (int64_t r = 0; r < h; ++r) {
+        const uint8_t* src = p + ((r + h - h / 2) % h) * w * 3;
+        double* dst = re + r * w;
+        const int64_t half = w / 2;
+        for (int64_t c = 0; c < half; ++c) dst[c] = src[(c + w - half) * 3 + 2];
+        for (int64_t c = half; c < w; ++c) dst[c] = src[(c - half) * 3 + 2];
+        std::fill(im + r * w, im + (r + 1) * w, 0.0);
     }
-    const auto w = static_cast<int32_t>(image.width);
-    const auto h = static_cast<int32_t>(image.height);
-    swap_quadrants(re, im, w, h);
-    if (dft_2d_progress(re, im, w, h, +1, progress) != 0) {
+    const auto w32 = static_cast<int32_t>(w);
+    const auto h32 = static_cast<int32_t>(h);
+    if (dft_2d_progress(re, im, w32, h32, +1, progress) != 0) {
         return 1;
     }
-    swap_quadrants(re, im, w, h);
+    swap_quadrants(re, im, w32, h32);
     return 0;
 }

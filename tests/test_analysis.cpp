@@ -81,6 +81,7 @@ TEST(RadialBins, SideFourSharesEverySampleBetweenNeighbouringBins) {
     RadialBins bins{};
     ASSERT_TRUE(radial_bins_new(bins, radial_bin_count(4, 4)));
     ValueRange amp = value_range_fresh(), pow = value_range_fresh();
+    spectrum_magnitudes(re.data(), im.data(), re.size());
     radial_accumulate(re.data(), im.data(), 4, 4, bins, amp, pow);
     double total = 0;
     for (int b = 0; b < 11; ++b) {
@@ -116,6 +117,7 @@ TEST(RadialBins, CentreThreeByThreeStaysOutOfTheRanges) {
     RadialBins bins{};
     ASSERT_TRUE(radial_bins_new(bins, radial_bin_count(n, n)));
     ValueRange amp = value_range_fresh(), pow = value_range_fresh();
+    spectrum_magnitudes(re.data(), im.data(), re.size());
     radial_accumulate(re.data(), im.data(), n, n, bins, amp, pow);
     EXPECT_EQ(amp.minimum, lo);
     EXPECT_EQ(amp.maximum, hi);
@@ -133,7 +135,8 @@ struct Drawn {
 // Draws one pixel of amplitude `value` with both drawings.
 Drawn draw_one(double value, ValueRange range) {
     ImagePtr image = image_new(1, 1);
-    const double re = value, im = 0.0;
+    double re = value, im = 0.0;
+    spectrum_magnitudes(&re, &im, 1);
     draw_gray(*image, &re, &im, kAmplitude, range);
     const uint8_t* p = image->pixels.get();
     EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]);
@@ -174,7 +177,8 @@ TEST(DrawSpectrum, ZeroWidthAndUntouchedRanges) {
 
 TEST(DrawSpectrum, PowerUsesItsOwnRange) {
     ImagePtr image = image_new(2, 1);
-    const double re[2] = {3, 4}, im[2] = {4, 0};  // amplitudes 5 and 4, powers 25 and 16
+    double re[2] = {3, 4}, im[2] = {4, 0};  // amplitudes 5 and 4, powers 25 and 16
+    spectrum_magnitudes(re, im, 2);
     draw_gray(*image, re, im, kPower, {16, 32});
     EXPECT_EQ(image->pixels[0], 143);  // (25 - 16) / 16 * 255 = 143.4
     EXPECT_EQ(image->pixels[3], 0);

@@ -167,6 +167,30 @@ TEST(Dft2d, SkippingZeroImaginaryTermsKeepsSignedZeros) {
     }
 }
 
+TEST(Dft2d, OneNonzeroImaginaryPartMakesItsGroupComplex) {
+    // A group of lines is transformed without its imaginary parts only when every one of
+    // them is zero. A single nonzero imaginary part, in any line of a group (first, last
+    // or a partial last group) and at any element, must be taken into account.
+    const int w = 21, h = 37;
+    const int spots[][2] = {{0, 0}, {3, 20}, {7, 0}, {31, 10}, {32, 5}, {36, 20}, {18, 11}};
+    for (int p = 0; p < kDftPathCount; ++p) {
+        const auto path = static_cast<DftPath>(p);
+        if (!dft_path_supported(path)) continue;
+        for (const auto& spot : spots) {
+            Plane in = random_plane(w, h, true, 5);
+            in.im[std::size_t(spot[0]) * w + spot[1]] = 0.25;
+            Plane want = in, got = in;
+            ASSERT_EQ(dft_2d_literal(want.re.data(), want.im.data(), w, h, +1), 0);
+            ASSERT_EQ(dft_2d_on(path, got.re.data(), got.im.data(), w, h, +1), 0);
+            std::size_t at = 0;
+            EXPECT_TRUE(same_bits(got.re, want.re, &at))
+                << dft_path_name(path) << " spot (" << spot[0] << "," << spot[1] << ") re[" << at << "]";
+            EXPECT_TRUE(same_bits(got.im, want.im, &at))
+                << dft_path_name(path) << " spot (" << spot[0] << "," << spot[1] << ") im[" << at << "]";
+        }
+    }
+}
+
 TEST(Dft2d, DefaultPathMatchesLiteral) {
     const Plane in = random_plane(20, 20, false, 3);
     Plane want = in, got = in;
