@@ -11,12 +11,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kSeparators = "/\\";
-#else
-constexpr const char* kSeparators = "/";
-#endif
-
 // Tries per output before giving up on a free temporary name: names are taken only by
 // leftovers of killed runs that had the same process id.
 constexpr int kNameTries = 100;
@@ -28,8 +22,7 @@ std::atomic<const char*> g_on_disk[kOutputCount];
 const OutputName kCreationOrder[kOutputCount] = {kProfile, kAmpGray, kAmpRamp, kPowGray, kPowRamp};
 
 std::string temp_name(const std::string& name, long pid, int attempt) {
-    const std::size_t sep = name.find_last_of(kSeparators);
-    const std::size_t start = sep == std::string::npos ? 0 : sep + 1;
+    const std::size_t start = path_name_start(name);
     return name.substr(0, start) + "." + name.substr(start) + "." + std::to_string(pid) + "-" +
            std::to_string(attempt) + ".tmp";
 }
@@ -76,6 +69,15 @@ bool create_one(OutputSet& set, OutputName which, long pid) {
 }
 
 }  // namespace
+
+std::size_t path_name_start(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t sep = path.find_last_of("/\\");
+#else
+    const std::size_t sep = path.find_last_of('/');
+#endif
+    return sep == std::string::npos ? 0 : sep + 1;
+}
 
 OutputSet outputs_new(const OutputNames& names) {
     OutputSet set{names, OutputNames(), {}, {}};

@@ -24,6 +24,8 @@
 //   outputs_discard(set)        closes and removes every temporary still there
 //   outputs_remove_now()        removes the temporaries of the set being written; safe
 //                               inside a signal handler, for an interrupted run
+//   path_name_start(path)       where the final component of a path begins (after the
+//                               last "/", or "/" or "\" on Windows; 0 when there is none)
 #pragma once
 
 #include <array>
@@ -48,3 +50,4 @@ int outputs_close(OutputSet& set, OutputName which);
 int outputs_commit(OutputSet& set);
 void outputs_discard(OutputSet& set);
 void outputs_remove_now();
+std::size_t path_name_start(const std::string& path);

@@ -16,12 +16,6 @@ constexpr const char* kSuffixes[kOutputCount] = {"-as-bw.bmp", "-as-tg.bmp", "-p
                                                  "-ps-tg.bmp", ".csv"};
 constexpr std::size_t kMaxStemBytes = 190;
 
-#ifdef _WIN32
-constexpr const char* kSeparators = "/\\";
-#else
-constexpr const char* kSeparators = "/";
-#endif
-
 // True when `name` is the input file itself, by path or through a link.
 bool names_input(const std::string& name, const std::string& input) {
     std::error_code ec;
@@ -59,8 +53,7 @@ void interrupted() {
 OutputNames output_names_build(const std::string& input) {
     // Only the final path component is searched for the extension, and only that part is
     // cut: the outputs land next to the input, never in another directory.
-    const std::size_t sep = input.find_last_of(kSeparators);
-    const std::size_t start = sep == std::string::npos ? 0 : sep + 1;
+    const std::size_t start = path_name_start(input);
     std::size_t end = input.rfind('.');
     if (end == std::string::npos || end < start) {
         end = input.size();
