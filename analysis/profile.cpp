@@ -1,4 +1,4 @@
-#include "analysis/analysis.h"
+#include "analysis/profile.h"
 
 int profile_write_header(std::FILE* file) {
     const int status = std::fputs(

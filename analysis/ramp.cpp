@@ -1,6 +1,6 @@
-#include <cmath>
+#include "analysis/ramp.h"
 
-#include "analysis/analysis.h"
+#include <cmath>
 
 uint32_t ramp_color(double x) {
     constexpr double kPi = 3.141592653589793;

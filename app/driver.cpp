@@ -5,10 +5,12 @@
 #include <system_error>
 
 #include "analysis/analysis.h"
-#include "analysis/os.h"
-#include "analysis/progress.h"
 #include "image/bmp.h"
 #include "image/image.h"
+#include "system/os.h"
+#include "system/outputs.h"
+#include "system/path.h"
+#include "system/progress.h"
 
 namespace {
 
@@ -19,9 +21,7 @@ constexpr std::size_t kMaxStemBytes = 190;
 // True when `name` is the input file itself, by path or through a link.
 bool names_input(const std::string& name, const std::string& input) {
     std::error_code ec;
-    // Names are UTF-8; u8path keeps them so where paths are not (Windows).
-    return std::filesystem::equivalent(std::filesystem::u8path(name), std::filesystem::u8path(input), ec) &&
-           !ec;
+    return std::filesystem::equivalent(path_native(name), path_native(input), ec) && !ec;
 }
 
 // How many of the `limit` bytes from `start` to keep so that the cut does not fall inside
@@ -50,7 +50,7 @@ void interrupted() {
 
 }  // namespace
 
-OutputNames output_names_build(const std::string& input) {
+std::string output_base(const std::string& input) {
     // Only the final path component is searched for the extension, and only that part is
     // cut: the outputs land next to the input, never in another directory.
     const std::size_t start = path_name_start(input);
@@ -62,7 +62,11 @@ OutputNames output_names_build(const std::string& input) {
     if (stem > kMaxStemBytes) {
         stem = utf8_cut(input, start, kMaxStemBytes);
     }
-    const std::string base = input.substr(0, start + stem);
+    return input.substr(0, start + stem);
+}
+
+OutputNames output_names_build(const std::string& input) {
+    const std::string base = output_base(input);
     OutputNames names;
     for (int i = 0; i < kOutputCount; ++i) {
         names[i] = base + kSuffixes[i];

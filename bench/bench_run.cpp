@@ -24,7 +24,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis.h"
+#include "analysis/bins.h"
+#include "analysis/draw.h"
+#include "analysis/profile.h"
 #include "app/driver.h"
 #include "bench/sides.h"
 #include "image/bmp.h"

@@ -54,9 +54,6 @@ void report_read(const std::string& path) { std::fprintf(stderr, "Error: Could n
 void report_truncated(const std::string& path) {
     std::fprintf(stderr, "Error: %s is truncated\n", path.c_str());
 }
-void report_write(const std::string& path) {
-    std::fprintf(stderr, "Error: Could not write to %s\n", path.c_str());
-}
 
 }  // namespace
 
@@ -175,7 +172,7 @@ int bmp_write_file(std::FILE* file, const std::string& name, const Image& image)
     uint64_t data_size = 0;
     uint64_t file_size = 0;
     if (!bmp_sizes(image, &data_size, &file_size)) {
-        report_write(name);
+        report_write_failure(name);
         return 1;
     }
     uint8_t header[kHeaderSize] = {};
@@ -196,7 +193,7 @@ int bmp_write_file(std::FILE* file, const std::string& name, const Image& image)
     put_le32(header + 46, 0);
     put_le32(header + 50, 0);
     if (!put(file, header, kHeaderSize)) {
-        report_write(name);
+        report_write_failure(name);
         return 1;
     }
 
@@ -211,13 +208,13 @@ int bmp_write_file(std::FILE* file, const std::string& name, const Image& image)
         const uint8_t* src = image.pixels.get() + (image.height - 1 - i) * row_bytes;
         std::memcpy(row.get(), src, static_cast<std::size_t>(row_bytes));
         if (!put(file, row.get(), stride)) {
-            report_write(name);
+            report_write_failure(name);
             return 1;
         }
     }
     // A full disk or a file-size limit often shows only when the buffer is flushed.
     if (std::fflush(file) != 0 || std::ferror(file) != 0) {
-        report_write(name);
+        report_write_failure(name);
         return 1;
     }
     return 0;
@@ -227,17 +224,17 @@ int bmp_write(const std::string& path, const Image& image) {
     uint64_t data_size = 0;
     uint64_t file_size = 0;
     if (!bmp_sizes(image, &data_size, &file_size)) {
-        report_write(path);
+        report_write_failure(path);
         return 1;
     }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) {
-        report_write(path);
+        report_write_failure(path);
         return 1;
     }
     int status = bmp_write_file(file, path, image);
     if (std::fclose(file) != 0 && status == 0) {
-        report_write(path);
+        report_write_failure(path);
         status = 1;
     }
     return status;

@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "image/size.h"
+#include "system/size.h"
 
 struct Image {
     uint32_t height;

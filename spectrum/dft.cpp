@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "image/size.h"
+#include "system/size.h"
 #include "spectrum/dft.h"
 
 namespace {

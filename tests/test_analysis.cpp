@@ -4,7 +4,9 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/analysis.h"
+#include "analysis/bins.h"
+#include "analysis/draw.h"
+#include "analysis/ramp.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <fstream>
 #include <thread>
 
-#include "analysis/progress.h"
+#include "system/progress.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;

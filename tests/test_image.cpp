@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "image/image.h"
-#include "image/size.h"
+#include "system/size.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "analysis/progress.h"
+#include "system/progress.h"
 
 #include <csignal>
 #include <cstdio>
 
-#include "analysis/os.h"
+#include "system/os.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "analysis/os.h"
+#include "system/os.h"
 
 // Paths arrive as UTF-8 and are converted to UTF-16 for the wide-character calls, so any
 // name works whatever the ANSI code page (varlox.exe's manifest also makes that UTF-8).

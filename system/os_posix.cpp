@@ -6,7 +6,7 @@
 #include <csignal>
 #include <cstring>
 
-#include "analysis/os.h"
+#include "system/os.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "image/size.h"
+#include "system/size.h"
 
 #include <cstdio>
 #include <limits>
@@ -22,8 +22,6 @@ bool size_add(uint64_t a, uint64_t b, uint64_t* out) {
 // A seam for tests: a test binary may define this to make chosen allocations fail. The
 // program itself does not define it, so the weak reference is null there.
 extern "C" bool varlox_alloc_should_fail(uint64_t bytes) __attribute__((weak));
-
-void report_alloc_failure() { std::fputs("Error: Memory allocation error\n", stderr); }
 
 void* memory_alloc(uint64_t bytes) {
     // A zero-byte request counts as a failure: it would hand out a buffer nothing may be

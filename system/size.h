@@ -18,6 +18,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "system/report.h"
+
 bool size_mul(uint64_t a, uint64_t b, uint64_t* out);
 bool size_add(uint64_t a, uint64_t b, uint64_t* out);
 
@@ -34,9 +36,6 @@ using Buffer = std::unique_ptr<T[], BufferFree>;
 // space allows, or not available. Prints the allocation message on failure. This is the
 // single allocation point of the program.
 void* memory_alloc(uint64_t bytes);
-
-// Prints "Error: Memory allocation error\n" to standard error.
-void report_alloc_failure();
 
 template <class T>
 Buffer<T> buffer_new(uint64_t count) {

@@ -1,0 +1,63 @@
+// Radial bins and value ranges: how a centred spectrum is summed into rings around its
+// zero frequency, and the running minimum and maximum that scale the pictures.
+//
+// The spectrum planes are those of image_spectrum: width*height doubles each, row-major,
+// zero frequency at row height/2, column width/2. A sample's power is re^2 + im^2 and its
+// amplitude the square root of that. Bin b gathers the samples whose distance d from the
+// centre (in samples) has 2d between b - 1 and b + 1, each sample shared linearly between
+// its two nearest bins; bins lie half a sample apart.
+//
+//   value_range_fresh()          a range that every value will widen: minimum the largest
+//                                double, maximum the smallest positive normal double
+//   value_range_widen(r, v)      lowers the minimum to v / raises the maximum to v
+//   value_range_scale(r, v)      (v - minimum) / (maximum - minimum); a range of zero
+//                                width is taken as one of width 1, so no NaN or
+//                                infinity comes out of a finite value
+//   radial_bin_count(w, h)       (sqrt(w^2 + h^2) * 2) truncated, the sum formed exactly
+//   radial_bins_new(bins, count) three zeroed arrays of `count` values; false after the
+//                                allocation message
+//   spectrum_magnitudes(re, im, count)
+//                                replaces each sample's parts by its amplitude (in re)
+//                                and its power (in im), so that the bins and the pictures
+//                                read them instead of working them out again
+//   radial_accumulate(amp_plane, pow_plane, w, h, bins, amp, pow)
+//                                spreads every sample's amplitude and power (planes as
+//                                spectrum_magnitudes leaves them) over the bins and
+//                                widens the ranges amp and pow with every sample beyond
+//                                the centre 3 x 3 (bin > 2)
+#pragma once
+
+#include <cstdint>
+
+#include "system/size.h"
+
+struct ValueRange {
+    double minimum;
+    double maximum;
+};
+
+struct RadialBins {
+    uint64_t count;
+    Buffer<double> weight;   // total share of samples credited to each bin
+    Buffer<double> amp_sum;  // sum of share * amplitude; the mean after profile_write_rows
+    Buffer<double> pow_sum;  // sum of share * power; the mean after profile_write_rows
+};
+
+ValueRange value_range_fresh();
+void value_range_widen(ValueRange& range, double value);
+
+// Inline: the drawings call it once per pixel.
+inline double value_range_scale(const ValueRange& range, double value) {
+    double width = range.maximum - range.minimum;
+    if (width == 0) {
+        // All values alike: scale as if the range were 1 wide, so they map to 0.
+        width = 1;
+    }
+    return (value - range.minimum) / width;
+}
+
+uint64_t radial_bin_count(uint32_t width, uint32_t height);
+bool radial_bins_new(RadialBins& bins, uint64_t count);
+void spectrum_magnitudes(double* re, double* im, uint64_t count);
+void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
+                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow);

@@ -1,0 +1,22 @@
+// The spectrum pictures, drawn onto the input Image, which serves as the canvas: every
+// pixel is overwritten, so the picture keeps the input's size and rows. Pixel k (row-major,
+// top-down) shows spectrum sample k. The planes are those spectrum_magnitudes leaves:
+// amplitudes in one, powers in the other.
+//
+//   draw_gray(img, amp_plane, pow_plane, q, r)
+//                   fills every pixel with the grey level of quantity q scaled by range r
+//                   to 0..255, truncated; levels outside (-1, 256) become 255 (white)
+//   draw_ramp(img, amp_plane, pow_plane, q, r)
+//                   fills every pixel with the ramp colour of q scaled by r, clamped to
+//                   [0, 1]
+#pragma once
+
+#include "analysis/bins.h"
+#include "image/image.h"
+
+enum Quantity { kAmplitude, kPower };
+
+void draw_gray(Image& image, const double* amplitude, const double* power, Quantity quantity,
+               const ValueRange& range);
+void draw_ramp(Image& image, const double* amplitude, const double* power, Quantity quantity,
+               const ValueRange& range);

@@ -1,0 +1,55 @@
+// A set of output files written all or nothing. Each file is written under a hidden
+// temporary name beside its final name, and all of them are renamed onto their names
+// only once every one is complete: a run that fails or is interrupted leaves every
+// earlier file as it was and no new file behind (a SIGKILL can leave hidden temporaries,
+// nothing else).
+//
+// A temporary is ".NAME.PID-N.tmp" in the directory of NAME: hidden, made with the
+// process id so that two runs never share one, and created exclusively. Messages always
+// name the final file, never a temporary. Outputs are numbered in the order they were
+// added; that is the order in which they are created and renamed.
+//
+//   outputs_add(set, name, text)  adds an output (opened in text mode when `text` is
+//                               set), nothing created yet; its number, or -1 when the
+//                               set already holds kOutputsMax
+//   outputs_create(set)         creates every temporary, in the order added. 0, or 1
+//                               after "Error: Could not write to NAME\n" for the first
+//                               output that cannot be made or whose name is a directory;
+//                               then nothing is left behind
+//   outputs_file(set, which)    the open temporary of one output
+//   outputs_close(set, which)   closes it; 0, or 1 after the message when a write or the
+//                               close failed
+//   outputs_commit(set)         closes what is still open and renames every temporary onto
+//                               its name (a link of that name is replaced, not followed);
+//                               0, or 1 after the message, the temporaries removed
+//   outputs_discard(set)        closes and removes every temporary still there
+//   outputs_remove_now()        removes the temporaries of the set being written; safe
+//                               inside a signal handler, for an interrupted run
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <string>
+
+constexpr int kOutputsMax = 8;
+
+struct OutputFile {
+    std::string name;    // the final name
+    bool text;           // opened in text mode
+    std::string temp;    // the temporary, once created
+    std::FILE* file;     // the open temporary; null when closed
+    bool created;        // temporary on disk, not yet renamed
+};
+
+struct OutputSet {
+    int count = 0;
+    std::array<OutputFile, kOutputsMax> files{};
+};
+
+int outputs_add(OutputSet& set, const std::string& name, bool text);
+int outputs_create(OutputSet& set);
+std::FILE* outputs_file(const OutputSet& set, int which);
+int outputs_close(OutputSet& set, int which);
+int outputs_commit(OutputSet& set);
+void outputs_discard(OutputSet& set);
+void outputs_remove_now();
