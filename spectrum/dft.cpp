@@ -39,40 +39,41 @@ struct GroupArgs {
 // imaginary parts (see group_kernel); the direction sets the signs.
 enum Terms { kRealForward, kRealInverse, kComplexForward, kComplexInverse };
 
-// Outputs k .. k + K - 1 of one group of W * U lanes, as U vectors of W doubles each (V is
-// double when W is 1). The K outputs share each input load; each keeps its own sum.
-template <class V, int W, int U, int K, Terms T>
+// Outputs k .. k + kOutputs - 1 of one group of kDoubles * kVectors lanes, held as
+// kVectors vectors of kDoubles doubles each (Vector is double when kDoubles is 1). The
+// outputs share each input load; each keeps its own sum.
+template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
 inline __attribute__((always_inline)) void group_block(const GroupArgs& a, int64_t k) {
-    constexpr int64_t L = int64_t{W} * U;
-    constexpr bool complex_input = T == kComplexForward || T == kComplexInverse;
+    constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
+    constexpr bool complex_input = kTerms == kComplexForward || kTerms == kComplexInverse;
     const int64_t n = a.n;
     const double* t = a.table + 2 * k * n;
-    V ar[K][U];
-    V ai[K][U];
-    for (int q = 0; q < K; ++q) {
-        for (int u = 0; u < U; ++u) {
-            ar[q][u] = V{} + 0.0;
-            ai[q][u] = V{} + 0.0;
+    Vector ar[kOutputs][kVectors];
+    Vector ai[kOutputs][kVectors];
+    for (int q = 0; q < kOutputs; ++q) {
+        for (int u = 0; u < kVectors; ++u) {
+            ar[q][u] = Vector{} + 0.0;
+            ai[q][u] = Vector{} + 0.0;
         }
     }
     for (int64_t j = 0; j < n; ++j) {
-        for (int u = 0; u < U; ++u) {
-            V x;
-            V y{};
-            __builtin_memcpy(&x, a.in_re + j * L + u * W, sizeof x);
+        for (int u = 0; u < kVectors; ++u) {
+            Vector x;
+            Vector y{};
+            __builtin_memcpy(&x, a.in_re + j * kLanes + u * kDoubles, sizeof x);
             if constexpr (complex_input) {
-                __builtin_memcpy(&y, a.in_im + j * L + u * W, sizeof y);
+                __builtin_memcpy(&y, a.in_im + j * kLanes + u * kDoubles, sizeof y);
             }
-            for (int q = 0; q < K; ++q) {
+            for (int q = 0; q < kOutputs; ++q) {
                 const double c = t[2 * (q * n + j)];
                 const double s = t[2 * (q * n + j) + 1];
-                if constexpr (T == kRealForward) {
+                if constexpr (kTerms == kRealForward) {
                     ar[q][u] = ar[q][u] + c * x;
                     ai[q][u] = ai[q][u] - s * x;
-                } else if constexpr (T == kRealInverse) {
+                } else if constexpr (kTerms == kRealInverse) {
                     ar[q][u] = ar[q][u] + c * x;
                     ai[q][u] = ai[q][u] + s * x;
-                } else if constexpr (T == kComplexForward) {
+                } else if constexpr (kTerms == kComplexForward) {
                     ar[q][u] = ar[q][u] + (c * x + s * y);
                     ai[q][u] = ai[q][u] + (c * y - s * x);
                 } else {
@@ -82,27 +83,40 @@ inline __attribute__((always_inline)) void group_block(const GroupArgs& a, int64
             }
         }
     }
-    for (int q = 0; q < K; ++q) {
-        for (int u = 0; u < U; ++u) {
-            __builtin_memcpy(a.out_re + (k + q) * L + u * W, &ar[q][u], sizeof(V));
-            __builtin_memcpy(a.out_im + (k + q) * L + u * W, &ai[q][u], sizeof(V));
+    for (int q = 0; q < kOutputs; ++q) {
+        for (int u = 0; u < kVectors; ++u) {
+            __builtin_memcpy(a.out_re + (k + q) * kLanes + u * kDoubles, &ar[q][u], sizeof(Vector));
+            __builtin_memcpy(a.out_im + (k + q) * kLanes + u * kDoubles, &ai[q][u], sizeof(Vector));
         }
     }
 }
 
-// Every output of one group with terms T: K outputs at a time, the remainder one by one.
-template <class V, int W, int U, int K, Terms T>
+// Every output of one group with terms kTerms: kOutputs at a time, the rest one by one.
+template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
 inline __attribute__((always_inline)) void group_outputs(const GroupArgs& a) {
     int64_t k = 0;
-    for (; k + K <= a.n; k += K) {
-        group_block<V, W, U, K, T>(a, k);
+    for (; k + kOutputs <= a.n; k += kOutputs) {
+        group_block<Vector, kDoubles, kVectors, kOutputs, kTerms>(a, k);
     }
     for (; k < a.n; ++k) {
-        group_block<V, W, U, 1, T>(a, k);
+        group_block<Vector, kDoubles, kVectors, 1, kTerms>(a, k);
     }
 }
 
-// One group of lines.
+// How a path blocks its work: a group of lines is kVectors vectors of kDoubles doubles
+// (one line per double), and each pass over a group's inputs computes kOutputs outputs
+// of every line. The 2 * kVectors * kOutputs running sums must fit the vector registers
+// beside the inputs and the table values, or they spill.
+template <class VectorType, int DoublesPerVector, int VectorsPerGroup, int OutputsPerPass>
+struct Blocking {
+    using Vector = VectorType;
+    static constexpr int kDoubles = DoublesPerVector;
+    static constexpr int kVectors = VectorsPerGroup;
+    static constexpr int kOutputs = OutputsPerPass;
+    static constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
+};
+
+// One group of lines, with the blocking B.
 //
 // Where every imaginary input is zero the terms that multiply those zeros are left out.
 // This keeps every bit: the skipped product is a signed zero; added to a nonzero product
@@ -110,18 +124,20 @@ inline __attribute__((always_inline)) void group_outputs(const GroupArgs& a) {
 // running sum unchanged, because a sum that starts at +0 never becomes -0 in
 // round-to-nearest. So sum + (c*x + s*(+-0)) == sum + c*x and
 // sum + (c*(+-0) - s*x) == sum - s*x.
-template <class V, int W, int U, int K>
+template <class B>
 inline __attribute__((always_inline)) void group_kernel(const GroupArgs& a) {
+    using V = typename B::Vector;
+    constexpr int D = B::kDoubles, U = B::kVectors, K = B::kOutputs;
     if (a.real_only) {
         if (a.dir > 0) {
-            group_outputs<V, W, U, K, kRealForward>(a);
+            group_outputs<V, D, U, K, kRealForward>(a);
         } else {
-            group_outputs<V, W, U, K, kRealInverse>(a);
+            group_outputs<V, D, U, K, kRealInverse>(a);
         }
     } else if (a.dir > 0) {
-        group_outputs<V, W, U, K, kComplexForward>(a);
+        group_outputs<V, D, U, K, kComplexForward>(a);
     } else {
-        group_outputs<V, W, U, K, kComplexInverse>(a);
+        group_outputs<V, D, U, K, kComplexInverse>(a);
     }
 }
 
@@ -129,55 +145,62 @@ typedef double v2d __attribute__((vector_size(16)));
 typedef double v4d __attribute__((vector_size(32)));
 typedef double v8d __attribute__((vector_size(64)));
 
-// Vectors per group (U) and outputs per pass (K) of each path, as pairs U, K: portable,
-// SSE2, AVX2, AVX-512, aarch64. The 2 * U * K accumulators fill the vector registers
-// without spilling (16 registers up to AVX2, 32 with AVX-512 and on aarch64); measured
-// with bench_dft, except the aarch64 pair (SSE2's), which awaits ARM hardware.
-constexpr int kCfg[] = {4, 2, 4, 2, 2, 2, 4, 3, 4, 2};
-
-void group_portable(const GroupArgs& a) { group_kernel<double, 1, kCfg[0], kCfg[1]>(a); }
-
-#if defined(__GNUC__) && defined(__x86_64__)
-#define VARLOX_X86 1
-// SSE2 is part of every x86-64 processor.
-void group_sse2(const GroupArgs& a) { group_kernel<v2d, 2, kCfg[2], kCfg[3]>(a); }
-__attribute__((target("avx2"))) void group_avx2(const GroupArgs& a) {
-    group_kernel<v4d, 4, kCfg[4], kCfg[5]>(a);
-}
-__attribute__((target("avx512f"))) void group_avx512(const GroupArgs& a) {
-    group_kernel<v8d, 8, kCfg[6], kCfg[7]>(a);
-}
-#endif
-
-#if defined(__GNUC__) && defined(__aarch64__)
-#define VARLOX_AARCH64 1
-// Advanced SIMD is part of every aarch64 processor: two doubles per register.
-void group_neon(const GroupArgs& a) { group_kernel<v2d, 2, kCfg[8], kCfg[9]>(a); }
-#endif
-
-struct PathInfo {
-    void (*kernel)(const GroupArgs&);
+// One vector path: its name, its kernel for a group of lines, the lines per group, and
+// whether the processor running the program has what the kernel needs. `baseline` marks
+// the paths that every processor of the build's architecture has.
+struct PathSpec {
+    const char* name;
+    void (*kernel)(const GroupArgs&);  // null: not built for this architecture
     int64_t lanes;
+    bool (*supported)();
+    bool baseline;
 };
 
-PathInfo path_info(DftPath path) {
-    switch (path) {
-#ifdef VARLOX_X86
-        case kDftSse2:
-            return {group_sse2, 2 * kCfg[2]};
-        case kDftAvx2:
-            return {group_avx2, 4 * kCfg[4]};
-        case kDftAvx512:
-            return {group_avx512, 8 * kCfg[6]};
-#endif
-#ifdef VARLOX_AARCH64
-        case kDftNeon:
-            return {group_neon, 2 * kCfg[8]};
-#endif
-        default:
-            return {group_portable, kCfg[0]};
-    }
+bool always() { return true; }
+
+// The blocking of each path was measured with varlox_bench (up to AVX2 there are 16
+// vector registers, 32 with AVX-512 and on aarch64), except the aarch64 one, which takes
+// SSE2's until it is measured on ARM hardware.
+using PortableBlocking = Blocking<double, 1, 4, 2>;
+void group_portable(const GroupArgs& a) { group_kernel<PortableBlocking>(a); }
+constexpr PathSpec kPortable{"portable", group_portable, PortableBlocking::kLanes, always, true};
+constexpr PathSpec not_built(const char* name) { return PathSpec{name, nullptr, 0, nullptr, false}; }
+
+// The only place that knows the architectures: each one's paths, in DftPath order.
+#if defined(__GNUC__) && defined(__x86_64__)
+using Sse2Blocking = Blocking<v2d, 2, 4, 2>;
+using Avx2Blocking = Blocking<v4d, 4, 2, 2>;
+using Avx512Blocking = Blocking<v8d, 8, 4, 3>;
+void group_sse2(const GroupArgs& a) { group_kernel<Sse2Blocking>(a); }
+__attribute__((target("avx2"))) void group_avx2(const GroupArgs& a) { group_kernel<Avx2Blocking>(a); }
+__attribute__((target("avx512f"))) void group_avx512(const GroupArgs& a) {
+    group_kernel<Avx512Blocking>(a);
 }
+bool has_avx2() { return __builtin_cpu_supports("avx2"); }
+bool has_avx512() { return __builtin_cpu_supports("avx512f"); }
+// SSE2 is part of every x86-64 processor.
+const PathSpec kPaths[kDftPathCount] = {
+    kPortable,
+    {"sse2", group_sse2, Sse2Blocking::kLanes, always, true},
+    {"avx2", group_avx2, Avx2Blocking::kLanes, has_avx2, false},
+    {"avx512", group_avx512, Avx512Blocking::kLanes, has_avx512, false},
+    not_built("neon"),
+};
+#elif defined(__GNUC__) && defined(__aarch64__)
+// Advanced SIMD is part of every aarch64 processor: two doubles per register.
+using NeonBlocking = Blocking<v2d, 2, 4, 2>;
+void group_neon(const GroupArgs& a) { group_kernel<NeonBlocking>(a); }
+const PathSpec kPaths[kDftPathCount] = {
+    kPortable, not_built("sse2"), not_built("avx2"), not_built("avx512"),
+    {"neon", group_neon, NeonBlocking::kLanes, always, true},
+};
+#else
+const PathSpec kPaths[kDftPathCount] = {
+    kPortable, not_built("sse2"), not_built("avx2"), not_built("avx512"), not_built("neon"),
+};
+#endif
+
+const PathSpec& path_spec(DftPath path) { return kPaths[path]; }
 
 // Cosines and sines of every angle of a line of n values: 2 * n * n doubles.
 Buffer<double> angle_table(int64_t n) {
@@ -208,7 +231,11 @@ struct Scratch {
 };
 
 bool scratch_new(Scratch& s, int64_t n, int64_t lanes) {
-    const auto count = static_cast<uint64_t>(n * lanes);
+    uint64_t count = 0;
+    if (!size_mul(static_cast<uint64_t>(n), static_cast<uint64_t>(lanes), &count)) {
+        report_alloc_failure();
+        return false;
+    }
     s.in_re = buffer_new<double>(count);
     s.in_im = s.in_re ? buffer_new<double>(count) : Buffer<double>();
     s.out_re = s.in_im ? buffer_new<double>(count) : Buffer<double>();
@@ -303,7 +330,7 @@ bool lines_real(const double* im, int64_t n, int64_t first, int64_t used, int64_
 // Transforms `lines` lines of n values in place; element j of line m is at
 // m * line_step + j * elem_step, where one of the steps is 1: elem_step 1 for rows,
 // line_step 1 for columns.
-void transform_lines(const PathInfo& path, const double* table, Scratch& s, double* re,
+void transform_lines(const PathSpec& path, const double* table, Scratch& s, double* re,
                      double* im, int64_t n, int64_t lines, int64_t line_step, int64_t elem_step,
                      int dir, Tally& tally) {
     const int64_t L = path.lanes;
@@ -347,7 +374,7 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
         report_alloc_failure();
         return 1;
     }
-    const PathInfo info = path_info(path);
+    const PathSpec& info = path_spec(path);
     const int64_t w = width;
     const int64_t h = height;
     // Everything a square plane needs is allocated before the first line is touched.
@@ -447,30 +474,16 @@ int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int di
 }
 
 bool dft_path_supported(DftPath path) {
-    switch (path) {
-        case kDftPortable:
-            return true;
-#ifdef VARLOX_X86
-        case kDftSse2:
-            return true;
-        case kDftAvx2:
-            return __builtin_cpu_supports("avx2");
-        case kDftAvx512:
-            return __builtin_cpu_supports("avx512f");
-#endif
-#ifdef VARLOX_AARCH64
-        case kDftNeon:
-            return true;
-#endif
-        default:
-            return false;
-    }
+    return path >= 0 && path < kDftPathCount && path_spec(path).kernel != nullptr &&
+           path_spec(path).supported();
+}
+
+bool dft_path_baseline(DftPath path) {
+    return path >= 0 && path < kDftPathCount && path_spec(path).baseline;
 }
 
 const char* dft_path_name(DftPath path) {
-    static const char* const names[kDftPathCount] = {"portable", "sse2", "avx2", "avx512",
-                                                     "neon"};
-    return path >= 0 && path < kDftPathCount ? names[path] : "unknown";
+    return path >= 0 && path < kDftPathCount ? path_spec(path).name : "unknown";
 }
 
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir) {

@@ -34,6 +34,9 @@
 //   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
 //                                   reference the fast transform is checked against
 //   dft_path_supported(path)        whether this processor can run a path
+//   dft_path_baseline(path)         whether every processor of the build's architecture
+//                                   can: the portable path, and SSE2 on x86-64 or Advanced
+//                                   SIMD on aarch64
 //   dft_path_name(path)             a short name for messages
 //   swap_quadrants(re, im, w, h)    cyclic shift of both planes by (h/2, w/2): element
 //                                   (y, x) moves to ((y + h/2) mod h, (x + w/2) mod w)
@@ -66,6 +69,7 @@ int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int d
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
 bool dft_path_supported(DftPath path);
+bool dft_path_baseline(DftPath path);
 const char* dft_path_name(DftPath path);
 
 void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
