@@ -222,10 +222,46 @@ std::string screen_after(const std::string& bytes) {
     return text;
 }
 
-TEST(ProgressLine, ScreenAfterSelfErasingLineIsTheUsualText) {
-    const std::string usual = "\nA\n\nrest\n";
-    EXPECT_EQ(screen_after("\nA\n\n\r\033[Kwork 10%\r\033[Kwork 99%\r\033[Krest\r\n"), usual + "");
-    EXPECT_NE(screen_after("\nA\n\nwork 10%\rrest\n"), usual);  // not erased: residue shows
+TEST(ProgressLine, EndLeavesNoTraceBeforeTheNextMessage) {
+    // A run's transform reports its progress, then the run prints its next message. On a
+    // terminal a long run shows the line; whatever was shown, the screen must then hold
+    // the message alone.
+    struct Case {
+        const char* what;
+        bool terminal;
+        bool long_run;
+        bool shown;  // whether the line is expected on the screen before the end
+    };
+    const Case cases[] = {
+        {"long run on a terminal", true, true, true},
+        {"short run on a terminal", true, false, false},
+        {"long run, not a terminal", false, true, false},
+    };
+    const std::string next = "Error: Could not write to x.csv\n";
+    for (const Case& c : cases) {
+        ProgressLine line{};
+        progress_begin(line);
+        line.terminal = c.terminal;
+        testing::internal::CaptureStderr();
+        progress_report(&line, 0.001);
+        if (c.long_run) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            progress_report(&line, 0.002);  // on this pace the whole takes minutes
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            progress_report(&line, 0.004);  // drawn again
+        } else {
+            progress_report(&line, 1.0);
+        }
+        const bool on_screen = line.shown;
+        progress_end(line);
+        std::fputs(next.c_str(), stderr);
+        const std::string bytes = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(on_screen, c.shown) << c.what;
+        EXPECT_EQ(screen_after(bytes), next) << c.what << ": " << bytes;
+        if (!c.shown) {
+            EXPECT_EQ(bytes, next) << c.what;
+        }
+    }
 }
 
 TEST(ProgressLine, InterruptedRunErasesTheLineOnce) {
