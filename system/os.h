@@ -15,23 +15,41 @@
 //   os_create_new(path, text)   creates `path`, which must not exist yet (not even as a
 //                               link), and opens it for writing in text or binary mode;
 //                               null when it exists or cannot be created. Prints nothing
-//   os_interrupts_install(fn)   on an interrupt (SIGINT, SIGTERM, SIGHUP; on Windows
-//                               Ctrl+C, Ctrl+Break or closing the console) calls fn, then
-//                               ends the process by that same signal (on Windows with
-//                               the Ctrl+C status, 0xC000013A); fn must be safe inside a
-//                               signal handler. An interrupt that was ignored when the
-//                               program started stays ignored. A write past a file-size
-//                               limit fails like a full disk instead of ending the
-//                               process (SIGXFSZ is ignored)
+//   os_interrupts_install(fn)   on an interrupt (every signal whose default is to end
+//                               the process and that can be caught: SIGINT, SIGTERM,
+//                               SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
+//                               SIGVTALRM, SIGPROF; on Windows Ctrl+C, Ctrl+Break or
+//                               closing the console) calls fn, then ends the process by
+//                               that same signal (on Windows with the Ctrl+C status,
+//                               0xC000013A); fn must be safe inside a signal handler. An
+//                               interrupt that was ignored when the program started stays
+//                               ignored. A write to a closed pipe or past a file-size
+//                               limit fails like a full disk instead of ending the process
+//                               (SIGPIPE and SIGXFSZ are ignored)
 //   os_interrupts_hold()        delays interrupts until os_interrupts_release(), for a
 //                               step that must not be cut in two
+//   os_may_replace(path)        false when this process certainly may not replace or
+//                               remove the existing entry `path`: its directory is not
+//                               writable, it is another user's in a sticky directory, or
+//                               it is immutable or append-only (Windows: read-only); true
+//                               is no promise
+//   os_lock_directory(dir)      an exclusive lock on a directory, shared by every process
+//                               that asks for it, waiting while another holds it; the
+//                               system releases it when the holder ends, however it ends.
+//                               kNoLock when the directory cannot be locked (a file
+//                               system without locks, say): then nothing is held
+//   os_unlock(lock)             releases a lock; kNoLock does nothing
 //   os_remove_now(path)         removes a file; safe inside a signal handler
 //   os_write_stderr_now(text)   writes text to standard error unbuffered; safe inside a
 //                               signal handler
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
+
+using OsLock = std::intptr_t;
+constexpr OsLock kNoLock = -1;
 
 void os_standard_streams();
 void os_console_setup();
@@ -41,5 +59,8 @@ std::FILE* os_create_new(const std::string& path, bool text);
 void os_interrupts_install(void (*on_interrupt)());
 void os_interrupts_hold();
 void os_interrupts_release();
+bool os_may_replace(const std::string& path);
+OsLock os_lock_directory(const std::string& dir);
+void os_unlock(OsLock lock);
 void os_remove_now(const char* path);
 void os_write_stderr_now(const char* text);

@@ -1,16 +1,26 @@
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>
+#endif
 
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
 #include "system/os.h"
+#include "system/path.h"
 
 namespace {
 
-constexpr int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+// Every signal that ends the process by default and can be caught, but for SIGPIPE and
+// SIGXFSZ, which are ignored so that the write that raised them fails instead.
+constexpr int kInterrupts[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGXCPU,
+                               SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
 
 void (*g_on_interrupt)() = nullptr;
 
@@ -77,11 +87,69 @@ void os_interrupts_install(void (*on_interrupt)()) {
         }
     }
     std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void os_interrupts_hold() { interrupts_mask(SIG_BLOCK); }
 
 void os_interrupts_release() { interrupts_mask(SIG_UNBLOCK); }
+
+bool os_may_replace(const std::string& path) {
+    struct stat file {};
+    if (lstat(path.c_str(), &file) != 0) {
+        return errno == ENOENT;
+    }
+    const std::size_t start = path_name_start(path);
+    const std::string dir = start == 0 ? std::string(".") : path.substr(0, start);
+    struct stat parent {};
+    if (access(dir.c_str(), W_OK | X_OK) != 0 || stat(dir.c_str(), &parent) != 0) {
+        return false;
+    }
+    // In a sticky directory only the file's owner, the directory's owner and root may
+    // remove or replace a name.
+    const uid_t me = geteuid();
+    if ((parent.st_mode & S_ISVTX) != 0 && me != 0 && file.st_uid != me && parent.st_uid != me) {
+        return false;
+    }
+#ifdef FS_IOC_GETFLAGS
+    // Only regular files are opened: opening a device or a fifo could block or act.
+    if (S_ISREG(file.st_mode)) {
+        const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            int flags = 0;
+            const bool fixed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                               (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+            close(fd);
+            if (fixed) {
+                return false;
+            }
+        }
+    }
+#endif
+    return true;
+}
+
+OsLock os_lock_directory(const std::string& dir) {
+    // flock on the directory itself: no lock file is left behind, and the lock goes with
+    // the descriptor when the process ends.
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return kNoLock;
+    }
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            close(fd);
+            return kNoLock;
+        }
+    }
+    return fd;
+}
+
+void os_unlock(OsLock lock) {
+    if (lock != kNoLock) {
+        close(static_cast<int>(lock));
+    }
+}
 
 void os_remove_now(const char* path) { unlink(path); }
 

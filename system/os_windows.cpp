@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -166,6 +167,58 @@ void os_interrupts_install(void (*on_interrupt)()) {
 void os_interrupts_hold() { EnterCriticalSection(&g_hold); }
 
 void os_interrupts_release() { LeaveCriticalSection(&g_hold); }
+
+bool os_may_replace(const std::string& path) {
+    // A read-only file cannot be replaced by a rename.
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+OsLock os_lock_directory(const std::string& dir) {
+    // A named mutex stands for the directory: its name is a hash of the directory's full
+    // path in upper case (names are case-insensitive there), so every process that writes
+    // into that directory asks for the same one. Windows releases it when its holder ends;
+    // the next waiter then gets it as abandoned, which is as good.
+    std::wstring wide = widen(dir);
+    wchar_t full[32768];
+    const DWORD n = GetFullPathNameW(wide.c_str(), 32768, full, nullptr);
+    if (n > 0 && n < 32768) {
+        wide.assign(full, n);
+    }
+    while (wide.size() > 3 && (wide.back() == L'\\' || wide.back() == L'/')) {
+        wide.pop_back();  // C:\scans\ and C:\scans are the same directory
+    }
+    if (!wide.empty()) {
+        CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    }
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t ch : wide) {
+        if (ch == L'/') ch = L'\\';
+        hash = (hash ^ static_cast<uint64_t>(ch)) * 1099511628211ull;
+    }
+    std::wstring name = L"Local\\varlox-dir-";
+    for (int shift = 60; shift >= 0; shift -= 4) {
+        name += L"0123456789abcdef"[(hash >> shift) & 15];
+    }
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (mutex == nullptr) {
+        return kNoLock;
+    }
+    const DWORD got = WaitForSingleObject(mutex, INFINITE);
+    if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        return kNoLock;
+    }
+    return reinterpret_cast<OsLock>(mutex);
+}
+
+void os_unlock(OsLock lock) {
+    if (lock != kNoLock) {
+        const HANDLE mutex = reinterpret_cast<HANDLE>(lock);
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+}
 
 void os_remove_now(const char* path) {
     wchar_t wide[32768];

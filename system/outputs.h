@@ -7,7 +7,17 @@
 // A temporary is ".NAME.PID-N.tmp" in the directory of NAME: hidden, made with the
 // process id so that two runs never share one, and created exclusively. Messages always
 // name the final file, never a temporary. Outputs are numbered in the order they were
-// added; that is the order in which they are created and renamed.
+// added; that is the order in which they are created and renamed. All outputs of a set
+// lie in one directory.
+//
+// The commit keeps each file it replaces reachable until every rename has succeeded, as
+// a hidden hard link ".NAME.PID-N.bak" (or, where there are no hard links, the file
+// itself moved to that name). When a rename fails, the outputs already renamed give way
+// to the files they replaced again, so a failed commit leaves the directory exactly as it
+// was. A name whose file can be neither linked nor moved (another user's file in a
+// sticky directory, an immutable file) fails the commit before anything changes. Commits
+// into one directory take turns under a lock that the system releases if the process
+// dies, so a set's names never hold outputs of two runs.
 //
 //   outputs_add(set, name, text)  adds an output (opened in text mode when `text` is
 //                               set), nothing created yet; its number, or -1 when the
@@ -21,7 +31,8 @@
 //                               close failed
 //   outputs_commit(set)         closes what is still open and renames every temporary onto
 //                               its name (a link of that name is replaced, not followed);
-//                               0, or 1 after the message, the temporaries removed
+//                               0, or 1 after the message, the temporaries removed and
+//                               every name as before
 //   outputs_discard(set)        closes and removes every temporary still there
 //   outputs_remove_now()        removes the temporaries of the set being written; safe
 //                               inside a signal handler, for an interrupted run

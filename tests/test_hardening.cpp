@@ -99,7 +99,7 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
     TempDir dir;
     testutil::write_file(dir.path("in.bmp"), small_picture(6));
     const std::string count_file = dir.path("count");
-    const auto base = testutil::run_program(ALLOCFAIL_EXE, {"in.bmp"}, dir.root.string(),
+    const auto base = testutil::run_program(FAULTS_EXE, {"in.bmp"}, dir.root.string(),
                                             {"VARLOX_ALLOC_COUNT=" + count_file});
     ASSERT_EQ(base.status, 0) << base.err;
     const int total = std::stoi(testutil::read_text(count_file));
@@ -109,7 +109,7 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
     RecordProperty("allocation_points", total);
     const auto before = testutil::snapshot(dir.root);
     for (int n = 1; n <= total; ++n) {
-        const auto r = testutil::run_program(ALLOCFAIL_EXE, {"in.bmp"}, dir.root.string(),
+        const auto r = testutil::run_program(FAULTS_EXE, {"in.bmp"}, dir.root.string(),
                                              {"VARLOX_FAIL_ALLOC=" + std::to_string(n)});
         EXPECT_EQ(r.status, 1) << "allocation " << n;
         const std::string msg = "Error: Memory allocation error\n";
@@ -119,6 +119,35 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
         EXPECT_EQ(r.err.find("successfully"), std::string::npos) << "allocation " << n;
         // The first run's outputs are kept as they were, and no temporary is left.
         EXPECT_TRUE(testutil::snapshot(dir.root) == before) << "allocation " << n;
+    }
+}
+
+TEST(CommitFailure, RenameThatFailsPartwayPutsEveryFileBack) {
+    // The commit renames the profile first, then the four pictures. Whichever rename
+    // fails, those before it are undone: over earlier outputs the directory holds them
+    // again, byte for byte; in an empty directory the new files are gone.
+    const char* const order[] = {"in.csv", "in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp"};
+    for (const bool earlier : {true, false}) {
+        for (int n = 1; n <= 5; ++n) {
+            const std::string label = std::string(earlier ? "over earlier outputs" : "alone") +
+                                      ", rename " + std::to_string(n);
+            TempDir dir;
+            testutil::write_file(dir.path("in.bmp"), small_picture(6));
+            if (earlier) {
+                ASSERT_EQ(testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string()).status, 0);
+                testutil::write_file(dir.path("in.bmp"), small_picture(8));
+            }
+            const auto before = testutil::snapshot(dir.root);
+            const auto r = testutil::run_program(FAULTS_EXE, {"in.bmp"}, dir.root.string(),
+                                                 {"VARLOX_FAIL_RENAME=" + std::to_string(n)});
+            EXPECT_EQ(r.status, 1) << label;
+            const std::string msg = std::string("Error: Could not write to ") + order[n - 1] + "\n";
+            EXPECT_TRUE(r.err.size() >= msg.size() && r.err.substr(r.err.size() - msg.size()) == msg)
+                << label << ": " << r.err;
+            EXPECT_EQ(count_of(r.err, "Error: "), 1u) << label << ": " << r.err;
+            const auto after = testutil::snapshot(dir.root);
+            EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
+        }
     }
 }
 

@@ -2,8 +2,12 @@
 // runs against a directory that already holds the complete outputs of an earlier run.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -91,7 +95,9 @@ bool all_temporaries_appear(const fs::path& dir) {
 }
 
 TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    // Every signal that ends a process by default and can be caught, and SIGKILL.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                    SIGPROF, SIGKILL}) {
         TempDir d;
         earlier_outputs_then(d, 2048);
         const auto before = testutil::snapshot(d.root);
@@ -225,6 +231,124 @@ TEST_F(Outputs, ClosedStandardStreamsAreNotTakenByOutputs) {
     }
     kill(pid, SIGTERM);
     EXPECT_EQ(testutil::wait_program(pid).signal, SIGTERM);
+}
+
+TEST_F(Outputs, ClosedPipeOnStandardErrorLeavesNothingBehind) {
+    // `varlox in.bmp 2>&1 | head -n 1`: head has gone when the failure is reported, and
+    // the message goes to a closed pipe. The run must still clean up and end normally.
+    earlier_outputs_then(dir, 96);
+    const auto before = files();
+    const auto r = testutil::run_program(
+        "/bin/sh",
+        {"-c", "(ulimit -f 4 && exec " + testutil::emulator_prefix() + "\"$0\" in.bmp) 2>&1 | head -n 1",
+         VARLOX_EXE},
+        dir.root.string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "\n");  // the banner's first line
+    EXPECT_TRUE(files() == before) << testutil::listing(files());
+}
+
+// Inode numbers of the entries of a directory that do not begin with a dot.
+std::map<std::string, ino_t> inodes(const fs::path& dir) {
+    std::map<std::string, ino_t> found;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        struct stat st {};
+        if (e.path().filename().string()[0] != '.' && lstat(e.path().c_str(), &st) == 0) {
+            found[e.path().filename().string()] = st.st_ino;
+        }
+    }
+    return found;
+}
+
+TEST_F(Outputs, CommitThatFailsAtAnyRenameLeavesTheDirectoryAsItWas) {
+    // In a shared sticky directory, a file owned by someone else cannot be replaced. The
+    // run is another user's (nobody's): one earlier output, the blocked one, belongs to
+    // root. Readable and writable by all, it can be hard-linked as a backup and the
+    // rename onto it is what fails, after the renames before it have succeeded; readable
+    // only, not even a backup can be made. Either way the directory must end as it was:
+    // the same files, byte for byte, the same inodes, nothing hidden left.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+    if (std::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no setpriv";
+    const uid_t nobody = 65534;
+    const std::string run_as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups -- sh -c 'exec " +
+                                      testutil::emulator_prefix() + "\"$0\" in.bmp' ";
+    for (const char* blocked : kOutputs) {
+        for (const fs::perms mode : {fs::perms(0666), fs::perms(0644)}) {
+            const std::string label = std::string(blocked) + (mode == fs::perms(0666) ? " rw" : " r");
+            TempDir d;
+            earlier_outputs_then(d, 96);
+            fs::permissions(d.root, fs::perms(01777));
+            fs::permissions(d.path("in.bmp"), fs::perms(0644));
+            for (const char* out : kOutputs) {
+                ASSERT_EQ(chown(d.path(out).c_str(), nobody, nobody), 0);
+            }
+            ASSERT_EQ(chown(d.path(blocked).c_str(), 0, 0), 0);
+            fs::permissions(d.path(blocked), mode);
+            const auto before = testutil::snapshot(d.root);
+            const auto before_inodes = inodes(d.root);
+            const auto r = testutil::run_program("/bin/sh", {"-c", run_as_nobody + "'" + VARLOX_EXE + "'"},
+                                                 d.root.string());
+            EXPECT_EQ(r.status, 1) << label << ": " << r.err;
+            const std::string msg = std::string("Error: Could not write to ") + blocked + "\n";
+            EXPECT_TRUE(r.err.size() >= msg.size() && r.err.substr(r.err.size() - msg.size()) == msg)
+                << label << ": " << r.err;
+            const auto after = testutil::snapshot(d.root);
+            EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
+            EXPECT_TRUE(inodes(d.root) == before_inodes) << label;
+        }
+    }
+}
+
+TEST_F(Outputs, ImmutableOutputFailsTheCommitBeforeAnythingChanges) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file immutable";
+    earlier_outputs_then(dir, 96);
+    const std::string blocked = dir.path("in-ps-bw.bmp");
+    if (std::system(("chattr +i '" + blocked + "' 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "this file system has no immutable files";
+    }
+    // Undone however the test ends, or the folder could not be removed.
+    struct Mutable {
+        std::string path;
+        ~Mutable() { std::system(("chattr -i '" + path + "'").c_str()); }
+    } undo{blocked};
+    const auto before = files();
+    const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("Error: Could not write to in-ps-bw.bmp\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(files() == before) << testutil::listing(files());
+}
+
+TEST_F(Outputs, CollidingRunsCommitWholeSets) {
+    // "a.bmp" and "a.BMP" write the same five names. Two runs at once, a hundred times:
+    // afterwards the five names must always hold the outputs of one of the two runs.
+    const char* inputs[2] = {"a.bmp", "a.BMP"};
+    testutil::Snapshot alone[2];
+    for (int k = 0; k < 2; ++k) {
+        TempDir solo;
+        testutil::write_file(solo.path(inputs[k]), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, k + 1)));
+        ASSERT_EQ(testutil::run_program(VARLOX_EXE, {inputs[k]}, solo.root.string()).status, 0);
+        alone[k] = testutil::snapshot(solo.root);
+        alone[k].erase(inputs[k]);
+        testutil::write_file(dir.path(inputs[k]), testutil::read_file(solo.path(inputs[k])));
+    }
+    TempDir capture;
+    int mixed = 0;
+    for (int round = 0; round < 100; ++round) {
+        int pids[2];
+        for (int k = 0; k < 2; ++k) {
+            pids[k] = testutil::start_program(VARLOX_EXE, {inputs[k]}, dir.root.string(),
+                                              capture.path(std::to_string(k)));
+        }
+        for (int pid : pids) ASSERT_EQ(testutil::wait_program(pid).status, 0) << "round " << round;
+        auto after = files();
+        after.erase(inputs[0]);
+        after.erase(inputs[1]);
+        if (after != alone[0] && after != alone[1]) {
+            ++mixed;
+            ADD_FAILURE() << "round " << round << ": " << testutil::listing(after);
+        }
+    }
+    EXPECT_EQ(mixed, 0);
 }
 
 }  // namespace

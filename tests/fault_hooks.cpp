@@ -1,7 +1,8 @@
-// Linked into the test-only executable varlox_allocfail: makes the program's N-th buffer
+// Linked into the test-only executable varlox_faults: makes the program's N-th buffer
 // allocation fail, N taken from VARLOX_FAIL_ALLOC (0 or unset: none fails). When
 // VARLOX_ALLOC_COUNT names a file, the number of allocations asked for is written there
-// at exit, so a test can sweep every allocation point of a run.
+// at exit, so a test can sweep every allocation point of a run. VARLOX_FAIL_RENAME=N
+// makes the N-th rename of the outputs' commit fail as an I/O error would.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,4 +29,9 @@ extern "C" bool varlox_alloc_should_fail(uint64_t) {
     ++g_count;
     const char* at = std::getenv("VARLOX_FAIL_ALLOC");
     return at != nullptr && std::strtoull(at, nullptr, 10) == g_count;
+}
+
+extern "C" bool varlox_rename_should_fail(int index) {
+    const char* at = std::getenv("VARLOX_FAIL_RENAME");
+    return at != nullptr && std::strtol(at, nullptr, 10) == index + 1;
 }
