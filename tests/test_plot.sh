@@ -8,7 +8,7 @@
 # Status 0 when every check passed, 1 when one failed, 77 (skipped) without gnuplot.
 
 varlox=$1
-plot=$2/app/varlox-plot
+plot=$(cd "$2" && pwd)/app/varlox-plot
 sample=$2/examples/sample.bmp
 command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot is not installed: skipped"; exit 77; }
 sh=$(command -v sh)
@@ -19,6 +19,11 @@ failures=0
 fail() {
     echo "FAIL: $*"
     failures=$((failures + 1))
+}
+# missing WHAT: a check that needs WHAT is left out; where VARLOX_REQUIRE_TOOLS is set (CI
+# installs everything), that is a failure.
+missing() {
+    if [ -n "${VARLOX_REQUIRE_TOOLS:-}" ]; then fail "$1 is missing"; else echo "note: $1 is missing"; fi
 }
 
 # write_grating FILE SIDE: a 24-bit grey BMP holding a cosine grating of 10 cycles per
@@ -189,24 +194,96 @@ refuse "$PATH" "$usage" "$s-profile.png"
 refuse "$work/bin" "Error: gnuplot is not installed (on Debian: apt-get install gnuplot-nox)" "$r/kept.png" "$s.csv" "$r/kept.png"
 refuse "$work/failbin:$PATH" "Error: gnuplot could not draw $r/kept.png: line 9: an error of the fake gnuplot" "$r/kept.png" "$s.csv" "$r/kept.png"
 
-# Interrupted while gnuplot draws: the temporary file goes, no output appears.
+# Interrupted while gnuplot draws: the temporary file goes, no output appears, and the
+# status is the one a shell gives for that signal. A background job of a script starts
+# with INT and QUIT ignored, so those two are set back to their default first.
 cat >"$work/failbin/gnuplot" <<EOF
 #!/bin/sh
 out=\$(sed -n "s/^set output '\\(.*\\)'\$/\\1/p")
 echo partial >"\$out"
 : >"$work/drawing"
-sleep 2
+sleep 1
 EOF
-PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png" 2>/dev/null &
-pid=$!
-i=0
-while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-kill -TERM "$pid"
-wait "$pid"
-status=$?
-[ "$status" -eq 143 ] || fail "interrupted plot: status $status"
-[ ! -e "$r/late.png" ] || fail "interrupted plot left its output"
-no_leftovers "$r" || fail "interrupted plot left its temporary file"
+default_signals=
+env --default-signal=INT true 2>/dev/null && default_signals="env --default-signal=INT,QUIT"
+for case in HUP:129 INT:130 QUIT:131 TERM:143; do
+    sig=${case%:*} want=${case#*:}
+    if [ -z "$default_signals" ] && { [ "$sig" = INT ] || [ "$sig" = QUIT ]; }; then
+        missing "env --default-signal (coreutils 8.31), so SIG$sig is not tried"
+        continue
+    fi
+    rm -f "$work/drawing"
+    PATH="$work/failbin:$PATH" $default_signals "$sh" "$plot" "$s.csv" "$r/late.png" 2>/dev/null &
+    pid=$!
+    i=0
+    while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -"$sig" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq "$want" ] || fail "plot interrupted by SIG$sig: status $status, want $want"
+    [ ! -e "$r/late.png" ] || fail "plot interrupted by SIG$sig left its output"
+    no_leftovers "$r" || fail "plot interrupted by SIG$sig left its temporary file"
+done
+
+# A message keeps its backslashes (printf, not echo).
+mkdir "$work/back"
+cp "$s.bmp" "$work/back/C:\\cases\\new.csv"
+(cd "$work/back" && "$sh" "$plot" 'C:\cases\new.csv' 2>"$work/err")
+[ "$(cat "$work/err")" = 'Error: C:\cases\new.csv is not a varlox profile (line 1)' ] ||
+    fail "a name with backslashes: $(cat "$work/err")"
+
+# Linear time. A profile of 100,000 rows takes little more than one of 200: reading it
+# must not grow with the square of its length (that took minutes).
+now() { date +%s.%N; }
+long_profile() {  # long_profile FILE ROWS
+    awk -v rows="$2" -v h="$header" 'BEGIN {
+        print h
+        for (i = 2; i < rows + 2; i++) printf "%d,%.6e,%.6e\n", i, 1 / i, 1 / (i * i)
+    }' >"$1"
+}
+mkdir "$work/long"
+long_profile "$work/long/short.csv" 200
+long_profile "$work/long/long.csv" 100000
+t0=$(now)
+"$sh" "$plot" "$work/long/short.csv" 2>/dev/null || fail "plot of a 200-row profile"
+t1=$(now)
+"$sh" "$plot" "$work/long/long.csv" 2>/dev/null || fail "plot of a 100,000-row profile"
+t2=$(now)
+awk -v a="$t0" -v b="$t1" -v c="$t2" 'BEGIN {
+    short = b - a; long = c - b
+    printf "200 rows: %.2f s, 100,000 rows: %.2f s\n", short, long
+    exit !(long < 20 * short + 6) }' || fail "a 100,000-row profile takes too long against a 200-row one"
+
+# A file without line ends is refused at once, however long it is.
+{ printf '%s\n' "$header"; head -c 20000000 /dev/zero | tr '\0' 7; } >"$work/long/unended.csv"
+for endless in /dev/zero "$work/long/unended.csv"; do
+    t0=$(now)
+    timeout 20 "$sh" "$plot" "$endless" "$work/long/endless.png" 2>"$work/err"
+    status=$?
+    t1=$(now)
+    [ "$status" -eq 1 ] || fail "$endless: status $status, want 1 (124: still reading after 20 s)"
+    grep -q 'is not a varlox profile' "$work/err" || fail "$endless: $(cat "$work/err")"
+    awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a < 2) }' || fail "$endless took over 2 s to refuse"
+done
+
+# SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
+# a control character, markup and the end of a CDATA section.
+if command -v xmllint >/dev/null 2>&1; then
+    mkdir "$work/names"
+    for name in "$(printf 'bad\377\376name.csv')" "$(printf 'ctl\001.csv')" 'tag<b>&amp;.csv' 'end]]>.csv'; do
+        cp "$s.csv" "$work/names/$name"
+        (cd "$work/names" && "$sh" "$plot" --svg "$name" 2>/dev/null) || fail "SVG plot of $name"
+    done
+    (cd "$work/names" && "$sh" "$plot" ./*.csv all.svg 2>/dev/null) || fail "SVG plot of all the names"
+    for svgfile in "$work/names"/*.svg; do
+        xmllint --noout "$svgfile" 2>"$work/err" || fail "$svgfile is not well-formed: $(head -n 2 "$work/err")"
+    done
+    grep -qF "bad$(printf '\357\277\275\357\277\275')name" "$work/names/all.svg" ||
+        fail "bytes that are not UTF-8 are not shown as U+FFFD"
+    grep -qF 'end]]&gt;' "$work/names/all.svg" || fail "the end of a CDATA section is not escaped"
+else
+    missing "xmllint (Debian: libxml2-utils), so the SVG is not checked by a parser"
+fi
 
 [ "$failures" -eq 0 ] && echo "varlox-plot: all checks passed"
 [ "$failures" -eq 0 ]
