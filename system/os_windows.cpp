@@ -189,7 +189,11 @@ OsLock os_lock_directory(const std::string& dir) {
         wide.pop_back();  // C:\scans\ and C:\scans are the same directory
     }
     if (!wide.empty()) {
-        CharUpperBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+        std::wstring upper(wide.size(), L'\0');
+        const int len = static_cast<int>(wide.size());
+        if (LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, wide.data(), len, upper.data(), len) == len) {
+            wide = upper;
+        }
     }
     uint64_t hash = 14695981039346656037ull;  // FNV-1a
     for (wchar_t ch : wide) {
