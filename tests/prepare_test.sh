@@ -112,6 +112,10 @@ tall.png;15;--side=300;300;300 x 450 pixels|column 0, row 75
 turned.tif;20;;200;orientation tag (RightTop)|column 0, row 50
 -dash.png;20;--;400;wrote -dash.bmp
 offset.png;20;;200;column 50, row 0
+wide.png;20;--at 0,0;400;cropped the 400 x 400 square at column 0, row 0
+wide.png;20;--at 150,50 --side 200;200;cropped the 200 x 200 square at column 150, row 50
+wide.png;20;--at=250,100;300;cropped the 300 x 300 square at column 250, row 100
+tall.png;15;--at 0,150 --side=300;300;the 300 x 300 square at column 0, row 150
 EOF
 ls two-[0-9]*.bmp 2>/dev/null && fail "a multi-page file gave one BMP per page"
 
@@ -127,20 +131,28 @@ check_square padded.bmp 512 20 padded | grep -q 'constant border' ||
 # Refusals: status 1, the message, no output.
 cp page1.png same.bmp 2>/dev/null
 echo "not a picture" >text.png
-mkdir policy
+mkdir policy limits dir.bmp
+ln -s dir.bmp dirlink.bmp
+$im -size 40x30 xc:'gray(50%)' -depth 8 flat.png
 cat >policy/policy.xml <<'EOF'
 <policymap>
   <policy domain="coder" rights="none" pattern="PNG" />
 </policymap>
 EOF
+cat >limits/policy.xml <<'EOF'
+<policymap>
+  <policy domain="resource" name="width" value="100"/>
+</policymap>
+EOF
 while IFS=';' read -r env args message; do
-    rm -f wide.bmp text.bmp missing.bmp
+    rm -f wide.bmp text.bmp missing.bmp flat.bmp
     # shellcheck disable=SC2086 # words split on purpose
     env $env /bin/sh "$prepare" $args >/dev/null 2>err.txt </dev/null
     status=$?
     [ $status -eq 1 ] || fail "$args: status $status, want 1"
     grep -qF -- "$message" err.txt || fail "$args: no '$message' in: $(cat err.txt)"
-    ls wide.bmp text.bmp missing.bmp out.png .varlox-prepare.* 2>/dev/null && fail "$args: left a file"
+    ls wide.bmp text.bmp missing.bmp flat.bmp out.png .varlox-prepare.* dir.bmp/* 2>/dev/null &&
+        fail "$args: left a file"
 done <<'EOF'
 ;missing.png;Error: Could not read missing.png
 ;text.png;Error: text.png is not a picture ImageMagick can read
@@ -150,10 +162,168 @@ done <<'EOF'
 ;wide.png out.png;Error: the output out.png must end in .bmp
 ;same.bmp;Error: same.bmp would overwrite the input file
 ;wide.png a.bmp b.bmp;Error: too many arguments
+;--at 600,0 wide.png;Error: --at 600,0 lies outside the picture (600 x 400
+;--at 300,100 --side 301 wide.png;Error: --side 301 from --at 300,100 does not fit in the picture (600 x 400); the largest square there has side 300
+;--at 5 wide.png;Error: --at takes the square's top-left corner as X,Y
+;--at 5,x wide.png;Error: --at takes a whole number of pixels, not 'x'
+;--window blackman wide.png;Error: --window takes hann or tukey[:A], not 'blackman'
+;--window tukey:1.5 wide.png;Error: --window tukey:A takes a fraction A, 0 < A <= 1, not '1.5'
+;--window tukey:0 wide.png;Error: --window tukey:A takes a fraction A, 0 < A <= 1, not '0'
+;wide.png dir.bmp;Error: Could not write to dir.bmp: it is a directory
+;wide.png dirlink.bmp;Error: Could not write to dirlink.bmp: it is a directory
+;flat.png;Error: the grey levels of flat.bmp would span only 1 of 256 (127 to 127): too few for a spectrum; --stretch maps
+;--stretch flat.png;Error: flat.png holds a single level
+MAGICK_CONFIGURE_PATH=limits;wide.png;Error: ImageMagick's resource limits refuse wide.png: it is wider than the width limit, 100P
 ;;Usage: varlox-prepare
 PATH=/nonexistent;wide.png;Error: ImageMagick is not installed
 MAGICK_CONFIGURE_PATH=policy;wide.png;Error: ImageMagick's security policy does not allow reading wide.png
 EOF
+
+# Names are taken literally. ImageMagick expands %d and [...] in names and reads "png:"
+# or "msl:" as a format: each name below must give exactly the picture it names. The
+# pictures are made through standard output so that ImageMagick never sees the names;
+# a red one under the odd name and a blue one where the expansion would lead.
+mkdir names && cd names || exit 1
+red() { $im -size 40x30 gradient:red-black png:-; }
+blue() { $im -size 40x30 gradient:blue-black png:-; }
+# is_red BMP: the prepared picture is the red one (red channel above blue at a pixel).
+is_red() {
+    $im - -format '%[fx:p{10,10}.r > p{10,10}.b]' info: <"$1" 2>/dev/null | grep -q '^1$'
+}
+odd=$(printf 'bytes\377\376.png')
+mkdir run0 'run%d' out0 'out%d'
+blue >scan0.png
+blue >run0/scan.png
+while IFS=';' read -r input output; do
+    red >"$input"
+    before=$(find . | LC_ALL=C sort)
+    if [ -n "$output" ]; then
+        sh "$prepare" -- "$input" "$output" 2>../err.txt </dev/null
+        status=$?
+    else
+        sh "$prepare" -- "$input" 2>../err.txt </dev/null
+        status=$?
+        output=${input%.png}.bmp
+    fi
+    after=$(find . | LC_ALL=C sort)
+    new=$(printf '%s\n' "$after" | LC_ALL=C grep -vxF "$before")
+    [ $status -eq 0 ] || { fail "name $input: status $status: $(cat ../err.txt)"; continue; }
+    [ "$new" = "./$output" ] || fail "name $input: made $(printf '%s' "$new" | tr '\n' ' '), want only ./$output"
+    is_red "$output" || fail "name $input: $output is not the picture $input names"
+    rm -f "./$output"
+done <<EOF
+scan%d.png;
+scan%d.png;renamed%d.bmp
+run%d/scan.png;
+scan%d.png;out%d/x.bmp
+brick%20detail.png;
+x[0].png;
+png:x.png;
+msl:x.png;
+-x.png;
+a b.png;
+$odd;
+EOF
+ls run0 out0 | grep -q bmp && fail "a name with %d wrote into the folder its expansion names"
+cd .. || exit 1
+
+# A grating whose period does not divide the side leaks power out of the rings of its
+# peak; a window must cut that share at least tenfold. The share is taken from varlox's
+# power profile: the rows more than 8 bins (4 samples of radius) from the peak.
+grating 256 256 19 leak.png -depth 8
+leakage() {  # leakage BMP: "PEAK SHARE"
+    "$varlox" "$1" >/dev/null 2>&1 || { echo "0 1"; return; }
+    awk -F, 'NR > 4 { p[$1 + 0] = $3 + 0; if ($3 + 0 > top) { top = $3 + 0; peak = $1 + 0 } }
+        END { for (i in p) { all += p[i]; if (i + 0 < peak - 8 || i + 0 > peak + 8) out += p[i] }
+              printf "%d %.6f\n", peak, out / all }' "${1%.bmp}.csv"
+}
+sh "$prepare" leak.png plain.bmp 2>/dev/null || fail "leak.png without a window"
+for window in hann tukey tukey:1; do
+    sh "$prepare" --window "$window" leak.png "window-$window.bmp" 2>err.txt ||
+        { fail "--window $window: $(cat err.txt)"; continue; }
+    grep -q 'applied a .* window.* around' err.txt || fail "--window $window is not reported: $(cat err.txt)"
+done
+set -- $(leakage plain.bmp)
+plain_peak=$1 plain_share=$2
+for window in hann tukey; do
+    set -- $(leakage "window-$window.bmp")
+    [ "$1" = "$plain_peak" ] || fail "--window $window moved the peak from bin $plain_peak to $1"
+    awk -v a="$plain_share" -v b="$2" 'BEGIN { exit !(b * 10 <= a) }' ||
+        fail "--window $window: leakage $2 against $plain_share without a window"
+    echo "leakage outside the peak's rings: $plain_share without a window, $2 with $window"
+done
+[ "$plain_peak" = 27 ] || [ "$plain_peak" = 26 ] || fail "the grating of period 19 peaks at bin $plain_peak"
+cmp -s window-hann.bmp window-tukey:1.bmp || fail "--window tukey:1 differs from --window hann"
+# The window's output is grey: its three channels are equal everywhere.
+[ "$($im window-hann.bmp -fx 'abs(r - g) + abs(g - b)' -format '%[max]' info:)" = 0 ] ||
+    fail "the windowed picture is not grey"
+
+# A 16-bit picture whose levels lie in 0 to 255 of 65535 becomes flat in 8 bits: refused
+# with the span and the way out, then accepted with --stretch, its grating at its bin.
+grating 256 256 16 tile16.png -depth 16
+$im tile16.png -evaluate multiply 0.0039 -depth 16 low.tif
+sh "$prepare" low.tif 2>err.txt
+status=$?
+[ $status -eq 1 ] || fail "a flat 16-bit picture: status $status"
+grep -q 'would span only .* of 256 .*--stretch' err.txt || fail "flat 16-bit picture: $(cat err.txt)"
+[ -e low.bmp ] && fail "a refused flat picture left low.bmp"
+sh "$prepare" --stretch low.tif 2>err.txt || fail "--stretch: $(cat err.txt)"
+grep -q 'stretched levels [0-9]* to [0-9]* (of 0 to 65535) linearly onto 0 to 255' err.txt ||
+    fail "--stretch is not reported with its range: $(cat err.txt)"
+check_square low.bmp 256 16 "--stretch low.tif"
+
+# ImageMagick's messages are shown once each with the tool's prefix; those about
+# metadata are kept back. A stand-in magick says two things twice while it reads, and
+# hands the work on to the real ImageMagick.
+if command -v magick >/dev/null 2>&1; then
+    real_convert=$(command -v magick) real_identify="$(command -v magick) identify"
+else
+    real_convert=$(command -v convert) real_identify=$(command -v identify)
+fi
+mkdir fakebin
+cat >fakebin/magick <<EOF
+#!/bin/sh
+for n in 1 2; do
+    echo "identify-im6.q16: iCCP: known incorrect sRGB profile \\\`-' @ warning/png.c/MagickPNGWarningHandler/1654." >&2
+    echo "identify-im6.q16: a warning of the decoder \\\`-' @ warning/coders/x.c/Y/1." >&2
+done
+if [ "\$1" = identify ]; then shift; exec $real_identify "\$@"; fi
+exec $real_convert "\$@"
+EOF
+chmod +x fakebin/magick
+PATH="$work/fakebin:$PATH" sh "$prepare" wide.png said.bmp 2>err.txt || fail "with a talkative ImageMagick: $(cat err.txt)"
+[ "$(grep -c 'varlox-prepare: ImageMagick says: a warning of the decoder$' err.txt)" = 1 ] ||
+    fail "a warning of ImageMagick is not shown exactly once: $(cat err.txt)"
+grep -q 'iCCP' err.txt && fail "a harmless iCCP warning was shown: $(cat err.txt)"
+
+# Ended by a signal while ImageMagick converts: the shell's status for it, and nothing
+# left. A background job of a script starts with INT and QUIT ignored, so those two are
+# set back to their default first.
+cat >fakebin/magick <<EOF
+#!/bin/sh
+if [ "\$1" = identify ]; then shift; exec $real_identify "\$@"; fi
+: >"$work/converting"
+sleep 1
+EOF
+default_signals=
+env --default-signal=INT true 2>/dev/null && default_signals="env --default-signal=INT,QUIT"
+for case in HUP:129 INT:130 QUIT:131 TERM:143; do
+    sig=${case%:*} want=${case#*:}
+    if [ -z "$default_signals" ] && { [ "$sig" = INT ] || [ "$sig" = QUIT ]; }; then
+        if [ -n "${VARLOX_REQUIRE_TOOLS:-}" ]; then fail "env --default-signal is missing"; fi
+        continue
+    fi
+    rm -f converting
+    PATH="$work/fakebin:$PATH" $default_signals sh "$prepare" wide.png late.bmp 2>/dev/null &
+    pid=$!
+    i=0
+    while ! [ -e converting ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -"$sig" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq "$want" ] || fail "ended by SIG$sig: status $status, want $want"
+    ls late.bmp .varlox-prepare.* 2>/dev/null && fail "ended by SIG$sig: left a file"
+done
 
 [ $failed -eq 0 ] || { echo "$failed check(s) failed"; exit 1; }
 echo "all varlox-prepare checks passed"
