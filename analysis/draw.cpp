@@ -1,6 +1,18 @@
 #include "analysis/draw.h"
 
+#include <cmath>
+
 #include "analysis/ramp.h"
+
+namespace {
+
+void put_color(uint8_t* p, uint32_t c) {
+    p[2] = static_cast<uint8_t>(c >> 16);
+    p[1] = static_cast<uint8_t>(c >> 8);
+    p[0] = static_cast<uint8_t>(c);
+}
+
+}  // namespace
 
 void draw_gray(Image& image, const double* amplitude, const double* power, Quantity quantity,
                const ValueRange& range) {
@@ -33,9 +45,27 @@ void draw_ramp(Image& image, const double* amplitude, const double* power, Quant
         double w = value_range_scale(r, values[k]);
         if (w > 1) w = 1;
         if (!(w >= 0)) w = 0;  // also catches a NaN, which must never reach the ramp
-        const uint32_t c = ramp_color(w);
-        p[2] = static_cast<uint8_t>(c >> 16);
-        p[1] = static_cast<uint8_t>(c >> 8);
-        p[0] = static_cast<uint8_t>(c);
+        put_color(p, ramp_color(w));
+    }
+}
+
+void draw_log(Image& image, const double* amplitude, double top, double decades, bool ramp) {
+    const uint64_t count = uint64_t{image.width} * image.height;
+    const double log_top = std::log10(top);
+    uint8_t* p = image.pixels.get();
+    for (uint64_t k = 0; k < count; ++k, p += 3) {
+        // log10(0) is minus infinity: a zero amplitude lands at the bottom like any other
+        // below it.
+        double t = 1 + (std::log10(amplitude[k]) - log_top) / decades;
+        if (t > 1) t = 1;
+        if (!(t >= 0)) t = 0;
+        if (ramp) {
+            put_color(p, ramp_color(t));
+        } else {
+            const auto level = static_cast<uint8_t>(static_cast<int>(t * 255));
+            p[0] = level;
+            p[1] = level;
+            p[2] = level;
+        }
     }
 }

@@ -9,6 +9,12 @@
 //   draw_ramp(img, amp_plane, pow_plane, q, r)
 //                   fills every pixel with the ramp colour of q scaled by r, clamped to
 //                   [0, 1]
+//   draw_log(img, amp_plane, top, decades, ramp)
+//                   fills every pixel with its amplitude a on a log scale from `decades`
+//                   decades below `top` up to `top`: t = 1 + log10(a / top) / decades,
+//                   clamped to [0, 1], so that everything at or below the bottom shows
+//                   as the bottom colour and everything above the top as the top one;
+//                   the ramp colour of t, or the grey level t * 255 truncated
 #pragma once
 
 #include "analysis/bins.h"
@@ -20,3 +26,4 @@ void draw_gray(Image& image, const double* amplitude, const double* power, Quant
                const ValueRange& range);
 void draw_ramp(Image& image, const double* amplitude, const double* power, Quantity quantity,
                const ValueRange& range);
+void draw_log(Image& image, const double* amplitude, double top, double decades, bool ramp);

@@ -1,11 +1,26 @@
-// The radial profile file: a three-line header (the second followed by an empty line),
-// then one "%d,%e,%e" row per bin from 1 to half the side that has weight: the bin index,
-// its mean amplitude and its mean power, each column rescaled to 0..1 over the rows
-// written (a column of equal means reads 0).
+// The radial profile files.
+//
+// varlox's profile: a three-line header (the second followed by an empty line), then one
+// "%d,%e,%e" row per bin from 1 to half the side that has weight: the bin index, its
+// mean amplitude and its mean power, each column rescaled to 0..1 over the rows written
+// (a column of equal means reads 0).
+//
+// The full profile (varlox-view's): a line naming the columns, then one row per bin with
+// weight, from bin 0 out to the corner's bin: the bin index, cycles per picture side
+// (bin / 2), cycles per metre when the side's length is known (cycles per side / L),
+// the mean amplitude, the mean power and the bin's weight. The means are sum / weight, as
+// varlox computes them before rescaling; nothing is rescaled. Numbers are written with
+// "%.17g", which reads back as the same double, and with a point as the decimal mark
+// whatever the locale (the program never changes the C locale).
 //
 //   profile_write_header(file)   the three header lines; 0, or 1 when the write failed
 //   profile_write_rows(f, b, h)  turns bins 1..h into means in place and writes one row
 //                                per bin with weight; 0, or 1 when a write failed
+//   profile_write_full(f, b, length, rows, last)
+//                                the full profile of bins b (left unchanged); length 0
+//                                leaves out the cycles per metre. The number of rows and
+//                                the last bin written go to *rows and *last; 0, or 1 when
+//                                a write failed
 #pragma once
 
 #include <cstdint>
@@ -15,3 +30,5 @@
 
 int profile_write_header(std::FILE* file);
 int profile_write_rows(std::FILE* file, RadialBins& bins, uint64_t half);
+int profile_write_full(std::FILE* file, const RadialBins& bins, double length, uint64_t* rows,
+                       uint64_t* last);

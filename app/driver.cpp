@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "analysis/analysis.h"
@@ -11,6 +12,7 @@
 #include "system/outputs.h"
 #include "system/path.h"
 #include "system/progress.h"
+#include "system/report.h"
 
 namespace {
 
@@ -74,7 +76,7 @@ OutputNames output_names_build(const std::string& input) {
     return names;
 }
 
-int varlox_main(int argc, char** argv) {
+void run_start() {
     // Before anything is opened: a closed standard stream must not be handed to an output.
     os_standard_streams();
     os_console_setup();
@@ -82,27 +84,49 @@ int varlox_main(int argc, char** argv) {
     std::fputs("\n------- VARLOX version 1.0 -------\n", stderr);
     std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n",
                stderr);
+}
+
+ImagePtr run_read(const std::string& input, const std::string* names, int count) {
+    ImagePtr image = bmp_read(input);
+    if (!image) {
+        return image;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (names_input(names[i], input)) {
+            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            return ImagePtr();
+        }
+    }
+    image_to_gray(*image);
+    return image;
+}
+
+int varlox_main(int argc, char** argv) {
+    run_start();
     if (argc != 2) {
         std::fputs("Usage: varlox <inputfile>\n", stderr);
         return 1;
     }
     const std::string input = argv[1];
     const OutputNames names = output_names_build(input);
-
-    ImagePtr image = bmp_read(input);
+    ImagePtr image = run_read(input, names.data(), kOutputCount);
     if (!image) {
         return 1;
     }
-    for (const std::string& name : names) {
-        if (names_input(name, input)) {
-            std::fprintf(stderr, "Error: %s would overwrite the input file\n", name.c_str());
-            return 1;
-        }
-    }
-    image_to_gray(*image);
     analyze_spectrum(*image, names[kAmpGray], names[kAmpRamp], names[kPowGray], names[kPowRamp],
                      names[kProfile]);
     image_free(std::move(image));
     std::fputs("The calculation has been completed successfully.\n", stderr);
     return 0;
+}
+
+int main_guarded(int (*entry)(int, char**), int argc, char** argv) {
+    // Buffers are allocated without exceptions; this catches what the standard library's
+    // own strings and paths might still throw when memory runs out.
+    try {
+        return entry(argc, argv);
+    } catch (const std::bad_alloc&) {
+        report_alloc_failure();
+        return 1;
+    }
 }

@@ -123,6 +123,23 @@ TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
     }
 }
 
+TEST_F(Outputs, InterruptedViewLeavesTheEarlierOutputs) {
+    // varlox-view shares the set of outputs and the interrupt handling.
+    testutil::write_file(dir.path("in.bmp"), picture(64));
+    ASSERT_EQ(testutil::run_program(VARLOX_VIEW_EXE, {"in.bmp"}, dir.root.string()).status, 0);
+    testutil::write_file(dir.path("in.bmp"), picture(2048));
+    const auto before = files();
+    TempDir capture;
+    const int pid = testutil::start_program(VARLOX_VIEW_EXE, {"in.bmp"}, dir.root.string(), capture.path("err"));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (hidden_files(dir.root) < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, SIGTERM);
+    EXPECT_EQ(testutil::wait_program(pid).signal, SIGTERM);
+    EXPECT_TRUE(files() == before) << testutil::listing(files());
+}
+
 TEST_F(Outputs, UnwritableNameIsFoundBeforeTheTransform) {
     TempDir capture;
     const auto timed_run = [&](const TempDir& d) {

@@ -1,0 +1,256 @@
+// varlox-view: the same measurement as varlox, shown on a log scale and as an absolute
+// profile. The measurement is checked against the literal transform bit for bit, the
+// full profile against varlox's own profile, the log picture against amplitudes whose
+// ratio is known, and the command line's refusals against a directory left as it was.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/draw.h"
+#include "analysis/ramp.h"
+#include "app/driver.h"
+#include "spectrum/dft.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testutil::Bytes;
+using testutil::TempDir;
+
+constexpr double kPi = 3.141592653589793;
+
+// A grey picture of side n, level(row, col) for each pixel.
+template <class F>
+Bytes grey_bmp(int n, F level) {
+    Bytes px(std::size_t(n) * n * 3);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            for (int ch = 0; ch < 3; ++ch) px[(std::size_t(r) * n + c) * 3 + ch] = level(r, c);
+    return testutil::make_bmp({n, n}, px);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<double> fields_of(const std::string& line) {
+    std::vector<double> v;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, ',');) v.push_back(std::strtod(f.c_str(), nullptr));
+    return v;
+}
+
+TEST(SpectrumMeasure, PlanesAreTheLiteralTransformsBitForBit) {
+    // The measurement both programs share, against the reference: grey levels shifted by
+    // half the sides, the literal per-line transform, shifted back; then power and its
+    // root. Odd and even sides.
+    for (const int n : {1, 2, 3, 4, 7, 8, 13, 16}) {
+        ImagePtr image = image_new(n, n);
+        const Bytes px = testutil::pattern_pixels(n, n, 7);
+        std::memcpy(image->pixels.get(), px.data(), px.size());
+        image_to_gray(*image);
+        std::vector<double> re(std::size_t(n) * n), im(re.size(), 0.0);
+        for (std::size_t i = 0; i < re.size(); ++i) re[i] = image->pixels[i * 3 + 2];
+        swap_quadrants(re.data(), im.data(), n, n);
+        ASSERT_EQ(dft_2d_literal(re.data(), im.data(), n, n, +1), 0);
+        swap_quadrants(re.data(), im.data(), n, n);
+
+        TempDir dir;
+        OutputSet outputs;
+        outputs_add(outputs, dir.path("x.csv"), true);
+        Spectrum s{};
+        ASSERT_EQ(spectrum_measure(*image, outputs, s), 0) << n;
+        outputs_discard(outputs);
+        for (std::size_t k = 0; k < re.size(); ++k) {
+            const double power = re[k] * re[k] + im[k] * im[k];
+            const double amplitude = std::sqrt(power);
+            EXPECT_EQ(std::memcmp(&s.power[k], &power, sizeof power), 0) << "side " << n << " k " << k;
+            EXPECT_EQ(std::memcmp(&s.amplitude[k], &amplitude, sizeof amplitude), 0)
+                << "side " << n << " k " << k;
+        }
+    }
+}
+
+TEST(DrawLog, PlacesAmplitudesOnTheirDecades) {
+    // Top 1000 and 4 decades: the bottom is 0.1. Level = (1 + log10(a / 1000) / 4) * 255.
+    struct Case {
+        double amplitude;
+        uint8_t level;  // grey
+        double t;       // the colour is ramp_color(t)
+    };
+    const Case cases[] = {
+        {1000, 255, 1.0},  {1e6, 255, 1.0},     // the top, and above it (a centre sample)
+        {10, 127, 0.5},    {100, 191, 0.75},    // 2 decades below: half the scale; 1: three quarters
+        {0.1, 0, 0.0},     {0.001, 0, 0.0},     // the bottom, and below it
+        {0, 0, 0.0},                            // no amplitude at all
+    };
+    ImagePtr image = image_new(1, 1);
+    for (const Case& c : cases) {
+        draw_log(*image, &c.amplitude, 1000, 4, false);
+        EXPECT_EQ(image->pixels[0], c.level) << c.amplitude;
+        EXPECT_TRUE(image->pixels[0] == image->pixels[1] && image->pixels[1] == image->pixels[2]);
+        draw_log(*image, &c.amplitude, 1000, 4, true);
+        const uint32_t want = ramp_color(c.t);
+        EXPECT_EQ(image->pixels[2], want >> 16 & 255) << c.amplitude;
+        EXPECT_EQ(image->pixels[1], want >> 8 & 255) << c.amplitude;
+        EXPECT_EQ(image->pixels[0], want & 255) << c.amplitude;
+    }
+}
+
+class View : public testing::Test {
+protected:
+    testutil::RunResult view(const std::vector<std::string>& args) {
+        return testutil::run_program(VARLOX_VIEW_EXE, args, dir.root.string());
+    }
+    testutil::RunResult varlox(const std::string& input) {
+        return testutil::run_program(VARLOX_EXE, {input}, dir.root.string());
+    }
+    TempDir dir;
+};
+
+TEST_F(View, FullProfileHoldsVarloxsMeansOutToTheCorner) {
+    // varlox's rows are the full profile's means of bins 1 to side / 2, rescaled to 0..1 per
+    // column: redone here from the full profile, they must read exactly as varlox's.
+    for (const int n : {4, 5, 8, 9, 16, 17, 33}) {
+        const std::string label = "side " + std::to_string(n);
+        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
+        ASSERT_EQ(varlox("in.bmp").status, 0) << label;
+        ASSERT_EQ(view({"in.bmp"}).status, 0) << label;
+        const auto full = lines_of(testutil::read_text(dir.path("in-full.csv")));
+        ASSERT_GE(full.size(), 2u) << label;
+        EXPECT_EQ(full[0], "bin,cycles_per_side,mean_amplitude,mean_power,weight");
+        std::vector<std::vector<double>> rows;
+        double weights = 0;
+        for (std::size_t i = 1; i < full.size(); ++i) {
+            rows.push_back(fields_of(full[i]));
+            ASSERT_EQ(rows.back().size(), 5u) << full[i];
+            EXPECT_EQ(rows.back()[1], rows.back()[0] / 2) << full[i];
+            weights += rows.back()[4];
+        }
+        EXPECT_NEAR(weights, double(n) * n, 1e-9) << label << ": every sample is in some bin";
+        EXPECT_EQ(rows.front()[0], 0) << label;
+        // The last row is the corner's bin: the corner lies half * sqrt(2) samples out, and
+        // shares itself with the bin after its own.
+        const int half = n / 2;
+        EXPECT_EQ(rows.back()[0], static_cast<int>(2 * std::sqrt(2.0 * half * half)) + 1) << label;
+        double amp_lo = 1.7976931348623157e308, amp_hi = 2.2250738585072014e-308;
+        double pow_lo = amp_lo, pow_hi = amp_hi;
+        for (const auto& r : rows) {
+            if (r[0] < 1 || r[0] > half) continue;
+            amp_lo = std::min(amp_lo, r[2]), amp_hi = std::max(amp_hi, r[2]);
+            pow_lo = std::min(pow_lo, r[3]), pow_hi = std::max(pow_hi, r[3]);
+        }
+        const auto scaled = [](double v, double lo, double hi) { return (v - lo) / (hi - lo == 0 ? 1 : hi - lo); };
+        std::string want;
+        for (const auto& r : rows) {
+            if (r[0] < 1 || r[0] > half) continue;
+            char line[128];
+            std::snprintf(line, sizeof line, "%d,%e,%e\n", static_cast<int>(r[0]), scaled(r[2], amp_lo, amp_hi),
+                          scaled(r[3], pow_lo, pow_hi));
+            want += line;
+        }
+        const std::string profile = testutil::from_text_mode(testutil::read_text(dir.path("in.csv")));
+        const std::size_t rows_start = profile.find("frequency,amplitude,power\n");
+        ASSERT_NE(rows_start, std::string::npos);
+        EXPECT_EQ(profile.substr(rows_start + 26), want) << label;
+    }
+}
+
+TEST_F(View, LengthGivesCyclesPerMetre) {
+    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 3)));
+    const auto r = view({"--length", "0.037", "in.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("cycles per metre for a side of 0.037 m"), std::string::npos) << r.err;
+    const auto full = lines_of(testutil::read_text(dir.path("in-full.csv")));
+    ASSERT_GE(full.size(), 3u);
+    EXPECT_EQ(full[0], "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight");
+    for (std::size_t i = 1; i < full.size(); ++i) {
+        const auto f = fields_of(full[i]);
+        ASSERT_EQ(f.size(), 6u) << full[i];
+        EXPECT_EQ(f[2], f[1] / 0.037) << full[i];
+    }
+}
+
+TEST_F(View, GratingsAHundredTimesApartAreTwoDecadesApart) {
+    // Two gratings, amplitudes 100 and 1 grey level: their peaks are two decades apart, so
+    // 2 / D of the scale: 102 levels apart with 5 decades, 127 with 4.
+    const int n = 64;
+    testutil::write_file(dir.path("g.bmp"), grey_bmp(n, [](int r, int c) {
+        return static_cast<uint8_t>(std::lround(127 + 100 * std::cos(2 * kPi * 8 * c / n) +
+                                                std::cos(2 * kPi * 4 * r / n)));
+    }));
+    struct Case {
+        const char* decades;
+        int apart;
+    };
+    for (const Case& c : {Case{"5", 102}, Case{"4", 127}}) {
+        ASSERT_EQ(view({"--gray", "--decades", c.decades, "g.bmp"}).status, 0);
+        const Bytes bmp = testutil::read_file(dir.path("g-as-log.bmp"));
+        // Row r of the picture is file row n - 1 - r; the centre is (32, 32).
+        const auto level = [&](int r, int col) { return int(bmp[54 + std::size_t(n - 1 - r) * n * 3 + col * 3]); };
+        const int strong = level(32, 32 + 8);  // the first grating, 8 columns from the centre
+        const int weak = level(32 + 4, 32);    // the second, 4 rows below it
+        EXPECT_EQ(strong, 255) << "the strong grating is the top of the scale";
+        EXPECT_NEAR(strong - weak, c.apart, 2) << c.decades << " decades";
+    }
+}
+
+TEST_F(View, RefusalsAndFailuresChangeNothing) {
+    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, 1)));
+    std::filesystem::create_directory(dir.path("busy-full.csv"));
+    testutil::write_file(dir.path("busy.bmp"), testutil::read_file(dir.path("in.bmp")));
+    const std::string usage = "Usage: varlox-view [--decades D] [--gray] [--length L] <inputfile>\n";
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;  // the end of what it prints
+    };
+    const Case cases[] = {
+        {{}, usage},
+        {{"in.bmp", "busy.bmp"}, usage},
+        {{"--bogus", "in.bmp"}, usage},
+        {{"in.bmp", "--decades"}, usage},
+        {{"--decades", "0", "in.bmp"}, "Error: --decades takes a number of decades above 0, not '0'\n"},
+        {{"--decades=x", "in.bmp"}, "Error: --decades takes a number of decades above 0, not 'x'\n"},
+        {{"--length", "-1", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not '-1'\n"},
+        {{"--length=inf", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not 'inf'\n"},
+        {{"missing.bmp"}, "Error: Could not read missing.bmp"},
+        {{"busy.bmp"}, "Error: Could not write to busy-full.csv\n"},
+    };
+    const auto before = testutil::snapshot(dir.root);
+    for (const Case& c : cases) {
+        const auto r = view(c.args);
+        std::string label;
+        for (const auto& a : c.args) label += a + " ";
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_TRUE(r.err.size() >= c.message.size() &&
+                    r.err.compare(r.err.size() - c.message.size(), c.message.size(), c.message) == 0)
+            << label << ": " << r.err;
+        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
+        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
+    }
+}
+
+TEST_F(View, WritesBothOutputsAndSaysWhat) {
+    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 2)));
+    const auto r = view({"in.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err.substr(0, 37), "\n------- VARLOX version 1.0 -------\nS");
+    EXPECT_NE(r.err.find("Wrote in-as-log.bmp: the amplitude on a log scale (colour ramp) from "), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("5 decades below its top"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Wrote in-full.csv: "), std::string::npos) << r.err;
+    const std::string tail = "The calculation has been completed successfully.\n";
+    EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
+    const auto after = testutil::snapshot(dir.root);
+    EXPECT_EQ(after.size(), 3u) << testutil::listing(after);
+    EXPECT_EQ(after.at("in-as-log.bmp").size(), 54u + 16 * 16 * 3);
+}
+
+}  // namespace
