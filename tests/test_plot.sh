@@ -194,6 +194,35 @@ refuse "$PATH" "$usage" "$s-profile.png"
 refuse "$work/bin" "Error: gnuplot is not installed (on Debian: apt-get install gnuplot-nox)" "$r/kept.png" "$s.csv" "$r/kept.png"
 refuse "$work/failbin:$PATH" "Error: gnuplot could not draw $r/kept.png: line 9: an error of the fake gnuplot" "$r/kept.png" "$s.csv" "$r/kept.png"
 
+# Full profiles (varlox-view's): absolute means out to the corner, the zero frequency
+# left out and said so, marks where varlox's profile ends and at half the side, and
+# cycles per metre on the top axis when the profile has them. A profile of each kind in
+# one plot is refused.
+view=$(dirname "$varlox")/varlox-view
+mkdir "$work/full"
+cp "$work/b/grating.bmp" "$work/full/grating.bmp"
+"$view" --length 0.05 "$work/full/grating.bmp" 2>/dev/null || fail "varlox-view on the grating"
+"$sh" "$plot" --svg "$work/full/grating-full.csv" 2>/dev/null || fail "SVG plot of a full profile"
+while IFS='|' read -r text; do
+    grep -qF ">$text<" "$work/full/grating-full-profile.svg" || fail "the full profile's plot lacks \"$text\""
+done <<EOF
+Full radial profile of grating-full.csv
+mean amplitude and mean power (absolute)
+cycles per metre (the side is 0.05 m)
+varlox's profile ends
+side / 2
+Left out: the zero frequency (bin 0)
+EOF
+"$view" "$work/full/grating.bmp" 2>/dev/null || fail "varlox-view without --length"
+"$sh" "$plot" "$work/full/grating-full.csv" "$work/full/plain.png" 2>/dev/null || fail "plot of a full profile"
+[ "$(png_size "$work/full/plain.png")" = "800 500" ] || fail "full profile plot size: $(png_size "$work/full/plain.png")"
+png_drawn "$work/full/plain.png" || fail "the full profile's plot is blank"
+refuse "$PATH" "Error: $work/full/grating-full.csv and $s.csv are profiles of two kinds (varlox's rescaled one, varlox-view's full one): plot them apart" \
+    "$work/full/mixed.png" "$work/full/grating-full.csv" "$s.csv" "$work/full/mixed.png"
+sed '3s/,[^,]*$/,x/' "$work/full/grating-full.csv" >"$work/full/broken-full.csv"
+refuse "$PATH" "Error: $work/full/broken-full.csv is not a varlox profile (line 3)" \
+    "$work/full/broken-full-profile.png" "$work/full/broken-full.csv"
+
 # Interrupted while gnuplot draws: the temporary file goes, no output appears, and the
 # status is the one a shell gives for that signal. A background job of a script starts
 # with INT and QUIT ignored, so those two are set back to their default first.
