@@ -3,12 +3,14 @@
 # "<!-- recipe: NAME" and "<!-- end of recipe -->"), twice, on a folder of pictures with
 # upper- and lower-case extensions, a space in a name, a subfolder, a file that is not a
 # picture and a file that is not a .bmp. Both runs must process the same pictures, leave
-# out the outputs of the first, write every picture's outputs, and count one failure.
+# out the outputs of the first (and of a varlox-view run between them), write every
+# picture's outputs, and count one failure.
 #
 # Usage: recipes_test.sh VARLOX SOURCE_DIR folder|parallel
 # Exit status 77 (skipped) for "parallel" without GNU parallel.
 set -u
 varlox=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+view=$(dirname "$varlox")/varlox-view
 src=$(cd "$2" && pwd)
 recipe=$3
 
@@ -59,6 +61,12 @@ processed() {
 }
 
 for run in 1 2; do
+    # Between the runs, varlox-view's outputs join the folder: its picture must not be
+    # taken for an input either.
+    if [ "$run" = 2 ]; then
+        "$view" scans/a.bmp 2>/dev/null || fail "varlox-view on scans/a.bmp"
+        [ -s scans/a-as-log.bmp ] || fail "varlox-view wrote no scans/a-as-log.bmp"
+    fi
     sh recipe.sh >summary.txt 2>recipe-err.txt
     echo "--- run $run printed:"
     cat summary.txt recipe-err.txt
