@@ -123,7 +123,7 @@ TEST_F(View, FullProfileHoldsVarloxsMeansOutToTheCorner) {
         testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
         ASSERT_EQ(varlox("in.bmp").status, 0) << label;
         ASSERT_EQ(view({"in.bmp"}).status, 0) << label;
-        const auto full = lines_of(testutil::read_text(dir.path("in-full.csv")));
+        const auto full = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("in-full.csv"))));
         ASSERT_GE(full.size(), 2u) << label;
         EXPECT_EQ(full[0], "bin,cycles_per_side,mean_amplitude,mean_power,weight");
         std::vector<std::vector<double>> rows;
@@ -168,7 +168,7 @@ TEST_F(View, LengthGivesCyclesPerMetre) {
     const auto r = view({"--length", "0.037", "in.bmp"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("cycles per metre for a side of 0.037 m"), std::string::npos) << r.err;
-    const auto full = lines_of(testutil::read_text(dir.path("in-full.csv")));
+    const auto full = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("in-full.csv"))));
     ASSERT_GE(full.size(), 3u);
     EXPECT_EQ(full[0], "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight");
     for (std::size_t i = 1; i < full.size(); ++i) {
