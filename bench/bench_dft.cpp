@@ -3,7 +3,10 @@
 // parts, as the program transforms them). Each reports ns_per_term, the time per complex
 // term: a plane of side N has 2 N^3 of them. Only the transform is timed, as processor
 // time of the thread (a busy shared machine disturbs it much less than wall time);
-// copying the input plane before each iteration is not.
+// copying the input plane before each iteration is not. Where the processor's add
+// latency is known (bench/clock.h), the clock is measured right after the case and the
+// time is also given as cycles_per_term, and for the AVX2 path as share_of_limit, the
+// limit of its arithmetic over the cycles it took.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -12,6 +15,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/clock.h"
 #include "bench/sides.h"
 #include "spectrum/dft.h"
 
@@ -36,7 +40,7 @@ double thread_seconds() {
 
 // Times `transform` on a fresh copy of the plane in every iteration.
 template <class F>
-void time_transform(benchmark::State& state, F transform) {
+void time_transform(benchmark::State& state, F transform, bool limit_applies = false) {
     const int n = static_cast<int>(state.range(0));
     const Plane input = picture_plane(n);
     Plane p = input;
@@ -56,7 +60,16 @@ void time_transform(benchmark::State& state, F transform) {
         total += s;
     }
     const double terms = 2.0 * n * n * n;
-    state.counters["ns_per_term"] = total * 1e9 / (terms * static_cast<double>(state.iterations()));
+    const double ns_per_term = total * 1e9 / (terms * static_cast<double>(state.iterations()));
+    state.counters["ns_per_term"] = ns_per_term;
+    const CoreClock clock = core_clock();
+    if (clock.ghz > 0) {
+        state.counters["GHz"] = clock.ghz;
+        state.counters["cycles_per_term"] = ns_per_term * clock.ghz;
+        if (limit_applies && clock.avx2_limit > 0) {
+            state.counters["share_of_limit"] = clock.avx2_limit / (ns_per_term * clock.ghz);
+        }
+    }
 }
 
 void bm_transform(benchmark::State& state, DftPath path) {
@@ -66,7 +79,9 @@ void bm_transform(benchmark::State& state, DftPath path) {
         }
         return;
     }
-    time_transform(state, [path](double* re, double* im, int n) { return dft_2d_on(path, re, im, n, n, +1); });
+    time_transform(
+        state, [path](double* re, double* im, int n) { return dft_2d_on(path, re, im, n, n, +1); },
+        path == kDftAvx2);
 }
 
 void bm_literal(benchmark::State& state) {
@@ -89,6 +104,7 @@ void bm_literal(benchmark::State& state) {
     auto* b = benchmark::RegisterBenchmark("Literal", bm_literal);
     for (int64_t n : sides) b->Arg(n);
     b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+    benchmark::AddCustomContext("core", core_clock().family);
     return true;
 }();
 
