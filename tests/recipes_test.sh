@@ -1,26 +1,68 @@
 #!/bin/sh
 # Runs a batch recipe exactly as the README shows it (the text between
 # "<!-- recipe: NAME" and "<!-- end of recipe -->"), twice, on a folder of pictures with
-# upper- and lower-case extensions, a space in a name, a subfolder, a file that is not a
-# picture and a file that is not a .bmp. Both runs must process the same pictures, leave
-# out the outputs of the first (and of a varlox-view run between them), write every
-# picture's outputs, and count one failure.
+# upper- and lower-case extensions, a space in a name, a leading dash, a subfolder, a
+# file that is not a picture and a file that is not a .bmp. Both runs must process the
+# same pictures, leave out the outputs of the first (and of a varlox-view run between
+# them), write every picture's outputs and log, and name and count the one failure.
 #
-# Usage: recipes_test.sh VARLOX SOURCE_DIR folder|parallel
-# Exit status 77 (skipped) for "parallel" without GNU parallel.
+#   folder    the xargs recipe, on this machine
+#   ssh       the GNU parallel recipe over ssh: the test starts an sshd of its own on a
+#             free port of 127.0.0.1 and reaches it under two host names, so that every
+#             picture is really copied to a "host", processed there and its outputs
+#             copied back; the remote work directories must be gone afterwards
+#   slurm     the Slurm job array, on a one-node cluster the test starts (munged,
+#             slurmctld, slurmd from tests/slurm_cluster.sh), then the failure listing
+#             once the array has ended
+# Whatever the test starts, it stops however it ends. The ssh and slurm tests need root
+# (sshd's privilege separation, slurmd's jobs).
+#
+# Usage: recipes_test.sh VARLOX SOURCE_DIR folder|ssh|slurm
+# Exit status 77 (skipped) when what a recipe needs is missing.
 set -u
 varlox=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 view=$(dirname "$varlox")/varlox-view
 src=$(cd "$2" && pwd)
 recipe=$3
 
-if [ "$recipe" = parallel ] && ! parallel --version 2>/dev/null | grep -q 'GNU parallel'; then
-    echo "GNU parallel is not installed: skipped"
+skip() {
+    echo "$1: skipped"
     exit 77
-fi
+}
+need() {  # need TOOL WHAT: skip when TOOL is not on the PATH
+    command -v "$1" >/dev/null 2>&1 || skip "$2 is not installed"
+}
+case $recipe in
+    ssh)
+        parallel --version 2>/dev/null | grep -q 'GNU parallel' || skip "GNU parallel is not installed"
+        need rsync "rsync (GNU parallel copies with it)"
+        need ssh-keygen "the OpenSSH client (openssh-client)"
+        [ -x /usr/sbin/sshd ] || skip "the OpenSSH server (openssh-server) is not installed"
+        [ "$(id -u)" -eq 0 ] || skip "sshd needs root for its privilege separation" ;;
+    slurm)
+        for tool in munged slurmctld slurmd sbatch squeue; do
+            need "$tool" "Slurm (munge, slurmctld, slurmd, slurm-client)"
+        done
+        [ "$(id -u)" -eq 0 ] || skip "slurmd needs root to start jobs" ;;
+esac
 
 work=$(mktemp -d) || exit 1
-trap 'rm -rf "$work"' EXIT
+sshd_pid=
+made_privsep=
+cleanup() {
+    if [ -n "$sshd_pid" ]; then
+        # The shared connections would otherwise linger for their ControlPersist time.
+        for host in host-a host-b; do ssh -F "$work/ssh/config" -O exit "$host" 2>/dev/null; done
+        kill "$sshd_pid" 2>/dev/null
+    fi
+    [ "$recipe" = slurm ] && sh "$src/tests/slurm_cluster.sh" stop "$work/cluster"
+    [ -n "$made_privsep" ] && rmdir /run/sshd 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 cd "$work" || exit 1
 failed=0
 fail() {
@@ -28,19 +70,21 @@ fail() {
     failed=$((failed + 1))
 }
 
-# The recipe's text: the indented lines between its markers, indentation removed.
-sed -n "/^<!-- recipe: $recipe /,/^<!-- end of recipe -->/p" "$src/README.md" |
-    sed -n 's/^    //p' >recipe.sh
-[ -s recipe.sh ] || { echo "FAIL: no recipe '$recipe' in README.md"; exit 1; }
-echo "--- the recipe, as in README.md:"
-cat recipe.sh
+# A recipe's text: the indented lines between its markers, indentation removed.
+extract() {  # extract NAME FILE
+    sed -n "/^<!-- recipe: $1 /,/^<!-- end of recipe -->/p" "$src/README.md" | sed -n 's/^    //p' >"$2"
+    [ -s "$2" ] || { echo "FAIL: no recipe '$1' in README.md"; exit 1; }
+    echo "--- the recipe '$1', as in README.md:"
+    cat "$2"
+}
+if [ "$recipe" = ssh ]; then extract parallel recipe.sh; else extract "$recipe" recipe.sh; fi
+[ "$recipe" = slurm ] && extract slurm-failures failures.sh
 
 # The installed program is called by name, so put it first on the PATH.
 mkdir bin
 ln -s "$varlox" bin/varlox
 PATH=$work/bin:$PATH
 export PATH
-echo : >hosts.txt
 
 mkdir -p scans/sub
 for name in a.bmp B.BMP "sub/with space.Bmp" sub/-dash.bmp; do
@@ -51,12 +95,76 @@ cp "$src/examples/sample.bmp" scans/notes.txt
 # Every .bmp above, whatever its case; the failure is broken.bmp.
 printf '%s\n' scans/B.BMP scans/a.bmp scans/broken.bmp "scans/sub/-dash.bmp" "scans/sub/with space.Bmp" >want.txt
 
+if [ "$recipe" = ssh ]; then
+    # An sshd of the test's own: host key, authorized key, configuration and pid file in
+    # $work/ssh, a free port of 127.0.0.1, varlox first on the PATH of its sessions. The
+    # client reaches it as host-a and host-b, with a job limit of one each, through an
+    # ssh configuration that GNU parallel is told to use (PARALLEL_SSH).
+    mkdir -m 700 ssh
+    ssh-keygen -q -t ed25519 -N '' -f ssh/host_key && ssh-keygen -q -t ed25519 -N '' -f ssh/id || exit 1
+    cp ssh/id.pub ssh/authorized_keys
+    while :; do
+        port=$(($(od -An -N2 -tu2 /dev/urandom) % 30000 + 20000))
+        [ -z "$(ss -Htln "sport = :$port" 2>/dev/null)" ] && break
+    done
+    cat >ssh/sshd_config <<EOF
+Port $port
+ListenAddress 127.0.0.1
+HostKey $work/ssh/host_key
+AuthorizedKeysFile $work/ssh/authorized_keys
+PubkeyAuthentication yes
+PasswordAuthentication no
+KbdInteractiveAuthentication no
+PermitRootLogin yes
+StrictModes no
+UsePAM no
+PidFile $work/ssh/sshd.pid
+SetEnv PATH=$work/bin:/usr/local/bin:/usr/bin:/bin
+EOF
+    cat >ssh/config <<EOF
+Host host-a host-b
+    HostName 127.0.0.1
+    Port $port
+    User $(id -un)
+    IdentityFile $work/ssh/id
+    IdentitiesOnly yes
+    StrictHostKeyChecking no
+    UserKnownHostsFile $work/ssh/known_hosts
+    BatchMode yes
+    LogLevel ERROR
+    ControlMaster auto
+    ControlPath $work/ssh/master-%C
+    ControlPersist 60
+EOF
+    # sshd's privilege separation needs its directory, which only a running system
+    # service would have made; it is removed again at the end if made here.
+    [ -d /run/sshd ] || { mkdir -m 755 /run/sshd && made_privsep=1; }
+    /usr/sbin/sshd -D -f "$work/ssh/sshd_config" -E "$work/ssh/sshd.log" &
+    sshd_pid=$!
+    i=0
+    until ssh -F "$work/ssh/config" host-a true 2>/dev/null; do
+        i=$((i + 1))
+        [ "$i" -lt 100 ] || { echo "FAIL: sshd did not come up: $(tail -n 3 ssh/sshd.log)"; exit 1; }
+        sleep 0.1
+    done
+    PARALLEL_SSH="ssh -F $work/ssh/config"
+    export PARALLEL_SSH
+    printf '1/host-a\n1/host-b\n' >hosts.txt
+    # GNU parallel works in ~/.parallel/tmp on each host: what is there now must be all
+    # that is left.
+    remote_before=$(ssh -F "$work/ssh/config" host-a 'ls -A ~/.parallel/tmp 2>/dev/null' | sort)
+fi
+if [ "$recipe" = slurm ]; then
+    conf=$(sh "$src/tests/slurm_cluster.sh" start "$work/cluster") || { echo "FAIL: no cluster: $conf"; exit 1; }
+    eval "$conf"
+fi
+
 # The pictures a run processed, one per line, sorted.
 processed() {
-    if [ "$recipe" = folder ]; then
-        sed 's/^ok //; s/^FAILED //' varlox-run.txt
+    if [ "$recipe" = slurm ]; then
+        for log in varlox-*.log; do head -n 1 "$log"; done
     else
-        awk -F '\t' 'NR > 1 { sub(/^varlox /, "", $9); print $9 }' varlox-jobs.txt | sed "s/^'\(.*\)'$/\1/"
+        sed 's/^ok //; s/^FAILED //' varlox-run.txt
     fi | LC_ALL=C sort
 }
 
@@ -67,34 +175,60 @@ for run in 1 2; do
         "$view" scans/a.bmp 2>/dev/null || fail "varlox-view on scans/a.bmp"
         [ -s scans/a-as-log.bmp ] || fail "varlox-view wrote no scans/a-as-log.bmp"
     fi
+    start=$(date +%s)
     sh recipe.sh >summary.txt 2>recipe-err.txt
-    echo "--- run $run printed:"
+    if [ "$recipe" = slurm ]; then
+        # The array has ended when none of its tasks is queued or running.
+        job=$(sed -n 's/^Submitted batch job \([0-9][0-9]*\)$/\1/p' summary.txt)
+        [ -n "$job" ] || fail "run $run: sbatch said: $(cat summary.txt recipe-err.txt)"
+        i=0
+        while [ -n "$job" ] && [ -n "$(squeue -h -j "$job" 2>/dev/null)" ]; do
+            i=$((i + 1))
+            [ "$i" -lt 600 ] || { fail "run $run: the array did not end within 60 s"; break; }
+            sleep 0.1
+        done
+        sh failures.sh >summary.txt 2>>recipe-err.txt
+    fi
+    echo "--- run $run printed (in $(($(date +%s) - start)) s):"
     cat summary.txt recipe-err.txt
     processed >processed-$run.txt
     diff want.txt processed-$run.txt >/dev/null ||
         fail "run $run processed: $(tr '\n' ' ' <processed-$run.txt), want: $(tr '\n' ' ' <want.txt)"
-    tail -n 1 summary.txt | grep -Eq '^1 (of 5 pictures )?failed$' ||
-        fail "run $run: last line '$(tail -n 1 summary.txt)' does not count one failure"
-    grep -q 'broken.bmp' summary.txt || fail "run $run: the failure is not named"
+    tail -n 1 summary.txt | grep -Eq '^1 of 5 pictures failed$' ||
+        fail "run $run: last line '$(tail -n 1 summary.txt)' does not count one failure of five"
+    grep -q '^FAILED scans/broken.bmp$' summary.txt || fail "run $run: the failure is not named by its picture"
     while read -r picture; do
         [ "$picture" = scans/broken.bmp ] && continue
         base=${picture%.*}
         for out in "$base-as-bw.bmp" "$base-as-tg.bmp" "$base-ps-bw.bmp" "$base-ps-tg.bmp" "$base.csv"; do
             [ -s "$out" ] || fail "run $run: no $out"
         done
-        if [ "$recipe" = folder ]; then
-            grep -q 'completed successfully' "$picture.log" || fail "run $run: $picture.log does not say success"
+        if [ "$recipe" = slurm ]; then
+            log=$(grep -lxF -- "$picture" varlox-*.log | head -n 1)
+            [ -n "$log" ] && grep -q 'completed successfully' "$log" || fail "run $run: no log of $picture says success"
         else
-            grep -q "^$picture	The calculation has been completed successfully" varlox.log ||
-                fail "run $run: varlox.log has no success line naming $picture"
+            grep -q 'completed successfully' "$picture.log" || fail "run $run: $picture.log does not say success"
         fi
         rm -f "$base.csv"
     done <want.txt
-    if [ "$recipe" = folder ]; then
+    if [ "$recipe" = slurm ]; then
+        grep -lxF scans/broken.bmp varlox-*.log | xargs grep -l 'is not a bitmap image' >/dev/null ||
+            fail "run $run: the broken picture's log lacks the reason"
+    else
         grep -q 'is not a bitmap image' scans/broken.bmp.log || fail "run $run: broken.bmp.log lacks the reason"
     fi
     [ -e scans/notes.csv ] && fail "run $run: a file not ending in .bmp was processed"
 done
+
+if [ "$recipe" = ssh ]; then
+    remote_after=$(ssh -F "$work/ssh/config" host-a 'ls -A ~/.parallel/tmp 2>/dev/null' | sort)
+    [ "$remote_after" = "$remote_before" ] ||
+        fail "left in the remote work directory ~/.parallel/tmp: $(printf '%s\n' "$remote_after" | tr '\n' ' ')"
+    ssh -F "$work/ssh/config" host-a 'test -e scans' && fail "the pictures were left in the remote home"
+    for host in host-a host-b; do
+        cut -f2 varlox-jobs.txt | grep -qx "$host" || fail "no job ran on $host"
+    done
+fi
 
 [ $failed -eq 0 ] || { echo "$failed check(s) failed"; exit 1; }
 echo "the $recipe recipe processed the same 5 pictures twice"
