@@ -10,7 +10,9 @@
 // Each term's angle is ((k * 2pi) * j) / n in double precision with 2pi =
 // 6.283185307179586, and its sine and cosine come straight from the standard library:
 // there is no recurrence, no symmetry and no index reduction, so every term carries the
-// exact value of its own angle. Sums run over j in ascending order.
+// exact value of its own angle (the fast transform takes the values of a term whose
+// angle has the very same bits, as that of an even k has that of k/2 at 2j). Sums run
+// over j in ascending order.
 //
 // Before centring the zero frequency sits at index 0 of a line; image_spectrum moves it
 // to row height/2, column width/2.

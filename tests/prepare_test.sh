@@ -10,6 +10,7 @@
 set -u
 varlox=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 prepare=$(cd "$2" && pwd)/app/varlox-prepare
+. "$2/tests/interrupt_cases.sh"
 
 if command -v magick >/dev/null 2>&1; then
     im="magick" identify="magick identify"
@@ -297,33 +298,18 @@ PATH="$work/fakebin:$PATH" sh "$prepare" wide.png said.bmp 2>err.txt || fail "wi
 grep -q 'iCCP' err.txt && fail "a harmless iCCP warning was shown: $(cat err.txt)"
 
 # Ended by a signal while ImageMagick converts: the shell's status for it, and nothing
-# left. A background job of a script starts with INT and QUIT ignored, so those two are
-# set back to their default first.
+# left.
 cat >fakebin/magick <<EOF
 #!/bin/sh
 if [ "\$1" = identify ]; then shift; exec $real_identify "\$@"; fi
 : >"$work/converting"
 sleep 1
 EOF
-default_signals=
-env --default-signal=INT true 2>/dev/null && default_signals="env --default-signal=INT,QUIT"
-for case in HUP:129 INT:130 QUIT:131 TERM:143; do
-    sig=${case%:*} want=${case#*:}
-    if [ -z "$default_signals" ] && { [ "$sig" = INT ] || [ "$sig" = QUIT ]; }; then
-        if [ -n "${VARLOX_REQUIRE_TOOLS:-}" ]; then fail "env --default-signal is missing"; fi
-        continue
-    fi
-    rm -f converting
-    PATH="$work/fakebin:$PATH" $default_signals sh "$prepare" wide.png late.bmp 2>/dev/null &
-    pid=$!
-    i=0
-    while ! [ -e converting ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-    kill -"$sig" "$pid"
-    wait "$pid"
-    status=$?
-    [ "$status" -eq "$want" ] || fail "ended by SIG$sig: status $status, want $want"
-    ls late.bmp .varlox-prepare.* 2>/dev/null && fail "ended by SIG$sig: left a file"
-done
+late_output_left_nothing() {
+    ls late.bmp .varlox-prepare.* 2>/dev/null && fail "ended by SIG$1: left a file"
+}
+interrupt_each "$work/converting" late_output_left_nothing \
+    env PATH="$work/fakebin:$PATH" sh "$prepare" wide.png late.bmp
 
 [ $failed -eq 0 ] || { echo "$failed check(s) failed"; exit 1; }
 echo "all varlox-prepare checks passed"

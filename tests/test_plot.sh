@@ -9,6 +9,7 @@
 
 varlox=$1
 plot=$(cd "$2" && pwd)/app/varlox-plot
+. "$2/tests/interrupt_cases.sh"
 sample=$2/examples/sample.bmp
 command -v gnuplot >/dev/null 2>&1 || { echo "gnuplot is not installed: skipped"; exit 77; }
 sh=$(command -v sh)
@@ -224,8 +225,7 @@ refuse "$PATH" "Error: $work/full/broken-full.csv is not a varlox profile (line 
     "$work/full/broken-full-profile.png" "$work/full/broken-full.csv"
 
 # Interrupted while gnuplot draws: the temporary file goes, no output appears, and the
-# status is the one a shell gives for that signal. A background job of a script starts
-# with INT and QUIT ignored, so those two are set back to their default first.
+# status is the one a shell gives for that signal.
 cat >"$work/failbin/gnuplot" <<EOF
 #!/bin/sh
 out=\$(sed -n "s/^set output '\\(.*\\)'\$/\\1/p")
@@ -233,26 +233,12 @@ echo partial >"\$out"
 : >"$work/drawing"
 sleep 1
 EOF
-default_signals=
-env --default-signal=INT true 2>/dev/null && default_signals="env --default-signal=INT,QUIT"
-for case in HUP:129 INT:130 QUIT:131 TERM:143; do
-    sig=${case%:*} want=${case#*:}
-    if [ -z "$default_signals" ] && { [ "$sig" = INT ] || [ "$sig" = QUIT ]; }; then
-        missing "env --default-signal (coreutils 8.31), so SIG$sig is not tried"
-        continue
-    fi
-    rm -f "$work/drawing"
-    PATH="$work/failbin:$PATH" $default_signals "$sh" "$plot" "$s.csv" "$r/late.png" 2>/dev/null &
-    pid=$!
-    i=0
-    while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-    kill -"$sig" "$pid"
-    wait "$pid"
-    status=$?
-    [ "$status" -eq "$want" ] || fail "plot interrupted by SIG$sig: status $status, want $want"
-    [ ! -e "$r/late.png" ] || fail "plot interrupted by SIG$sig left its output"
-    no_leftovers "$r" || fail "plot interrupted by SIG$sig left its temporary file"
-done
+late_plot_left_nothing() {
+    [ ! -e "$r/late.png" ] || fail "plot interrupted by SIG$1 left its output"
+    no_leftovers "$r" || fail "plot interrupted by SIG$1 left its temporary file"
+}
+interrupt_each "$work/drawing" late_plot_left_nothing \
+    env PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png"
 
 # A message keeps its backslashes (printf, not echo).
 mkdir "$work/back"

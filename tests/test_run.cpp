@@ -43,16 +43,6 @@ Bytes expected_picture(int n, uint32_t background, const std::vector<Spot>& spot
     return b;
 }
 
-// A grey picture of side n, level(row, col) for each pixel.
-template <class F>
-Bytes grey_bmp(int n, F level) {
-    Bytes px(std::size_t(n) * n * 3);
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c)
-            for (int ch = 0; ch < 3; ++ch) px[(std::size_t(r) * n + c) * 3 + ch] = level(r, c);
-    return testutil::make_bmp({n, n}, px);
-}
-
 // Compares a written picture with the expected one. The two peaks of a symmetric
 // spectrum are equal only up to rounding, so the smaller one may scale to 254.99... and
 // be drawn one level darker: bytes of the spots may differ by one, all others must match.
@@ -104,7 +94,7 @@ protected:
 };
 
 TEST_F(Run, SideThreeGivesWhitePicturesAndNoRows) {
-    const auto r = run_on(grey_bmp(3, [](int row, int col) { return row * 40 + col * 7; }));
+    const auto r = run_on(testutil::grey_bmp(3, [](int row, int col) { return row * 40 + col * 7; }));
     ASSERT_EQ(r.status, 0) << r.err;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(out(i), expected_picture(3, 0xFFFFFF, {})) << kOutputs[i];
     EXPECT_EQ(csv(), kHeader);
@@ -112,14 +102,14 @@ TEST_F(Run, SideThreeGivesWhitePicturesAndNoRows) {
 
 TEST_F(Run, SidesFourAndFiveGiveOneRowOfZeros) {
     for (int n : {4, 5}) {
-        const auto r = run_on(grey_bmp(n, [](int row, int col) { return (row * 37 + col * 91) % 256; }));
+        const auto r = run_on(testutil::grey_bmp(n, [](int row, int col) { return (row * 37 + col * 91) % 256; }));
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(csv(), std::string(kHeader) + "2,0.000000e+00,0.000000e+00\n") << "side " << n;
     }
 }
 
 TEST_F(Run, BlackPictureGivesBlackPicturesAndZeroRows) {
-    const auto r = run_on(grey_bmp(8, [](int, int) { return 0; }));
+    const auto r = run_on(testutil::grey_bmp(8, [](int, int) { return 0; }));
     ASSERT_EQ(r.status, 0) << r.err;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(out(i), expected_picture(8, 0x000000, {})) << kOutputs[i];
     EXPECT_EQ(csv(), std::string(kHeader) +
@@ -134,7 +124,7 @@ TEST_F(Run, GratingShowsTwoPeaksBesideTheCentre) {
     // other sample is zero up to rounding. The peaks lie 2 samples from the centre, in
     // bin 4, beyond the centre 3 x 3, so they set the top of both ranges.
     const int levels[4] = {150, 100, 50, 100};
-    const auto r = run_on(grey_bmp(8, [&](int, int col) { return levels[col % 4]; }));
+    const auto r = run_on(testutil::grey_bmp(8, [&](int, int col) { return levels[col % 4]; }));
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.substr(r.err.size() - kSuccess.size()), kSuccess);
     const std::vector<Spot> white = {{4, 2, 0xFFFFFF}, {4, 4, 0xFFFFFF}, {4, 6, 0xFFFFFF}};
@@ -175,7 +165,7 @@ TEST_F(Run, OddSideIsCentredLikeAnEvenOne) {
     // A 9 x 9 picture with a vertical grating of period 3 columns: its peaks lie at
     // column offsets of +-3 from the centre (4, 4), on the centre row.
     const int levels[3] = {200, 50, 50};
-    const auto r = run_on(grey_bmp(9, [&](int, int col) { return levels[col % 3]; }));
+    const auto r = run_on(testutil::grey_bmp(9, [&](int, int col) { return levels[col % 3]; }));
     ASSERT_EQ(r.status, 0) << r.err;
     const std::vector<Spot> white = {{4, 1, 0xFFFFFF}, {4, 4, 0xFFFFFF}, {4, 7, 0xFFFFFF}};
     expect_picture(out(0), expected_picture(9, 0x000000, white), 9, white, kOutputs[0]);

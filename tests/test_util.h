@@ -47,6 +47,16 @@ Bytes make_bmp(const BmpFields& f, const Bytes& top_down);
 // Deterministic pixel bytes in which every channel of every pixel differs.
 Bytes pattern_pixels(uint32_t width, uint32_t height, uint32_t seed = 1);
 
+// A grey BMP picture of side n: level(row, col) in all three channels of each pixel.
+template <class F>
+Bytes grey_bmp(int n, F level) {
+    Bytes px(std::size_t(n) * n * 3);
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c)
+            for (int ch = 0; ch < 3; ++ch) px[(std::size_t(r) * n + c) * 3 + ch] = level(r, c);
+    return make_bmp({n, n}, px);
+}
+
 // A text file's contents as the program meant them: on Windows, where text mode writes
 // each line end as carriage return and line feed, those pairs become "\n", and a bare
 // line feed (a line end written in binary mode) shows as "<LF>\n" so that comparisons

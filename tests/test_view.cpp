@@ -23,16 +23,6 @@ using testutil::TempDir;
 
 constexpr double kPi = 3.141592653589793;
 
-// A grey picture of side n, level(row, col) for each pixel.
-template <class F>
-Bytes grey_bmp(int n, F level) {
-    Bytes px(std::size_t(n) * n * 3);
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c)
-            for (int ch = 0; ch < 3; ++ch) px[(std::size_t(r) * n + c) * 3 + ch] = level(r, c);
-    return testutil::make_bmp({n, n}, px);
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -182,7 +172,7 @@ TEST_F(View, GratingsAHundredTimesApartAreTwoDecadesApart) {
     // Two gratings, amplitudes 100 and 1 grey level: their peaks are two decades apart, so
     // 2 / D of the scale: 102 levels apart with 5 decades, 127 with 4.
     const int n = 64;
-    testutil::write_file(dir.path("g.bmp"), grey_bmp(n, [](int r, int c) {
+    testutil::write_file(dir.path("g.bmp"), testutil::grey_bmp(n, [](int r, int c) {
         return static_cast<uint8_t>(std::lround(127 + 100 * std::cos(2 * kPi * 8 * c / n) +
                                                 std::cos(2 * kPi * 4 * r / n)));
     }));
