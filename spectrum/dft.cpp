@@ -54,6 +54,82 @@ constexpr bool complex_terms(Terms t) { return t == kComplexForward || t == kCom
 // waits that this removes (a few per cent).
 constexpr int64_t kPrefetchAhead = 8;
 
+// The running sums of one register tile, kOutputs x kVectors vectors per part.
+template <class Vector, int kVectors, int kOutputs>
+struct TileSums {
+    Vector re[kOutputs][kVectors];
+    Vector im[kOutputs][kVectors];
+};
+
+// Asks early for the cache lines of step j + kPrefetchAhead of a tile: its inputs, and
+// every fourth step the lines of its table rows (a row advances 16 bytes a step).
+template <int64_t kLanes, int kOutputs, Terms kTerms>
+inline __attribute__((always_inline)) void tile_prefetch(const double* in_re, const double* in_im,
+                                                          const double* t, int64_t n, int64_t j) {
+    __builtin_prefetch(in_re + (j + kPrefetchAhead) * kLanes);
+    if constexpr (complex_terms(kTerms)) {
+        __builtin_prefetch(in_im + (j + kPrefetchAhead) * kLanes);
+    }
+    if ((j & 3) == 0) {
+        for (int q = 0; q < kOutputs; ++q) {
+            __builtin_prefetch(t + 2 * (q * n + j + 4 * kPrefetchAhead));
+        }
+    }
+}
+
+// Term j of every sum of a tile whose inputs are complex.
+template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
+inline __attribute__((always_inline)) void tile_step_complex(TileSums<Vector, kVectors, kOutputs>& a,
+                                                              const double* in_re, const double* in_im,
+                                                              const double* t, int64_t n, int64_t j) {
+    constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
+    for (int u = 0; u < kVectors; ++u) {
+        Vector x;
+        Vector y;
+        __builtin_memcpy(&x, in_re + j * kLanes + u * kDoubles, sizeof x);
+        __builtin_memcpy(&y, in_im + j * kLanes + u * kDoubles, sizeof y);
+        for (int q = 0; q < kOutputs; ++q) {
+            // A scalar times a vector: the compiler broadcasts the table value straight
+            // from memory.
+            const double c = t[2 * (q * n + j)];
+            const double s = t[2 * (q * n + j) + 1];
+            if constexpr (kTerms == kComplexForward) {
+                a.re[q][u] = a.re[q][u] + (c * x + s * y);
+                a.im[q][u] = a.im[q][u] + (c * y - s * x);
+            } else {
+                a.re[q][u] = a.re[q][u] + (c * x - s * y);
+                a.im[q][u] = a.im[q][u] + (c * y + s * x);
+            }
+        }
+    }
+}
+
+// Term j of every sum of a tile whose inputs are real. It takes each table value in turn
+// across the group's vectors, so that it holds only the inputs, one table value and one
+// product besides the sums: three outputs of two AVX2 vectors then fit 16 registers.
+template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
+inline __attribute__((always_inline)) void tile_step_real(TileSums<Vector, kVectors, kOutputs>& a,
+                                                           const double* in_re, const double* t,
+                                                           int64_t n, int64_t j) {
+    constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
+    Vector x[kVectors];
+    for (int u = 0; u < kVectors; ++u) {
+        __builtin_memcpy(&x[u], in_re + j * kLanes + u * kDoubles, sizeof(Vector));
+    }
+    for (int q = 0; q < kOutputs; ++q) {
+        const double c = t[2 * (q * n + j)];
+        for (int u = 0; u < kVectors; ++u) a.re[q][u] = a.re[q][u] + c * x[u];
+        const double s = t[2 * (q * n + j) + 1];
+        for (int u = 0; u < kVectors; ++u) {
+            if constexpr (kTerms == kRealForward) {
+                a.im[q][u] = a.im[q][u] - s * x[u];
+            } else {
+                a.im[q][u] = a.im[q][u] + s * x[u];
+            }
+        }
+    }
+}
+
 // Outputs k .. k + kOutputs - 1 of group g: one register tile of kOutputs x kVectors
 // running sums per part, each of kVectors vectors of kDoubles doubles (Vector is double
 // when kDoubles is 1). The outputs share each input load; each keeps its own sum, which
@@ -66,81 +142,32 @@ inline __attribute__((always_inline)) void tile(const BatchArgs& a, int64_t g, i
     const double* in_re = a.in_re + g * group_stride(n, kLanes);
     const double* in_im = a.in_im + g * group_stride(n, kLanes);
     const double* t = a.table + 2 * k * n;  // row q of the block at t + 2 * q * n
-    Vector ar[kOutputs][kVectors];
-    Vector ai[kOutputs][kVectors];
+    TileSums<Vector, kVectors, kOutputs> sums;
     for (int q = 0; q < kOutputs; ++q) {
         for (int u = 0; u < kVectors; ++u) {
-            ar[q][u] = Vector{} + 0.0;
-            ai[q][u] = Vector{} + 0.0;
+            sums.re[q][u] = Vector{} + 0.0;
+            sums.im[q][u] = Vector{} + 0.0;
         }
     }
-    const auto prefetch = [&](int64_t j) __attribute__((always_inline)) {
-        __builtin_prefetch(in_re + (j + kPrefetchAhead) * kLanes);
-        if constexpr (complex_terms(kTerms)) {
-            __builtin_prefetch(in_im + (j + kPrefetchAhead) * kLanes);
-        }
-        // A table row advances 16 bytes a step: one line every four.
-        if ((j & 3) == 0) {
-            for (int q = 0; q < kOutputs; ++q) {
-                __builtin_prefetch(t + 2 * (q * n + j + 4 * kPrefetchAhead));
-            }
-        }
-    };
     if constexpr (complex_terms(kTerms)) {
         for (int64_t j = 0; j < n; ++j) {
-            prefetch(j);
-            for (int u = 0; u < kVectors; ++u) {
-                Vector x;
-                Vector y;
-                __builtin_memcpy(&x, in_re + j * kLanes + u * kDoubles, sizeof x);
-                __builtin_memcpy(&y, in_im + j * kLanes + u * kDoubles, sizeof y);
-                for (int q = 0; q < kOutputs; ++q) {
-                    // A scalar times a vector: the compiler broadcasts the table value
-                    // straight from memory.
-                    const double c = t[2 * (q * n + j)];
-                    const double s = t[2 * (q * n + j) + 1];
-                    if constexpr (kTerms == kComplexForward) {
-                        ar[q][u] = ar[q][u] + (c * x + s * y);
-                        ai[q][u] = ai[q][u] + (c * y - s * x);
-                    } else {
-                        ar[q][u] = ar[q][u] + (c * x - s * y);
-                        ai[q][u] = ai[q][u] + (c * y + s * x);
-                    }
-                }
-            }
+            tile_prefetch<kLanes, kOutputs, kTerms>(in_re, in_im, t, n, j);
+            tile_step_complex<Vector, kDoubles, kVectors, kOutputs, kTerms>(sums, in_re, in_im, t, n, j);
         }
     } else {
-        // A real step takes each table value in turn across the group's vectors, so that
-        // it holds only the inputs, one table value and one product besides the sums:
-        // three outputs of two AVX2 vectors then fit 16 registers. Unrolled, its loop
-        // counting stops crowding the instructions the pipes are fed with.
+        // Unrolled, the loop's counting stops crowding the instructions the pipes are fed.
 #pragma GCC unroll 4
         for (int64_t j = 0; j < n; ++j) {
-            prefetch(j);
-            Vector x[kVectors];
-            for (int u = 0; u < kVectors; ++u) {
-                __builtin_memcpy(&x[u], in_re + j * kLanes + u * kDoubles, sizeof(Vector));
-            }
-            for (int q = 0; q < kOutputs; ++q) {
-                const double c = t[2 * (q * n + j)];
-                for (int u = 0; u < kVectors; ++u) ar[q][u] = ar[q][u] + c * x[u];
-                const double s = t[2 * (q * n + j) + 1];
-                for (int u = 0; u < kVectors; ++u) {
-                    if constexpr (kTerms == kRealForward) {
-                        ai[q][u] = ai[q][u] - s * x[u];
-                    } else {
-                        ai[q][u] = ai[q][u] + s * x[u];
-                    }
-                }
-            }
+            tile_prefetch<kLanes, kOutputs, kTerms>(in_re, in_im, t, n, j);
+            tile_step_real<Vector, kDoubles, kVectors, kOutputs, kTerms>(sums, in_re, t, n, j);
         }
     }
     double* out_re = a.out_re + g * group_stride(n, kLanes) + k * kLanes;
     double* out_im = a.out_im + g * group_stride(n, kLanes) + k * kLanes;
     for (int q = 0; q < kOutputs; ++q) {
         for (int u = 0; u < kVectors; ++u) {
-            __builtin_memcpy(out_re + q * kLanes + u * kDoubles, &ar[q][u], sizeof(Vector));
-            __builtin_memcpy(out_im + q * kLanes + u * kDoubles, &ai[q][u], sizeof(Vector));
+            __builtin_memcpy(out_re + q * kLanes + u * kDoubles, &sums.re[q][u], sizeof(Vector));
+            __builtin_memcpy(out_im + q * kLanes + u * kDoubles, &sums.im[q][u], sizeof(Vector));
         }
     }
 }
@@ -233,10 +260,11 @@ typedef double v2d __attribute__((vector_size(16)));
 typedef double v4d __attribute__((vector_size(32)));
 typedef double v8d __attribute__((vector_size(64)));
 
-// One vector path: its name, its kernel for a group of lines, the lines per group, and
-// whether the processor running the program has what the kernel needs. `baseline` marks
-// the paths that every processor of the build's architecture has.
+// One vector path: which it is, its name, its kernel for a batch of lines, the lines per
+// group, and whether the processor running the program has what the kernel needs.
+// `baseline` marks the paths that every processor of the build's architecture has.
 struct PathSpec {
+    DftPath path;
     const char* name;
     void (*kernel)(const BatchArgs&);  // null: not built for this architecture
     int64_t lanes;
@@ -246,6 +274,10 @@ struct PathSpec {
 
 bool always() { return true; }
 
+constexpr PathSpec not_built(DftPath path, const char* name) {
+    return PathSpec{path, name, nullptr, 0, nullptr, false};
+}
+
 // The blocking of each path was measured with varlox_bench (up to AVX2 there are 16
 // vector registers, 32 with AVX-512 and on aarch64), except the aarch64 one, which takes
 // SSE2's until it is measured on ARM hardware. AVX2's real tile, 3 outputs of 2 vectors,
@@ -253,11 +285,14 @@ bool always() { return true; }
 // complex tile stays at 2 outputs, since 3 spill four sums to memory at every step.
 using PortableBlocking = Blocking<double, 1, 4, 2, 2>;
 void batch_portable(const BatchArgs& a) { batch_kernel<PortableBlocking>(a); }
-constexpr PathSpec kPortable{"portable", batch_portable, PortableBlocking::kLanes, always, true};
-constexpr PathSpec not_built(const char* name) { return PathSpec{name, nullptr, 0, nullptr, false}; }
+constexpr PathSpec kPortableRow{kDftPortable, "portable", batch_portable, PortableBlocking::kLanes,
+                                always, true};
 
-// The only place that knows the architectures: each one's paths, in DftPath order.
+// The only place that knows the architectures: one row per path, built or not.
 #if defined(__GNUC__) && defined(__x86_64__)
+typedef double v2d __attribute__((vector_size(16)));
+typedef double v4d __attribute__((vector_size(32)));
+typedef double v8d __attribute__((vector_size(64)));
 using Sse2Blocking = Blocking<v2d, 2, 4, 2, 2>;
 using Avx2Blocking = Blocking<v4d, 4, 2, 3, 2>;
 using Avx512Blocking = Blocking<v8d, 8, 4, 3, 3>;
@@ -269,26 +304,68 @@ __attribute__((target("avx512f"))) void batch_avx512(const BatchArgs& a) {
 bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 bool has_avx512() { return __builtin_cpu_supports("avx512f"); }
 // SSE2 is part of every x86-64 processor.
-const PathSpec kPaths[kDftPathCount] = {
-    kPortable,
-    {"sse2", batch_sse2, Sse2Blocking::kLanes, always, true},
-    {"avx2", batch_avx2, Avx2Blocking::kLanes, has_avx2, false},
-    {"avx512", batch_avx512, Avx512Blocking::kLanes, has_avx512, false},
-    not_built("neon"),
-};
-#elif defined(__GNUC__) && defined(__aarch64__)
+constexpr PathSpec kSse2Row{kDftSse2, "sse2", batch_sse2, Sse2Blocking::kLanes, always, true};
+constexpr PathSpec kAvx2Row{kDftAvx2, "avx2", batch_avx2, Avx2Blocking::kLanes, has_avx2, false};
+constexpr PathSpec kAvx512Row{kDftAvx512, "avx512", batch_avx512, Avx512Blocking::kLanes, has_avx512,
+                              false};
+#else
+constexpr PathSpec kSse2Row = not_built(kDftSse2, "sse2");
+constexpr PathSpec kAvx2Row = not_built(kDftAvx2, "avx2");
+constexpr PathSpec kAvx512Row = not_built(kDftAvx512, "avx512");
+#endif
+#if defined(__GNUC__) && defined(__aarch64__)
 // Advanced SIMD is part of every aarch64 processor: two doubles per register.
+typedef double v2d __attribute__((vector_size(16)));
 using NeonBlocking = Blocking<v2d, 2, 4, 2, 2>;
 void batch_neon(const BatchArgs& a) { batch_kernel<NeonBlocking>(a); }
-const PathSpec kPaths[kDftPathCount] = {
-    kPortable, not_built("sse2"), not_built("avx2"), not_built("avx512"),
-    {"neon", batch_neon, NeonBlocking::kLanes, always, true},
-};
+constexpr PathSpec kNeonRow{kDftNeon, "neon", batch_neon, NeonBlocking::kLanes, always, true};
 #else
-const PathSpec kPaths[kDftPathCount] = {
-    kPortable, not_built("sse2"), not_built("avx2"), not_built("avx512"), not_built("neon"),
-};
+constexpr PathSpec kNeonRow = not_built(kDftNeon, "neon");
 #endif
+
+// Indexed by DftPath.
+constexpr PathSpec kPaths[] = {kPortableRow, kSse2Row, kAvx2Row, kAvx512Row, kNeonRow};
+
+// The order in which paths are preferred where the processor has several: the widest
+// vectors first. The portable path, which every processor runs, comes last.
+constexpr DftPath kPreference[] = {kDftAvx512, kDftAvx2, kDftSse2, kDftNeon, kDftPortable};
+
+constexpr bool same_name(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+// Each row sits at its path's index, no two share a name, and a built path's group fits
+// a batch (a wider one would make a batch hold no group at all).
+constexpr bool rows_sound() {
+    for (int64_t p = 0; p < kDftPathCount; ++p) {
+        const PathSpec& row = kPaths[p];
+        if (row.path != p || row.name == nullptr || row.name[0] == '\0') return false;
+        if (row.kernel != nullptr && (row.lanes < 1 || row.lanes > kBatchLines)) return false;
+        for (int64_t q = 0; q < p; ++q) {
+            if (same_name(kPaths[q].name, row.name)) return false;
+        }
+    }
+    return true;
+}
+
+// Every path appears once, and the last is the portable path.
+constexpr bool preference_sound() {
+    for (int64_t p = 0; p < kDftPathCount; ++p) {
+        int seen = 0;
+        for (DftPath q : kPreference) seen += q == p;
+        if (seen != 1) return false;
+    }
+    return kPreference[kDftPathCount - 1] == kDftPortable;
+}
+
+static_assert(sizeof kPaths / sizeof kPaths[0] == kDftPathCount, "one row per path");
+static_assert(rows_sound(), "rows in DftPath order, distinct names, lanes 1 to kBatchLines");
+static_assert(sizeof kPreference / sizeof kPreference[0] == kDftPathCount, "every path preferred");
+static_assert(preference_sound(), "each path once, the portable path last");
 
 const PathSpec& path_spec(DftPath path) { return kPaths[path]; }
 
@@ -605,25 +682,21 @@ int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t heigh
     return transform_plane(path, re, im, width, height, dir, nullptr);
 }
 
-namespace {
-
-DftPath best_path() {
+DftPath dft_path_best() {
     static const DftPath best = [] {
-        for (int p = kDftPathCount - 1; p > kDftPortable; --p) {
-            if (dft_path_supported(static_cast<DftPath>(p))) return static_cast<DftPath>(p);
+        for (DftPath p : kPreference) {
+            if (dft_path_supported(p)) return p;
         }
         return kDftPortable;
     }();
     return best;
 }
 
-}  // namespace
-
 int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(best_path(), re, im, width, height, dir, nullptr);
+    return transform_plane(dft_path_best(), re, im, width, height, dir, nullptr);
 }
 
 int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
                     const DftProgress* progress) {
-    return transform_plane(best_path(), re, im, width, height, dir, progress);
+    return transform_plane(dft_path_best(), re, im, width, height, dir, progress);
 }

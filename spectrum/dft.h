@@ -36,6 +36,8 @@
 //   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
 //                                   reference the fast transform is checked against
 //   dft_path_supported(path)        whether this processor can run a path
+//   dft_path_best()                 the path dft_2d takes: the first this processor can
+//                                   run in the order of preference, widest vectors first
 //   dft_path_baseline(path)         whether every processor of the build's architecture
 //                                   can: the portable path, and SSE2 on x86-64 or Advanced
 //                                   SIMD on aarch64
@@ -55,7 +57,7 @@
 
 // The x86-64 paths are chosen at run time by what the processor offers; the aarch64 path
 // uses Advanced SIMD, which every aarch64 processor has. A path of another architecture
-// is never supported.
+// is never supported. docs/DEVELOPING.md says how to add a path.
 enum DftPath { kDftPortable, kDftSse2, kDftAvx2, kDftAvx512, kDftNeon, kDftPathCount };
 
 // Progress of a long transform: report(context, done) with done rising to 1.
@@ -71,6 +73,7 @@ int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int d
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
 bool dft_path_supported(DftPath path);
+DftPath dft_path_best();
 bool dft_path_baseline(DftPath path);
 const char* dft_path_name(DftPath path);
 
