@@ -11,7 +11,7 @@
 #include "system/progress.h"
 #include "system/report.h"
 
-int spectrum_measure(const Image& image, OutputSet& outputs, Spectrum& s) {
+int spectrum_measure(const Image& image, OutputSet& outputs, Spectrum& s, int threads) {
     if (!size_mul(image.width, image.height, &s.count)) {
         report_alloc_failure();
         return 1;
@@ -33,7 +33,7 @@ int spectrum_measure(const Image& image, OutputSet& outputs, Spectrum& s) {
     ProgressLine line{};
     progress_begin(line);
     const DftProgress progress{progress_report, &line};
-    const int transform_status = image_spectrum(image, s.amplitude.get(), s.power.get(), &progress);
+    const int transform_status = image_spectrum(image, s.amplitude.get(), s.power.get(), &progress, threads);
     progress_end(line);
     if (transform_status != 0) {
         return 1;
@@ -100,7 +100,7 @@ enum ViewOutput { kFull, kLog };
 
 int view(Image& image, OutputSet& outputs, const ViewOptions& options, ViewReport& report) {
     Spectrum s{};
-    if (spectrum_measure(image, outputs, s) != 0) {
+    if (spectrum_measure(image, outputs, s, options.threads) != 0) {
         return 1;
     }
     // The top of the scale is the largest amplitude outside the centre 3 x 3, as in

@@ -4,11 +4,12 @@
 // varlox's five fixed outputs, and varlox-view's logarithmic picture and absolute
 // profile, come from the same planes, bins and ranges, bit for bit.
 //
-//   spectrum_measure(image, outputs, spectrum)
+//   spectrum_measure(image, outputs, spectrum, threads)
 //                                allocates the planes and bins, creates the outputs'
 //                                temporaries (so that a name that cannot be written is
 //                                reported before the transform), computes the centred
-//                                spectrum with the progress line, turns it into
+//                                spectrum with the progress line, the transform on
+//                                `threads` threads (the same bits for any number), turns it into
 //                                amplitudes and powers and spreads them over the bins,
 //                                widening the ranges; 0, or 1 after the message
 //   analyze_spectrum(image, as_bw, as_tg, ps_bw, ps_tg, csv)
@@ -47,6 +48,7 @@ struct ViewOptions {
     double decades;  // depth of the log scale below its top
     bool gray;       // grey levels instead of the colour ramp
     double length;   // the side's length in metres, or 0 when not known
+    int threads;     // threads of the transform
 };
 
 // What view_spectrum wrote: the top and bottom of the log scale, and the profile's rows.
@@ -57,7 +59,7 @@ struct ViewReport {
     uint64_t last_bin;
 };
 
-int spectrum_measure(const Image& image, OutputSet& outputs, Spectrum& spectrum);
+int spectrum_measure(const Image& image, OutputSet& outputs, Spectrum& spectrum, int threads = 1);
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,
                       const std::string& csv_name);

@@ -64,7 +64,7 @@ const char* option_value(int argc, char** argv, int& i, const char* name, bool* 
 }  // namespace
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
-    options = ViewOptions{kDefaultDecades, false, 0};
+    options = ViewOptions{kDefaultDecades, false, 0, 1};
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {

@@ -1,5 +1,9 @@
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
 
 #include "system/size.h"
 #include "spectrum/dft.h"
@@ -369,8 +373,82 @@ static_assert(preference_sound(), "each path once, the portable path last");
 
 const PathSpec& path_spec(DftPath path) { return kPaths[path]; }
 
-// Cosines and sines of every angle of a line of n values: 2 * n * n doubles.
-Buffer<double> angle_table(int64_t n) {
+// Runs work(index) for index 0 .. threads - 1 at once, index 0 on the calling thread, and
+// waits for them all. A thread that cannot be started (no memory, or the system's limit)
+// is left out: the work must be shared out as it goes, so that the threads that do run
+// finish it. The results never depend on which thread did what.
+template <class Work>
+void run_threads(int threads, const Work& work) {
+    std::unique_ptr<std::thread[]> pool;
+    if (threads > 1) {
+        pool.reset(new (std::nothrow) std::thread[threads - 1]);
+    }
+    int started = 0;
+    if (pool) {
+        for (; started < threads - 1; ++started) {
+            try {
+                pool[started] = std::thread([&work, started] { work(started + 1); });
+            } catch (...) {
+                break;
+            }
+        }
+    }
+    work(0);
+    for (int i = 0; i < started; ++i) {
+        pool[i].join();
+    }
+}
+
+// The angle table of a line of n values, [k][j][cos, sin], filled by several threads that
+// take its rows in turn.
+//
+// For even k the angle of term (k, j) is, bit for bit, that of term (k / 2, 2 j): k * 2pi
+// is exactly twice (k / 2) * 2pi (doubling is exact in binary floating point), so both
+// products with j are the same real number before their one rounding, and so are the
+// quotients by n. So the entries (k, j) of even k > 0 and 2 j < n, a quarter of the table,
+// are copied instead of computed: first every other entry is computed, then each of these
+// takes the value of the computed entry its chain (k, j) -> (k / 2, 2 j) -> ... ends at.
+struct TableFill {
+    double* table;
+    int64_t n;
+    std::atomic<int64_t> next;  // the next row to fill
+};
+
+inline bool copied_entry(int64_t k, int64_t j, int64_t n) { return k % 2 == 0 && k > 0 && 2 * j < n; }
+
+void table_compute(TableFill& f) {
+    const int64_t n = f.n;
+    for (int64_t k = f.next++; k < n; k = f.next++) {
+        double* row = f.table + 2 * k * n;
+        for (int64_t j = copied_entry(k, 0, n) ? (n + 1) / 2 : 0; j < n; ++j) {
+            const double theta = dft_angle(k, j, n);
+            row[2 * j] = std::cos(theta);
+            row[2 * j + 1] = std::sin(theta);
+        }
+    }
+}
+
+void table_copy(TableFill& f) {
+    const int64_t n = f.n;
+    for (int64_t k = f.next++; k < n; k = f.next++) {
+        if (!copied_entry(k, 0, n)) continue;
+        double* row = f.table + 2 * k * n;
+        for (int64_t j = 0; 2 * j < n; ++j) {
+            int64_t kk = k / 2;
+            int64_t jj = 2 * j;
+            while (copied_entry(kk, jj, n)) {
+                kk /= 2;
+                jj *= 2;
+            }
+            row[2 * j] = f.table[2 * (kk * n + jj)];
+            row[2 * j + 1] = f.table[2 * (kk * n + jj) + 1];
+        }
+    }
+}
+
+// Cosines and sines of every angle of a line of n values: 2 * n * n doubles, filled on
+// `threads` threads.
+Buffer<double> angle_table(int64_t n, int threads) {
     uint64_t count = 0;
     if (!size_mul(static_cast<uint64_t>(n), static_cast<uint64_t>(n), &count) ||
         !size_mul(count, 2, &count)) {
@@ -381,29 +459,15 @@ Buffer<double> angle_table(int64_t n) {
     if (!table) {
         return table;
     }
-    // For even k the angle of term (k, j) is, bit for bit, that of term (k / 2, 2 j): k * 2pi
-    // is exactly twice (k / 2) * 2pi (doubling is exact in binary floating point), so both
-    // products with j are the same real number before their one rounding, and so are the
-    // quotients by n. A quarter of the table is copied instead of computed.
-    double* t = table.get();
-    for (int64_t k = 0; k < n; ++k) {
-        const double* half_row = table.get() + 2 * (k / 2) * n;
-        for (int64_t j = 0; j < n; ++j) {
-            if (k % 2 == 0 && k > 0 && 2 * j < n) {
-                *t++ = half_row[4 * j];
-                *t++ = half_row[4 * j + 1];
-                continue;
-            }
-            const double theta = dft_angle(k, j, n);
-            *t++ = std::cos(theta);
-            *t++ = std::sin(theta);
-        }
-    }
+    TableFill fill{table.get(), n, {0}};
+    run_threads(threads, [&fill](int) { table_compute(fill); });
+    fill.next = 0;
+    run_threads(threads, [&fill](int) { table_copy(fill); });
     return table;
 }
 
-// Batch scratch shared by both passes: inputs and outputs of kBatchLines lanes of up to n
-// values.
+// One thread's batch scratch, used in both passes: inputs and outputs of kBatchLines
+// lanes of up to n values.
 struct Scratch {
     Buffer<double> in_re, in_im, out_re, out_im;
 };
@@ -420,13 +484,6 @@ bool scratch_new(Scratch& s, int64_t n, int64_t lanes) {
     s.out_im = s.out_re ? buffer_new<double>(count) : Buffer<double>();
     return static_cast<bool>(s.out_im);
 }
-
-// Counts finished groups and reports the fraction done.
-struct Tally {
-    const DftProgress* progress;
-    int64_t done;
-    int64_t total;
-};
 
 // Copies `count` doubles, four at a time where it can: a run of a group's lanes is short
 // (4 to 32 values), too short for a general memcpy to pay off.
@@ -505,60 +562,107 @@ bool lines_real(const double* im, int64_t n, int64_t first, int64_t used, int64_
     return true;
 }
 
-// Transforms `lines` lines of n values in place; element j of line m is at
-// m * line_step + j * elem_step, where one of the steps is 1: elem_step 1 for rows,
-// line_step 1 for columns. The lines go through the kernel in batches of kBatchLines,
-// in groups of the path's lanes.
-void transform_lines(const PathSpec& path, const double* table, Scratch& s, double* re,
-                     double* im, int64_t n, int64_t lines, int64_t line_step, int64_t elem_step,
-                     int dir, Tally& tally) {
-    const int64_t L = path.lanes;
+// One pass over a plane's lines, shared by several threads: `lines` lines of n values
+// transformed in place, element j of line m at m * line_step + j * elem_step, where one of
+// the steps is 1: elem_step 1 for rows, line_step 1 for columns. The lines go through the
+// kernel in batches of kBatchLines, in groups of the path's lanes; each thread takes the
+// next batch when it has finished one.
+struct Pass {
+    const PathSpec* path;
+    const double* table;
+    double* re;
+    double* im;
+    int64_t n, lines, line_step, elem_step;
+    int dir;
+    std::atomic<int64_t> next;         // the first line of the next batch to take
+    std::atomic<int64_t> groups_done;  // by every thread
+};
+
+inline int64_t batch_size(const PathSpec& path) { return kBatchLines / path.lanes * path.lanes; }
+
+// The batch of lines from `batch` on, through the scratch of one thread; returns its groups.
+int64_t transform_batch(const Pass& p, Scratch& s, int64_t batch) {
+    const int64_t L = p.path->lanes;
     const int64_t batch_groups = kBatchLines / L;
-    const double scale = static_cast<double>(n);
+    const int64_t n = p.n;
+    const int64_t lines = p.lines;
     bool real_only[kBatchLines];
-    for (int64_t batch = 0; batch < lines; batch += batch_groups * L) {
-        int64_t groups = 0;
-        for (int64_t first = batch; first < lines && groups < batch_groups; first += L, ++groups) {
-            const int64_t used = lines - first < L ? lines - first : L;
-            double* in_re = s.in_re.get() + groups * group_stride(n, L);
-            double* in_im = s.in_im.get() + groups * group_stride(n, L);
-            real_only[groups] = lines_real(im, n, first, used, line_step, elem_step);
-            gather(in_re, re, n, L, first, used, line_step, elem_step);
-            // A real group's kernel never reads the imaginary inputs.
-            if (!real_only[groups]) {
-                gather(in_im, im, n, L, first, used, line_step, elem_step);
-            }
-            // Lanes past the last line are zero and their results are dropped; clearing
-            // them keeps stale or uninitialised values (denormals, NaNs) out of the loop.
-            if (used < L) {
-                for (int64_t j = 0; j < n; ++j) {
-                    for (int64_t l = used; l < L; ++l) {
-                        in_re[j * L + l] = 0.0;
-                        in_im[j * L + l] = 0.0;
-                    }
+    int64_t groups = 0;
+    for (int64_t first = batch; first < lines && groups < batch_groups; first += L, ++groups) {
+        const int64_t used = lines - first < L ? lines - first : L;
+        double* in_re = s.in_re.get() + groups * group_stride(n, L);
+        double* in_im = s.in_im.get() + groups * group_stride(n, L);
+        real_only[groups] = lines_real(p.im, n, first, used, p.line_step, p.elem_step);
+        gather(in_re, p.re, n, L, first, used, p.line_step, p.elem_step);
+        // A real group's kernel never reads the imaginary inputs.
+        if (!real_only[groups]) {
+            gather(in_im, p.im, n, L, first, used, p.line_step, p.elem_step);
+        }
+        // Lanes past the last line are zero and their results are dropped; clearing
+        // them keeps stale or uninitialised values (denormals, NaNs) out of the loop.
+        if (used < L) {
+            for (int64_t j = 0; j < n; ++j) {
+                for (int64_t l = used; l < L; ++l) {
+                    in_re[j * L + l] = 0.0;
+                    in_im[j * L + l] = 0.0;
                 }
             }
         }
-        path.kernel(BatchArgs{table, n, groups, s.in_re.get(), s.in_im.get(), s.out_re.get(),
-                              s.out_im.get(), real_only, dir});
-        for (int64_t g = 0; g < groups; ++g) {
-            const int64_t first = batch + g * L;
-            const int64_t used = lines - first < L ? lines - first : L;
-            scatter(re, s.out_re.get() + g * group_stride(n, L), n, L, first, used, line_step, elem_step,
-                    dir == -1, scale);
-            scatter(im, s.out_im.get() + g * group_stride(n, L), n, L, first, used, line_step, elem_step,
-                    dir == -1, scale);
-        }
-        tally.done += groups;
-        if (tally.progress != nullptr) {
-            tally.progress->report(tally.progress->context,
-                                   static_cast<double>(tally.done) / static_cast<double>(tally.total));
-        }
+    }
+    p.path->kernel(BatchArgs{p.table, n, groups, s.in_re.get(), s.in_im.get(), s.out_re.get(),
+                             s.out_im.get(), real_only, p.dir});
+    const double scale = static_cast<double>(n);
+    for (int64_t g = 0; g < groups; ++g) {
+        const int64_t first = batch + g * L;
+        const int64_t used = lines - first < L ? lines - first : L;
+        scatter(p.re, s.out_re.get() + g * group_stride(n, L), n, L, first, used, p.line_step,
+                p.elem_step, p.dir == -1, scale);
+        scatter(p.im, s.out_im.get() + g * group_stride(n, L), n, L, first, used, p.line_step,
+                p.elem_step, p.dir == -1, scale);
+    }
+    return groups;
+}
+
+// Reports the fraction of a transform's groups done: `before` in earlier passes and those
+// of this pass by every thread so far.
+struct Tally {
+    const DftProgress* progress;
+    int64_t before;
+    int64_t total;
+    int64_t reported;  // the count last reported
+};
+
+void tally_report(Tally& tally, const Pass& pass) {
+    const int64_t done = tally.before + pass.groups_done.load();
+    if (tally.progress != nullptr && done != tally.reported) {
+        tally.reported = done;
+        tally.progress->report(tally.progress->context, static_cast<double>(done) / static_cast<double>(tally.total));
     }
 }
 
+// A thread's share of a pass. Only the calling thread (index 0, given the tally) reports
+// progress, so the report function is never called from two threads.
+void pass_work(Pass& p, Scratch& s, Tally* tally) {
+    const int64_t step = batch_size(*p.path);
+    for (int64_t batch = p.next.fetch_add(step); batch < p.lines; batch = p.next.fetch_add(step)) {
+        p.groups_done += transform_batch(p, s, batch);
+        if (tally != nullptr) tally_report(*tally, p);
+    }
+}
+
+// Transforms the lines of a pass on `threads` threads, each with its scratch.
+void transform_lines(const PathSpec& path, const double* table, Scratch* scratch, int threads,
+                     double* re, double* im, int64_t n, int64_t lines, int64_t line_step,
+                     int64_t elem_step, int dir, Tally& tally) {
+    Pass pass{&path, table, re, im, n, lines, line_step, elem_step, dir, {0}, {0}};
+    run_threads(threads, [&](int index) { pass_work(pass, scratch[index], index == 0 ? &tally : nullptr); });
+    // The calling thread may have finished its last batch before the others theirs.
+    tally_report(tally, pass);
+    tally.before += pass.groups_done.load();
+}
+
 int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir,
-                    const DftProgress* progress) {
+                    int threads, const DftProgress* progress) {
     if (!dft_path_supported(path)) {
         return 1;
     }
@@ -569,26 +673,37 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
     const PathSpec& info = path_spec(path);
     const int64_t w = width;
     const int64_t h = height;
+    const int64_t longest = w > h ? w : h;
+    // More threads than batches in the longer pass would have nothing to do.
+    const int64_t batches = (longest + batch_size(info) - 1) / batch_size(info);
+    if (threads < 1) threads = 1;
+    if (threads > batches) threads = static_cast<int>(batches);
     // Everything a square plane needs is allocated before the first line is touched.
-    Scratch scratch;
-    if (!scratch_new(scratch, w > h ? w : h, kBatchLines)) {
+    std::unique_ptr<Scratch[]> scratch(new (std::nothrow) Scratch[threads]);
+    if (!scratch) {
+        report_alloc_failure();
         return 1;
     }
-    Buffer<double> table = angle_table(w);
+    for (int i = 0; i < threads; ++i) {
+        if (!scratch_new(scratch[i], longest, kBatchLines)) {
+            return 1;
+        }
+    }
+    Buffer<double> table = angle_table(w, threads);
     if (!table) {
         return 1;
     }
     const auto groups = [&](int64_t lines) { return (lines + info.lanes - 1) / info.lanes; };
-    Tally tally{progress, 0, groups(h) + groups(w)};
-    transform_lines(info, table.get(), scratch, re, im, w, h, w, 1, dir, tally);
+    Tally tally{progress, 0, groups(h) + groups(w), 0};
+    transform_lines(info, table.get(), scratch.get(), threads, re, im, w, h, w, 1, dir, tally);
     if (w != h) {
         table.reset();
-        table = angle_table(h);
+        table = angle_table(h, threads);
         if (!table) {
             return 1;
         }
     }
-    transform_lines(info, table.get(), scratch, re, im, h, w, 1, w, dir, tally);
+    transform_lines(info, table.get(), scratch.get(), threads, re, im, h, w, 1, w, dir, tally);
     return 0;
 }
 
@@ -679,7 +794,7 @@ const char* dft_path_name(DftPath path) {
 }
 
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(path, re, im, width, height, dir, nullptr);
+    return transform_plane(path, re, im, width, height, dir, 1, nullptr);
 }
 
 DftPath dft_path_best() {
@@ -693,10 +808,15 @@ DftPath dft_path_best() {
 }
 
 int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(dft_path_best(), re, im, width, height, dir, nullptr);
+    return transform_plane(dft_path_best(), re, im, width, height, dir, 1, nullptr);
 }
 
 int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
                     const DftProgress* progress) {
-    return transform_plane(dft_path_best(), re, im, width, height, dir, progress);
+    return transform_plane(dft_path_best(), re, im, width, height, dir, 1, progress);
+}
+
+int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run) {
+    const DftPath path = run.path == kDftPathCount ? dft_path_best() : run.path;
+    return transform_plane(path, re, im, width, height, dir, run.threads, run.progress);
 }

@@ -31,6 +31,16 @@
 //                                   of lines through `progress` (may be null). For a
 //                                   square plane every allocation precedes the first
 //                                   report, so no message interrupts a progress display
+//   dft_2d_run(re, im, w, h, dir, run)
+//                                   dft_2d_progress on the path and the number of threads
+//                                   of `run`: the lines of each pass, and the rows of the
+//                                   angle table, are shared among the threads; every line
+//                                   is still summed by one thread in its fixed order, so the
+//                                   results are the same bits for every number of threads.
+//                                   Progress is reported from the calling thread only,
+//                                   counting the lines of every thread. The threads end
+//                                   before it returns; a thread that cannot be started
+//                                   leaves the work to the others
 //   dft_2d_on(path, re, im, w, h, dir)  dft_2d on a chosen vector path (for the tests and
 //                                   the benchmark); a path the processor lacks returns 1
 //   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
@@ -44,10 +54,11 @@
 //   dft_path_name(path)             a short name for messages
 //   swap_quadrants(re, im, w, h)    cyclic shift of both planes by (h/2, w/2): element
 //                                   (y, x) moves to ((y + h/2) mod h, (x + w/2) mod w)
-//   image_spectrum(image, re, im, progress)
+//   image_spectrum(image, re, im, progress, threads)
 //                                   fills the planes (width*height values each, owned by
 //                                   the caller) with the picture's centred spectrum; the
-//                                   grey level is taken from each pixel's red byte.
+//                                   grey level is taken from each pixel's red byte; the
+//                                   transform runs on `threads` threads (dft_2d_run).
 //                                   0, or 1 when the transform failed
 #pragma once
 
@@ -66,10 +77,20 @@ struct DftProgress {
     void* context;
 };
 
+// How dft_2d_run runs a transform.
+struct DftRun {
+    DftPath path;                  // kDftPathCount: dft_path_best()
+    int threads;                   // 1: the calling thread alone; below 1 counts as 1, and
+                                   // no more are started than the longer pass has batches
+                                   // of 64 lines
+    const DftProgress* progress;   // may be null
+};
+
 int dft_1d(double* re, double* im, int32_t n, int dir);
 int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
                     const DftProgress* progress);
+int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run);
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
 bool dft_path_supported(DftPath path);
@@ -79,4 +100,4 @@ const char* dft_path_name(DftPath path);
 
 void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
 int image_spectrum(const Image& image, double* re, double* im,
-                   const DftProgress* progress = nullptr);
+                   const DftProgress* progress = nullptr, int threads = 1);

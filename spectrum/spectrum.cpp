@@ -61,7 +61,7 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
     shift_plane(im, width, height);
 }
 
-int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress) {
+int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress, int threads) {
     const int64_t w = image.width;
     const int64_t h = image.height;
     const uint8_t* p = image.pixels.get();
@@ -77,7 +77,7 @@ int image_spectrum(const Image& image, double* re, double* im, const DftProgress
     }
     const auto w32 = static_cast<int32_t>(w);
     const auto h32 = static_cast<int32_t>(h);
-    if (dft_2d_progress(re, im, w32, h32, +1, progress) != 0) {
+    if (dft_2d_run(re, im, w32, h32, +1, DftRun{kDftPathCount, threads, progress}) != 0) {
         return 1;
     }
     swap_quadrants(re, im, w32, h32);

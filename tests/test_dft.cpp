@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "spectrum/dft.h"
@@ -164,6 +166,54 @@ TEST(Dft2d, BitIdenticalToLiteralOnEveryPath) {
                 EXPECT_TRUE(same_bits(got.re, want.re, &at)) << where << " re[" << at << "] " << got.re[at]
                                                              << " vs " << want.re[at];
                 EXPECT_TRUE(same_bits(got.im, want.im, &at)) << where << " im[" << at << "]";
+            }
+        }
+    }
+}
+
+TEST(Dft2d, EveryThreadCountGivesTheSameBitsAndOneProgress) {
+    // Sides of several batches of 64 lines, odd and even, square and not, real and
+    // complex; thread counts that divide the batches evenly and not, and more threads
+    // than batches.
+    const int shapes[][2] = {{200, 200}, {129, 129}, {70, 300}, {300, 7}};
+    struct Seen {
+        std::vector<double> done;
+        std::thread::id caller;
+        bool other_thread;
+    };
+    const DftProgress progress{[](void* c, double done) {
+                                   auto* seen = static_cast<Seen*>(c);
+                                   seen->done.push_back(done);
+                                   seen->other_thread |= std::this_thread::get_id() != seen->caller;
+                               },
+                               nullptr};
+    for (int p = 0; p < kDftPathCount; ++p) {
+        const auto path = static_cast<DftPath>(p);
+        if (!dft_path_supported(path)) continue;
+        for (const auto& s : shapes) {
+            for (bool real_only : {true, false}) {
+                const Plane in = random_plane(s[0], s[1], real_only, s[0] + s[1]);
+                Plane want = in;
+                ASSERT_EQ(dft_2d_on(path, want.re.data(), want.im.data(), s[0], s[1], +1), 0);
+                for (int threads : {1, 2, 3, 7}) {
+                    Plane got = in;
+                    Seen seen{{}, std::this_thread::get_id(), false};
+                    DftProgress reporting = progress;
+                    reporting.context = &seen;
+                    ASSERT_EQ(dft_2d_run(got.re.data(), got.im.data(), s[0], s[1], +1,
+                                         DftRun{path, threads, &reporting}),
+                              0);
+                    const std::string where = std::string(dft_path_name(path)) + " " + std::to_string(s[0]) +
+                                              "x" + std::to_string(s[1]) + (real_only ? " real" : " complex") +
+                                              " threads " + std::to_string(threads);
+                    std::size_t at = 0;
+                    EXPECT_TRUE(same_bits(got.re, want.re, &at)) << where << " re[" << at << "]";
+                    EXPECT_TRUE(same_bits(got.im, want.im, &at)) << where << " im[" << at << "]";
+                    EXPECT_FALSE(seen.other_thread) << where;
+                    ASSERT_FALSE(seen.done.empty()) << where;
+                    EXPECT_TRUE(std::is_sorted(seen.done.begin(), seen.done.end())) << where;
+                    EXPECT_EQ(seen.done.back(), 1.0) << where;
+                }
             }
         }
     }
