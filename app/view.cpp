@@ -8,6 +8,8 @@
 #include <string>
 
 #include "app/driver.h"
+#include "spectrum/dft.h"
+#include "system/os.h"
 
 namespace {
 
@@ -16,7 +18,8 @@ namespace {
 // sits at the bottom colour, while its strongest components still stand out.
 constexpr double kDefaultDecades = 5;
 
-constexpr const char* kUsage = "Usage: varlox-view [--decades D] [--gray] [--length L] <inputfile>\n";
+constexpr const char* kUsage =
+    "Usage: varlox-view [--decades D] [--gray] [--length L] [--threads N] <inputfile>\n";
 
 constexpr const char* kHelp =
     "Writes NAME-as-log.bmp, the amplitude spectrum on a logarithmic scale (through the\n"
@@ -26,7 +29,9 @@ constexpr const char* kHelp =
     "  --decades D  the scale's bottom lies D decades below its top, the largest amplitude\n"
     "               outside the centre 3 x 3 (default 5)\n"
     "  --gray       grey levels instead of the colour ramp\n"
-    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n";
+    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n"
+    "  --threads N  the transform on N threads (default: every processor the program may\n"
+    "               run on); the outputs are the same for every N\n";
 
 // A number above 0 from the whole of `text`; false for anything else. The C locale is
 // never changed, so the decimal mark is a point.
@@ -37,6 +42,23 @@ bool positive_number(const char* text, double* out) {
         return false;
     }
     *out = v;
+    return true;
+}
+
+// A thread count from the whole of `text`: decimal digits only, 1 to kMaxThreads; false
+// for anything else.
+constexpr long kMaxThreads = 4096;
+bool thread_count(const char* text, int* out) {
+    long v = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > kMaxThreads) return false;
+    }
+    if (p == text || *p != '\0' || v < 1) {
+        return false;
+    }
+    *out = static_cast<int>(v);
     return true;
 }
 
@@ -64,7 +86,7 @@ const char* option_value(int argc, char** argv, int& i, const char* name, bool* 
 }  // namespace
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
-    options = ViewOptions{kDefaultDecades, false, 0, 1};
+    options = ViewOptions{kDefaultDecades, false, 0, os_processor_count()};
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -91,6 +113,12 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
         } else if (const char* v = option_value(argc, argv, i, "--length", &missing)) {
             if (!positive_number(v, &options.length)) {
                 std::fprintf(stderr, "Error: --length takes the side's length in metres, above 0, not '%s'\n", v);
+                return 1;
+            }
+        } else if (const char* v = option_value(argc, argv, i, "--threads", &missing)) {
+            if (!thread_count(v, &options.threads)) {
+                std::fprintf(stderr, "Error: --threads takes a whole number of threads from 1 to %ld, not '%s'\n",
+                             kMaxThreads, v);
                 return 1;
             }
         } else {
@@ -127,8 +155,11 @@ int view_main(int argc, char** argv) {
     if (!image) {
         return 1;
     }
+    const int threads = dft_threads_used(static_cast<int32_t>(image->width), static_cast<int32_t>(image->height),
+                                         options.threads);
     const ViewReport report = view_spectrum(*image, names[0], names[1], options);
     image_free(std::move(image));
+    std::fprintf(stderr, "The transform ran on %d thread%s\n", threads, threads == 1 ? "" : "s");
     std::fprintf(stderr,
                  "Wrote %s: the amplitude on a log scale (%s) from %.4g, %g decades below its top, "
                  "to %.4g, the largest amplitude outside the centre 3 x 3\n",

@@ -342,13 +342,14 @@ constexpr bool same_name(const char* a, const char* b) {
     return *a == *b;
 }
 
-// Each row sits at its path's index, no two share a name, and a built path's group fits
-// a batch (a wider one would make a batch hold no group at all).
+// Each row sits at its path's index, no two share a name, and a built path's groups fill
+// a batch exactly (a wider group would make a batch hold none, and dft_threads_used
+// counts batches of kBatchLines lines).
 constexpr bool rows_sound() {
     for (int64_t p = 0; p < kDftPathCount; ++p) {
         const PathSpec& row = kPaths[p];
         if (row.path != p || row.name == nullptr || row.name[0] == '\0') return false;
-        if (row.kernel != nullptr && (row.lanes < 1 || row.lanes > kBatchLines)) return false;
+        if (row.kernel != nullptr && (row.lanes < 1 || kBatchLines % row.lanes != 0)) return false;
         for (int64_t q = 0; q < p; ++q) {
             if (same_name(kPaths[q].name, row.name)) return false;
         }
@@ -367,7 +368,7 @@ constexpr bool preference_sound() {
 }
 
 static_assert(sizeof kPaths / sizeof kPaths[0] == kDftPathCount, "one row per path");
-static_assert(rows_sound(), "rows in DftPath order, distinct names, lanes 1 to kBatchLines");
+static_assert(rows_sound(), "rows in DftPath order, distinct names, lanes that divide kBatchLines");
 static_assert(sizeof kPreference / sizeof kPreference[0] == kDftPathCount, "every path preferred");
 static_assert(preference_sound(), "each path once, the portable path last");
 
@@ -578,7 +579,6 @@ struct Pass {
     std::atomic<int64_t> groups_done;  // by every thread
 };
 
-inline int64_t batch_size(const PathSpec& path) { return kBatchLines / path.lanes * path.lanes; }
 
 // The batch of lines from `batch` on, through the scratch of one thread; returns its groups.
 int64_t transform_batch(const Pass& p, Scratch& s, int64_t batch) {
@@ -643,7 +643,7 @@ void tally_report(Tally& tally, const Pass& pass) {
 // A thread's share of a pass. Only the calling thread (index 0, given the tally) reports
 // progress, so the report function is never called from two threads.
 void pass_work(Pass& p, Scratch& s, Tally* tally) {
-    const int64_t step = batch_size(*p.path);
+    const int64_t step = kBatchLines;
     for (int64_t batch = p.next.fetch_add(step); batch < p.lines; batch = p.next.fetch_add(step)) {
         p.groups_done += transform_batch(p, s, batch);
         if (tally != nullptr) tally_report(*tally, p);
@@ -674,10 +674,7 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
     const int64_t w = width;
     const int64_t h = height;
     const int64_t longest = w > h ? w : h;
-    // More threads than batches in the longer pass would have nothing to do.
-    const int64_t batches = (longest + batch_size(info) - 1) / batch_size(info);
-    if (threads < 1) threads = 1;
-    if (threads > batches) threads = static_cast<int>(batches);
+    threads = dft_threads_used(width, height, threads);
     // Everything a square plane needs is allocated before the first line is touched.
     std::unique_ptr<Scratch[]> scratch(new (std::nothrow) Scratch[threads]);
     if (!scratch) {
@@ -814,6 +811,15 @@ int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
 int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
                     const DftProgress* progress) {
     return transform_plane(dft_path_best(), re, im, width, height, dir, 1, progress);
+}
+
+int dft_threads_used(int32_t width, int32_t height, int threads) {
+    // More threads than batches in the longer pass would have nothing to do. Every path's
+    // batch is kBatchLines lines.
+    const int64_t longest = width > height ? width : height;
+    const int64_t batches = (longest + kBatchLines - 1) / kBatchLines;
+    if (threads > batches) threads = static_cast<int>(batches);
+    return threads < 1 ? 1 : threads;
 }
 
 int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run) {

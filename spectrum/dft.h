@@ -41,6 +41,9 @@
 //                                   counting the lines of every thread. The threads end
 //                                   before it returns; a thread that cannot be started
 //                                   leaves the work to the others
+//   dft_threads_used(w, h, threads)  the threads dft_2d_run starts for a plane when asked
+//                                   for `threads`: at least 1, at most the longer pass's
+//                                   batches of 64 lines
 //   dft_2d_on(path, re, im, w, h, dir)  dft_2d on a chosen vector path (for the tests and
 //                                   the benchmark); a path the processor lacks returns 1
 //   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
@@ -80,9 +83,7 @@ struct DftProgress {
 // How dft_2d_run runs a transform.
 struct DftRun {
     DftPath path;                  // kDftPathCount: dft_path_best()
-    int threads;                   // 1: the calling thread alone; below 1 counts as 1, and
-                                   // no more are started than the longer pass has batches
-                                   // of 64 lines
+    int threads;                   // 1: the calling thread alone; see dft_threads_used
     const DftProgress* progress;   // may be null
 };
 
@@ -91,6 +92,7 @@ int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
                     const DftProgress* progress);
 int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run);
+int dft_threads_used(int32_t width, int32_t height, int threads);
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
 int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
 bool dft_path_supported(DftPath path);
