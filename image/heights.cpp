@@ -271,24 +271,27 @@ int heights_from_image(const Image& image, HeightMap& map) {
 }
 
 int heights_read(const std::string& path, HeightMap& map) {
+    // A file that cannot be opened, or holds neither PGM nor PFM, is the BMP reader's,
+    // with its messages.
+    bool netpbm = false;
+    HeightFormat format = kHeightsBmp;
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        report_read(path);
-        return 1;
+    if (in) {
+        uint8_t magic[2] = {};
+        bool failed = false;
+        const uint64_t got = read_some(in, magic, 2, &failed);
+        if (failed) {
+            report_read(path);
+            return 1;
+        }
+        netpbm = got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == 'f');
+        format = magic[1] == '5' ? kHeightsPgm : kHeightsPfm;
     }
-    uint8_t magic[2] = {};
-    bool failed = false;
-    const uint64_t got = read_some(in, magic, 2, &failed);
-    if (failed) {
-        report_read(path);
-        return 1;
-    }
-    if (got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == 'f')) {
+    if (netpbm) {
         in.seekg(0, std::ios::beg);
-        return read_netpbm(path, in, magic[1] == '5' ? kHeightsPgm : kHeightsPfm, map);
+        return read_netpbm(path, in, format, map);
     }
     in.close();
-    // Anything else is for the BMP reader, with its messages.
     ImagePtr image = bmp_read(path);
     if (!image) return 1;
     image_to_gray(*image);

@@ -20,9 +20,10 @@
 // Both must be square; their headers may take at most 4096 bytes.
 //
 //   heights_read(path, map)      reads a BMP, PGM or PFM into map (replacing what it
-//                                held); 0, or 1 after one message, map unchanged. The
-//                                BMP's messages are bmp_read's; the others' are
-//                                "Error: Could not read PATH\n", "Error: PATH is not a
+//                                held); 0, or 1 after one message, map unchanged. A file
+//                                that cannot be opened or is neither PGM nor PFM goes to
+//                                bmp_read, with its messages; the others' are "Error:
+//                                Could not read PATH\n", "Error: PATH is not a
 //                                square image\n", "Error: PATH has a malformed PGM
 //                                header\n" (or PFM), "Error: PATH has a maxval outside 1
 //                                to 65535\n", "Error: PATH is truncated\n", "Error: PATH
