@@ -346,7 +346,7 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
         if (f[0] == 8) ring = f[7] * f[5] / (0.016 * 0.016);
     }
     EXPECT_NEAR(ring, 1000.0 * 1000 / 2, 1e-6);
-    const auto summary = lines_of(testutil::read_text(dir.path("wave-summary.csv")));
+    const auto summary = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("wave-summary.csv"))));
     ASSERT_EQ(summary.size(), 2u);
     EXPECT_EQ(summary[0], "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept");
     const auto row = fields_of(summary[1]);
