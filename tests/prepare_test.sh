@@ -44,11 +44,16 @@ grating() {
         $im -size "${w}x$h" "tile:$work/tile.png" "$@" "$file"
 }
 
+# le FILE OFFSET COUNT: COUNT bytes from OFFSET as a little-endian number, whatever the
+# host's byte order.
+le() {
+    od -An -tu1 -j "$2" -N "$3" "$1" | awk '{ for (i = 1; i <= NF; i++) { v += $i * m; m *= 256 } }
+        BEGIN { m = 1 } END { printf "%.0f", v }'
+}
 # The BMP header's fields varlox checks, as "BM WIDTH HEIGHT BITS COMPRESSION".
 bmp_fields() {
-    printf '%s %s %s %s\n' "$(od -An -c -N2 "$1" | tr -d ' ')" \
-        "$(od -An -tu4 -j18 -N8 "$1" | tr -s ' ' | sed 's/^ //')" \
-        "$(od -An -tu2 -j28 -N2 "$1" | tr -d ' ')" "$(od -An -tu4 -j30 -N4 "$1" | tr -d ' ')"
+    printf '%s %s %s %s %s\n' "$(od -An -c -N2 "$1" | tr -d ' ')" "$(le "$1" 18 4)" \
+        "$(le "$1" 22 4)" "$(le "$1" 28 2)" "$(le "$1" 30 4)"
 }
 
 # check_square BMP N P LABEL: square N x N 24-bit BMP, no constant border, varlox's
@@ -273,14 +278,67 @@ grep -q 'stretched levels [0-9]* to [0-9]* (of 0 to 65535) linearly onto 0 to 25
     fail "--stretch is not reported with its range: $(cat err.txt)"
 check_square low.bmp 256 16 "--stretch low.tif"
 
-# ImageMagick's messages are shown once each with the tool's prefix; those about
-# metadata are kept back. A stand-in magick says two things twice while it reads, and
-# hands the work on to the real ImageMagick.
+# The ImageMagick that stand-ins hand their work on to.
 if command -v magick >/dev/null 2>&1; then
     real_convert=$(command -v magick) real_identify="$(command -v magick) identify"
 else
     real_convert=$(command -v convert) real_identify=$(command -v identify)
 fi
+
+# The header of the BMP written is read a byte at a time. With an od that reads its wider
+# units big-endian, as it does on such a host, a good BMP still passes; each variant
+# below of a good 258 x 258 BMP (whose sizes have two non-zero bytes) is refused. A
+# stand-in magick hands the variant over as ImageMagick's output.
+grating 258 258 6 square258.png -depth 8
+sh "$prepare" square258.png good258.bmp 2>err.txt || fail "square258.png: $(cat err.txt)"
+real_od=$(command -v od)
+mkdir bigendian crafted
+cat >bigendian/od <<EOF
+#!/bin/sh
+exec $real_od --endian=big "\$@"
+EOF
+cat >crafted/magick <<EOF
+#!/bin/sh
+if [ "\$1" = identify ]; then shift; exec $real_identify "\$@"; fi
+for last; do :; done
+if [ "\$last" = BMP3:- ]; then exec cat "$work/variant.bmp"; fi
+exec $real_convert "\$@"
+EOF
+chmod +x bigendian/od crafted/magick
+[ "$(printf 'BM\001\002\003\004' | PATH="$work/bigendian:$PATH" od -An -tu4 -j2 | tr -d ' ')" = 16909060 ] ||
+    fail "the stand-in od does not read big-endian"
+while IFS=';' read -r label offset bytes want; do
+    cp good258.bmp variant.bmp
+    if [ "$offset" = cut ]; then
+        dd if=good258.bmp of=variant.bmp bs="$bytes" count=1 2>/dev/null
+    elif [ -n "$offset" ]; then
+        # shellcheck disable=SC2059 # the bytes are octal escapes for printf
+        printf "$bytes" | dd of=variant.bmp bs=1 seek="$offset" conv=notrunc 2>/dev/null
+    fi
+    rm -f out258.bmp
+    PATH="$work/bigendian:$work/crafted:$PATH" sh "$prepare" square258.png out258.bmp 2>err.txt
+    status=$?
+    if [ "$want" = 0 ]; then
+        [ $status -eq 0 ] && cmp -s out258.bmp good258.bmp || fail "BMP check, $label: status $status: $(cat err.txt)"
+    else
+        [ $status -eq 1 ] || fail "BMP check, $label: status $status, want 1"
+        grep -q "^Error: ImageMagick wrote a file varlox cannot read" err.txt || fail "BMP check, $label: $(cat err.txt)"
+        [ -e out258.bmp ] && fail "BMP check, $label: left out258.bmp"
+    fi
+done <<'EOF'
+good;;;0
+top-down rows, height -258;22;\376\376\377\377;1
+width 259;18;\003\001\000\000;1
+height 2 * 65536 + 258;22;\002\001\002\000;1
+32 bits per pixel;28;\040\000;1
+bit fields (compression 3);30;\003\000\000\000;1
+not BM;0;BA;1
+ends inside the compression field;cut;32;1
+EOF
+
+# ImageMagick's messages are shown once each with the tool's prefix; those about
+# metadata are kept back. A stand-in magick says two things twice while it reads, and
+# hands the work on to the real ImageMagick.
 mkdir fakebin
 cat >fakebin/magick <<EOF
 #!/bin/sh
