@@ -150,6 +150,7 @@ echo "not a picture" >text.png
 mkdir policy limits dir.bmp
 ln -s dir.bmp dirlink.bmp
 $im -size 40x30 xc:'gray(50%)' -depth 8 flat.png
+$im wide.png sgi:sgi.png
 cat >policy/policy.xml <<'EOF'
 <policymap>
   <policy domain="coder" rights="none" pattern="PNG" />
@@ -172,6 +173,7 @@ while IFS=';' read -r env args message; do
 done <<'EOF'
 ;missing.png;Error: Could not read missing.png
 ;text.png;Error: text.png is not a picture ImageMagick can read
+;sgi.png;Error: sgi.png is in the format ImageMagick calls SGI, which varlox-prepare does not read: it reads only BMP, GIF
 ;--side 401 wide.png;Error: --side 401 is larger than the picture (600 x 400)
 ;--side 0 wide.png;Error: --side must be at least 1
 ;--side 12x wide.png;Error: --side takes a whole number
@@ -236,11 +238,84 @@ brick%20detail.png;
 x[0].png;
 png:x.png;
 msl:x.png;
+@x.png;
+ephemeral:x.png;
+url:x.png;
+http:x.png;
+text:x.png;
 -x.png;
 a b.png;
 $odd;
 EOF
 ls run0 out0 | grep -q bmp && fail "a name with %d wrote into the folder its expansion names"
+cd .. || exit 1
+
+# Drawings and scripts that would make ImageMagick read a private picture (red), fetch
+# an address, or write a file: each is refused, by name of its kind, and neither reads
+# nor writes anything. With the check of the first bytes blinded (a dd that reads
+# nothing), the security policy varlox-prepare gives ImageMagick must refuse them alone.
+mkdir attack blind && cd attack || exit 1
+private=$work/attack/private.png stolen=$work/attack/stolen.png
+printf '#!/bin/sh\nexit 0\n' >"$work/blind/dd"
+chmod +x "$work/blind/dd"
+svg() {  # svg HREF: an SVG that shows the picture at HREF
+    printf '<?xml version="1.0"?>\n<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" width="40" height="30">\n'
+    printf '<image x="0" y="0" width="40" height="30" xlink:href="%s"/></svg>\n' "$1"
+}
+svg "$private" >svg-file.png
+svg "file://$private" >svg-url.png
+svg "ephemeral:$private" >svg-ephemeral.png
+svg "http://127.0.0.1:9/private.png" >svg-http.png
+svg "text:$private" >svg-text.png
+svg "msl:$work/attack/msl.png" >svg-msl.png
+printf '\357\273\277  <svg width="40" height="30"><image width="40" height="30" href="%s"/></svg>\n' "$private" >svg-bom.png
+printf 'push graphic-context\nviewbox 0 0 40 30\nimage over 0,0 40,30 "%s"\npop graphic-context\n' "$private" >mvg.png
+printf 'viewbox 0 0 40 30 image over 0,0 40,30 "ephemeral:%s"\n' "$private" >mvg-ephemeral.png
+printf '<?xml version="1.0"?>\n<image>\n<read filename="%s"/>\n<write filename="%s"/>\n</image>\n' \
+    "$private" "$stolen" >msl.png
+printf '%%!PS\n(%s) (r) file\nshowpage\n' "$private" >ps.png
+printf '%%PDF-1.4\n%%%s\n' "$private" >pdf.png
+printf '\305\320\323\306\036\000\000\000' >eps.png
+while IFS=';' read -r file kind; do
+    for mode in plain blind; do
+        red >"$private"
+        rm -f "$stolen" "${file%.png}.bmp"
+        if [ $mode = blind ]; then
+            PATH="$work/blind:$PATH" sh "$prepare" "$file" 2>../err.txt </dev/null
+        else
+            sh "$prepare" "$file" 2>../err.txt </dev/null
+        fi
+        status=$?
+        [ $status -eq 1 ] || fail "$file ($mode): status $status, want 1: $(cat ../err.txt)"
+        if [ $mode = plain ]; then
+            grep -q "^Error: $file holds $kind .*: varlox-prepare reads only raster pictures" ../err.txt ||
+                fail "$file: the refusal does not name $kind: $(cat ../err.txt)"
+        fi
+        existing "${file%.png}.bmp" "$stolen" .varlox-prepare.* && fail "$file ($mode): left a file"
+        [ -s "$private" ] || fail "$file ($mode): the private picture is gone"
+    done
+done <<'EOF'
+svg-file.png;SVG
+svg-url.png;SVG
+svg-ephemeral.png;SVG
+svg-http.png;SVG
+svg-text.png;SVG
+svg-msl.png;SVG
+svg-bom.png;SVG
+mvg.png;MVG
+mvg-ephemeral.png;MVG
+msl.png;MSL
+ps.png;PostScript
+pdf.png;PDF
+eps.png;EPS
+EOF
+# The stand-in dd blinds the check indeed: without it the SVG would be let through.
+PATH="$work/blind:$PATH" sh "$prepare" svg-file.png 2>../err.txt </dev/null
+grep -q 'holds SVG' ../err.txt && fail "the stand-in dd does not blind the check of the first bytes"
+# Without the policy, this ImageMagick would have read the private picture.
+if $im - -format '%[fx:p{10,10}.r > p{10,10}.b]' info: <svg-file.png 2>/dev/null | grep -q '^1$'; then
+    echo "note: ImageMagick on its own reads the private picture through svg-file.png"
+fi
 cd .. || exit 1
 
 # A grating whose period does not divide the side leaks power out of the rings of its
