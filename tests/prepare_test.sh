@@ -197,6 +197,23 @@ PATH=/nonexistent;wide.png;Error: ImageMagick is not installed
 MAGICK_CONFIGURE_PATH=policy;wide.png;Error: ImageMagick's security policy does not allow reading wide.png
 EOF
 
+# An option given an empty value, as a separate word or after '=': refused, nothing written.
+for opt in --side --at --window; do
+    for form in separate joined; do
+        rm -f wide.bmp
+        if [ $form = separate ]; then
+            sh "$prepare" "$opt" '' wide.png 2>err.txt </dev/null
+        else
+            sh "$prepare" "$opt=" wide.png 2>err.txt </dev/null
+        fi
+        status=$?
+        [ $status -eq 1 ] || fail "$opt with an empty value ($form): status $status, want 1"
+        grep -qxF "Error: $opt needs a value, not an empty one" err.txt ||
+            fail "$opt with an empty value ($form): $(cat err.txt)"
+        existing wide.bmp .varlox-prepare.* && fail "$opt with an empty value ($form): left a file"
+    done
+done
+
 # Names are taken literally. ImageMagick expands %d and [...] in names and reads "png:"
 # or "msl:" as a format: each name below must give exactly the picture it names. The
 # pictures are made through standard output so that ImageMagick never sees the names;
