@@ -380,6 +380,94 @@ grep -q 'stretched levels [0-9]* to [0-9]* (of 0 to 65535) linearly onto 0 to 25
     fail "--stretch is not reported with its range: $(cat err.txt)"
 check_square low.bmp 256 16 "--stretch low.tif"
 
+# Height maps. samples16 FILE SKIP and floats FILE SKIP: the samples of FILE after SKIP
+# bytes, one a line: 16-bit big-endian integers, or 32-bit little-endian floats decoded
+# from their bits (whatever the host's byte order).
+samples16() {
+    od -An -v -tu1 -j "$2" "$1" | awk '{ for (i = 1; i <= NF; i++) if (h == "") h = $i; else { print h * 256 + $i; h = "" } }'
+}
+floats() {
+    od -An -v -tu1 -j "$2" "$1" | awk '{ for (i = 1; i <= NF; i++) { b[n++] = $i; if (n == 4) {
+            e = (b[3] % 128) * 2 + int(b[2] / 128); m = (b[2] % 128) * 65536 + b[1] * 256 + b[0]
+            v = (e == 0) ? m * 2 ^ -149 : (1 + m / 2 ^ 23) * 2 ^ (e - 127)
+            printf "%.9g\n", (b[3] >= 128) ? -v : v; n = 0 } } }'
+}
+# header_is FILE TEXT: FILE begins with the bytes of TEXT (printf escapes).
+header_is() {
+    # shellcheck disable=SC2059 # TEXT holds printf's escapes
+    printf "$2" >want.hdr
+    dd if="$1" of=got.hdr bs="$(wc -c <want.hdr)" count=1 2>/dev/null
+    cmp -s want.hdr got.hdr
+}
+# A 16-bit grey source with thousands of levels, and the crops it gives as 16-bit PGM
+# and as PFM: the PGM holds the source's own samples, the PFM the same over 65535 as
+# floats, bottom row first. The names' endings are matched whatever their case.
+$im -size 300x240 xc: -fx 'i * 0.37 + j * 0.061 - floor(i * 0.37 + j * 0.061)' -colorspace gray -depth 16 deep16.png
+$im deep16.png -crop 128x128+10+20 -depth 16 -endian MSB gray:- >deep16.gray
+for out in deep16.pgm deep16.PGM deep16.pfm deep16.Pfm; do
+    rm -f "$out"
+    sh "$prepare" --at 10,20 --side 128 deep16.png "$out" 2>err.txt || { fail "$out: $(cat err.txt)"; continue; }
+    case $out in
+        *.[pP][gG][mM])
+            header_is "$out" 'P5\n128 128\n65535\n' || fail "$out: header $(od -c got.hdr | head -2)"
+            tail -c +18 "$out" | cmp -s - deep16.gray || fail "$out: the samples are not the source's"
+            [ "$(wc -c <"$out")" -eq $((17 + 128 * 128 * 2)) ] || fail "$out: $(wc -c <"$out") bytes"
+            levels=$(samples16 "$out" 17 | sort -u | wc -l)
+            [ "$levels" -gt 256 ] || fail "$out: only $levels distinct levels"
+            grep -q 'wrote .*16-bit grey PGM' err.txt || fail "$out: $(cat err.txt)" ;;
+        *)
+            header_is "$out" 'Pf\n128 128\n-1.0\n' || fail "$out: header $(od -c got.hdr | head -2)"
+            [ "$(wc -c <"$out")" -eq $((16 + 128 * 128 * 4)) ] || fail "$out: $(wc -c <"$out") bytes"
+            samples16 deep16.gray 0 >want.txt
+            floats "$out" 16 >got.txt
+            worst=$(awk -v n=128 'NR == FNR { v[NR - 1] = $1 / 65535; next }
+                { i = FNR - 1; r = int(i / n); c = i % n; d = $1 - v[(n - 1 - r) * n + c]
+                  if (d < 0) d = -d; if (d > worst) worst = d; count++ }
+                END { printf "%g %d", worst, count }' want.txt got.txt)
+            [ "$worst" = "0 16384" ] || awk -v w="${worst% *}" -v c="${worst#* }" 'BEGIN { exit !(w < 1e-7 && c == 16384) }' ||
+                fail "$out: floats off by $worst (largest difference, count)" ;;
+    esac
+done
+# An 8-bit grey source: each level v becomes v * 257 exactly.
+sh "$prepare" grey.png grey.pgm 2>err.txt || fail "grey.pgm: $(cat err.txt)"
+grep -q '8-bit levels scaled to 16 bits exactly' err.txt || fail "grey.pgm is not reported as scaled: $(cat err.txt)"
+$im grey.png -crop 256x256+0+32 -depth 8 gray:- | od -An -v -tu1 | tr -s ' ' '\n' | grep . >want.txt
+samples16 grey.pgm 17 >got.txt
+paste -d ' ' want.txt got.txt | awk '$2 != $1 * 257 { bad++ } END { exit !(NR == 65536 && bad == 0) }' ||
+    fail "grey.pgm: the samples are not 257 times the source's"
+# A window computed at 16 bits: the windowed PGM of an 8-bit source keeps levels between
+# the 8-bit ones and agrees with the windowed BMP within one of its steps.
+sh "$prepare" --window hann leak.png window.pgm 2>err.txt || fail "--window hann to PGM: $(cat err.txt)"
+$im window-hann.bmp -depth 8 gray:- | od -An -v -tu1 | tr -s ' ' '\n' | grep . >want.txt
+samples16 window.pgm 17 >got.txt
+paste -d ' ' want.txt got.txt | awk '{ d = $2 / 257 - $1; if (d < 0) d = -d; if (d > worst) worst = d
+        if ($2 % 257) between++ } END { exit !(NR == 65536 && worst <= 1 && between > NR / 2) }' ||
+    fail "the windowed PGM does not follow the windowed BMP at a finer step"
+
+# The flat-picture refusal counts levels at the output's depth: 1 of 65536 for a flat
+# 8-bit picture (50% grey, 127 * 257); low.tif, flat as a BMP, has dozens; tiny.tif's
+# grey, the mean of levels 0 to 3, spans 2 of 65536, refused until stretched.
+$im tile16.png -evaluate multiply 0.00005 -depth 16 tiny.tif
+while IFS=';' read -r options input output want message; do
+    rm -f "$output"
+    # shellcheck disable=SC2086 # options split on purpose
+    sh "$prepare" $options "$input" "$output" 2>err.txt </dev/null
+    status=$?
+    label="$options $input $output"
+    [ $status -eq "$want" ] || fail "$label: status $status, want $want: $(cat err.txt)"
+    grep -qF -- "$message" err.txt || fail "$label: no '$message' in: $(cat err.txt)"
+    if [ "$want" -eq 0 ]; then existing "$output" >/dev/null || fail "$label: no $output"
+    else existing "$output" .varlox-prepare.* && fail "$label: left a file"; fi
+done <<'EOF'
+;flat.png;flat.pgm;1;Error: the grey levels of flat.pgm would span only 1 of 65536 (32639 to 32639): too few for a spectrum; --stretch maps the picture's own range onto 0 to 65535
+;flat.png;flat.pfm;1;Error: the grey levels of flat.pfm would span only 1 of 65536 (32639 to 32639)
+;low.tif;low.pgm;0;wrote low.pgm: 256 x 256, 16-bit grey PGM
+;tiny.tif;tiny.pgm;1;would span only 2 of 65536 (1 to 2): too few for a spectrum; --stretch maps
+--stretch;tiny.tif;tiny.pgm;0;stretched levels 0 to 3 (of 0 to 65535) linearly onto 0 to 65535
+--stretch;tiny.tif;tiny.pfm;0;stretched levels 0 to 3 (of 0 to 65535) linearly onto 0 to 1
+--window=tukey;wide.png;wide.pfm;0;the output is grey
+EOF
+
 # The ImageMagick that stand-ins hand their work on to.
 if command -v magick >/dev/null 2>&1; then
     real_convert=$(command -v magick) real_identify="$(command -v magick) identify"
