@@ -70,11 +70,11 @@ extern "C" void varlox_commit_step(int renamed) {
             std::raise(static_cast<int>(std::strtol(colon + 1, nullptr, 10)));
         }
     }
-    if (const char* at = std::getenv("VARLOX_STEP_KILL")) {
 #ifdef SIGKILL
+    if (const char* at = std::getenv("VARLOX_STEP_KILL")) {
         if (std::strtol(at, nullptr, 10) == renamed) {
             std::raise(SIGKILL);
         }
-#endif
     }
+#endif
 }
