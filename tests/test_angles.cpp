@@ -1,0 +1,316 @@
+// Directions and peaks measured on inputs whose answer is known: gratings of a given
+// period and direction (transformed by the program's own transform, windowed and with
+// noise), and power planes drawn in the test around a known direction.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "analysis/angles.h"
+#include "analysis/peaks.h"
+#include "spectrum/dft.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+double radians(double deg) { return deg * kPi / 180; }
+
+// Uniform in [-0.5, 0.5) from a fixed-seed generator, the same on every platform.
+double uniform(std::mt19937& rng) { return rng() / 4294967296.0 - 0.5; }
+
+// A cosine of the given period (pixels) and direction (degrees, the program's
+// convention) plus uniform noise of the given peak-to-peak size; the mean removed and a
+// periodic Hann window applied when asked, as varlox-view does with --level mean
+// --window hann.
+std::vector<double> grating(uint32_t n, double period, double direction, double noise,
+                            bool hann, uint32_t seed = 1) {
+    std::mt19937 rng(seed);
+    const double fx = n / period * std::cos(radians(direction));
+    const double fy = n / period * std::sin(radians(direction));
+    std::vector<double> z(std::size_t(n) * n);
+    double mean = 0;
+    for (uint32_t r = 0; r < n; ++r)
+        for (uint32_t c = 0; c < n; ++c) {
+            // Up is rows decreasing: the phase grows along (c, -r) for an upward fy.
+            const double v = 100 + std::cos(2 * kPi * (fx * c - fy * r) / n + 0.7) + noise * uniform(rng);
+            z[std::size_t(r) * n + c] = v;
+            mean += v;
+        }
+    mean /= double(z.size());
+    for (uint32_t r = 0; r < n; ++r)
+        for (uint32_t c = 0; c < n; ++c) {
+            const double w = hann ? (0.5 - 0.5 * std::cos(2 * kPi * r / n)) * (0.5 - 0.5 * std::cos(2 * kPi * c / n)) : 1;
+            z[std::size_t(r) * n + c] = (z[std::size_t(r) * n + c] - mean) * w;
+        }
+    return z;
+}
+
+// The centred power plane of heights z, through the program's transform and centring.
+std::vector<double> power_of(const std::vector<double>& z, uint32_t n) {
+    std::vector<double> re = z, im(z.size(), 0.0);
+    swap_quadrants(re.data(), im.data(), n, n);
+    EXPECT_EQ(dft_2d(re.data(), im.data(), n, n, +1), 0);
+    swap_quadrants(re.data(), im.data(), n, n);
+    for (std::size_t i = 0; i < re.size(); ++i) re[i] = re[i] * re[i] + im[i] * im[i];
+    return re;
+}
+
+// |F| at a fractional frequency, straight from the definition, term by term.
+double amplitude_at(const std::vector<double>& z, uint32_t n, double fx, double fy) {
+    double re = 0, im = 0;
+    for (uint32_t r = 0; r < n; ++r)
+        for (uint32_t c = 0; c < n; ++c) {
+            const double a = 2 * kPi * (fx * c - fy * r) / n;
+            re += z[std::size_t(r) * n + c] * std::cos(a);
+            im -= z[std::size_t(r) * n + c] * std::sin(a);
+        }
+    return std::hypot(re, im);
+}
+
+// Angular distance between two folded directions.
+double fold_distance(double a, double b) {
+    const double d = std::fabs(a - b);
+    return std::min(d, 180 - d);
+}
+
+// A power plane of side n whose samples in the band [from, to] are exponential speckle
+// times a Gaussian of `spread` degrees around `direction` (isotropic for spread 0), plus
+// `floor` times the speckle everywhere in the band.
+std::vector<double> textured_plane(uint32_t n, double from, double to, double direction,
+                                   double spread, double floor, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<double> p(std::size_t(n) * n, 0.0);
+    const int64_t half = n / 2;
+    for (int64_t y = 0; y < n; ++y)
+        for (int64_t x = 0; x < n; ++x) {
+            const double fx = double(x - half), fy = double(half - y);
+            const double r = std::hypot(fx, fy);
+            if (r < from || r > to) continue;
+            const double speckle = -std::log(rng() / 4294967296.0 + 1e-12);
+            double shape = 1;
+            if (spread > 0) {
+                const double d = fold_distance(angle_of(fx, fy), direction);
+                shape = std::exp(-0.5 * d * d / (spread * spread));
+            }
+            p[std::size_t(y) * n + x] = speckle * (shape + floor);
+        }
+    return p;
+}
+
+AngularSpectrum angles_of(const std::vector<double>& p, uint32_t n, double from, double to) {
+    AngularSpectrum a;
+    EXPECT_TRUE(angular_new(a));
+    angular_accumulate(p.data(), n, from, to, a);
+    return a;
+}
+
+TEST(AngleFold, FoldsEveryTurnIntoHalfOpenRange) {
+    const struct {
+        double in, out;
+    } cases[] = {{0, 0}, {180, 0}, {-30, 150}, {210, 30}, {-180, 0}, {359.5, 179.5},
+                 {-1e-17, 0}, {720 + 45, 45}};
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(angle_fold(c.in), c.out) << c.in;
+    // Up on the screen is 90 degrees; the wave vector pointing down-right is 135 folded.
+    EXPECT_DOUBLE_EQ(angle_of(0, 1), 90);
+    EXPECT_DOUBLE_EQ(angle_of(1, -1), 135);
+    EXPECT_DOUBLE_EQ(angle_of(-2, 0), 0);
+}
+
+TEST(AngularSpectrum, WeightsCountTheBandsSamplesAndPowerIsKept) {
+    const struct {
+        uint32_t n;
+        double from, to;
+    } cases[] = {{16, 2, 8}, {17, 2, 8.5}, {64, 2, 32}, {65, 10.5, 20}, {33, 0, 100}, {32, 3, 3}};
+    for (const auto& c : cases) {
+        std::vector<double> p(std::size_t(c.n) * c.n);
+        std::mt19937 rng(c.n);
+        for (double& v : p) v = uniform(rng) + 1;
+        const AngularSpectrum a = angles_of(p, c.n, c.from, c.to);
+        double count = 0, power = 0, weight = 0, shared = 0;
+        const int64_t half = c.n / 2;
+        for (int64_t y = 0; y < c.n; ++y)
+            for (int64_t x = 0; x < c.n; ++x) {
+                const double r = std::hypot(double(x - half), double(y - half));
+                if (r >= c.from && r <= c.to && r > 0) {
+                    count += 1;
+                    power += p[std::size_t(y) * c.n + x];
+                }
+            }
+        for (uint32_t s = 0; s < kSectors; ++s) {
+            weight += a.weight[s];
+            shared += a.power_sum[s];
+        }
+        EXPECT_NEAR(weight, count, 1e-9 * count) << c.n << " " << c.from << ":" << c.to;
+        EXPECT_NEAR(shared, power, 1e-9 * power) << c.n;
+    }
+}
+
+TEST(AngularSpectrum, SampleIsSharedLinearlyBetweenNeighbouringSectors) {
+    // One sample of power 1 at a known direction on a plane otherwise empty: the sector
+    // below it gets 1 - f, the one above f, where f is the fraction past the sector centre.
+    const struct {
+        int64_t fx, fy;
+    } cases[] = {{7, 3}, {-7, 3}, {3, -7}, {5, 0}, {-4, -1}, {1, -9}};
+    const uint32_t n = 32;
+    for (const auto& c : cases) {
+        std::vector<double> p(std::size_t(n) * n, 0.0);
+        p[std::size_t(n / 2 - c.fy) * n + (n / 2 + c.fx)] = 1;
+        const AngularSpectrum a = angles_of(p, n, 2, 16);
+        const double d = angle_of(double(c.fx), double(c.fy));
+        const auto s = static_cast<uint32_t>(d);
+        EXPECT_NEAR(a.power_sum[s], 1 - (d - s), 1e-12) << d;
+        EXPECT_NEAR(a.power_sum[(s + 1) % kSectors], d - s, 1e-12) << d;
+    }
+}
+
+TEST(AngularSpectrum, DirectionAndAspectOfTexturesAroundKnownDirections) {
+    // A band of 40-60 cycles on a side of 512, a Gaussian of 5 degrees across the
+    // direction, over a faint isotropic floor; directions on both halves of the range
+    // and across the fold at 0 / 180.
+    const uint32_t n = 512;
+    const double directions[] = {30.4, 117.7, 0.6, 178.8, 90.25};
+    uint32_t seed = 3;
+    for (const double truth : directions) {
+        const std::vector<double> p = textured_plane(n, 40, 60, truth, 5, 0.02, seed++);
+        const AngularSpectrum a = angles_of(p, n, 2, n / 2);
+        EXPECT_LT(fold_distance(angular_direction(a), truth), 1.0) << truth;
+        EXPECT_LT(angular_aspect(a), 0.2) << truth;
+    }
+    const std::vector<double> iso = textured_plane(n, 2, n / 2, 0, 0, 0, 99);
+    const AngularSpectrum a = angles_of(iso, n, 2, n / 2);
+    EXPECT_GT(angular_aspect(a), 0.7);
+    EXPECT_LE(angular_aspect(a), 1.0);
+
+    // Nothing in the band: no direction and no aspect, rather than sector 0.
+    const std::vector<double> flat(std::size_t(64) * 64, 0.0);
+    const AngularSpectrum none = angles_of(flat, 64, 2, 32);
+    EXPECT_TRUE(std::isnan(angular_direction(none)));
+    EXPECT_TRUE(std::isnan(angular_aspect(none)));
+    // A band between the grid's radii holds no sample: no sector has a mean.
+    const AngularSpectrum empty = angles_of(flat, 64, 2.1, 2.2);
+    for (uint32_t s = 0; s < kSectors; ++s) EXPECT_TRUE(std::isnan(angular_mean(empty, s)));
+    EXPECT_EQ(angular_mean(none, 7), 0.0);
+}
+
+TEST(Peaks, LocalMaximaOnePerPairOutsideTheCentre) {
+    // Planes drawn by hand (symmetric, as a real picture's are): which grid frequencies
+    // come out, strongest first.
+    struct Spot {
+        int64_t fx, fy;
+        double power;
+    };
+    struct Case {
+        uint32_t n;
+        std::vector<Spot> spots;
+        std::vector<Spot> expected;  // (fx, fy) and power of each peak found
+    };
+    const Case cases[] = {
+        // Two pairs; the weaker pair's lower member must not come out as a third peak.
+        {16, {{3, 2, 5}, {-4, 1, 9}}, {{-4, 1, 9}, {3, 2, 5}}},
+        // Inside the centre 3 x 3: no peak, though it is the strongest sample.
+        {16, {{1, 1, 50}, {0, 5, 2}}, {{0, 5, 2}}},
+        // On the horizontal axis the member to the right is kept.
+        {17, {{-6, 0, 4}}, {{6, 0, 4}}},
+        // The top row of an even plane is its own mirror row, and the left column's
+        // corner its own mirror.
+        {16, {{3, 8, 7}, {-8, 0, 6}}, {{3, 8, 7}, {-8, 0, 6}}},
+        // A plateau of two equal neighbours gives one peak, the first in row order.
+        {16, {{4, 3, 2}, {5, 3, 2}}, {{4, 3, 2}}},
+    };
+    for (const Case& c : cases) {
+        const int64_t half = c.n / 2;
+        std::vector<double> p(std::size_t(c.n) * c.n, 0.0);
+        auto at = [&](int64_t fx, int64_t fy) -> double& {
+            fx = (fx + half + c.n) % c.n;
+            const int64_t y = ((half - fy) % int64_t(c.n) + c.n) % c.n;
+            return p[std::size_t(y) * c.n + fx];
+        };
+        for (const Spot& s : c.spots) {
+            at(s.fx, s.fy) = s.power;
+            at(-s.fx, -s.fy) = s.power;
+        }
+        p[std::size_t(half) * c.n + half] = 1000;  // the zero frequency
+        Buffer<Peak> peaks;
+        uint64_t found = 0;
+        ASSERT_TRUE(peaks_find(p.data(), c.n, 10, peaks, &found));
+        ASSERT_EQ(found, c.expected.size()) << "case with side " << c.n;
+        for (uint64_t i = 0; i < found; ++i) {
+            EXPECT_EQ(peaks[i].grid_fx, c.expected[i].fx) << i;
+            EXPECT_EQ(peaks[i].grid_fy, c.expected[i].fy) << i;
+            EXPECT_EQ(peaks[i].grid_power, c.expected[i].power) << i;
+        }
+    }
+}
+
+TEST(Peaks, KeepsTheKStrongestAndTheirShareOfPower) {
+    const uint32_t n = 32;
+    std::vector<double> p(std::size_t(n) * n, 0.0);
+    const int64_t half = n / 2;
+    auto at = [&](int64_t fx, int64_t fy) -> double& { return p[std::size_t(half - fy) * n + half + fx]; };
+    p[std::size_t(half) * n + half] = 1e6;  // left out of the total
+    const double powers[] = {10, 40, 20, 30};
+    for (int i = 0; i < 4; ++i) {
+        at(4 * i + 3, 5) = powers[i];
+        at(-4 * i - 3, -5) = powers[i];
+        at(4 * i + 3, 6) = 1;  // a neighbour inside the 3 x 3
+        at(-4 * i - 3, -6) = 1;
+    }
+    Buffer<Peak> peaks;
+    uint64_t found = 0;
+    ASSERT_TRUE(peaks_find(p.data(), n, 2, peaks, &found));
+    ASSERT_EQ(found, 2u);
+    EXPECT_EQ(peaks[0].grid_fx, 7);
+    EXPECT_EQ(peaks[1].grid_fx, 15);
+    // Total outside the zero frequency: 2 * (100 + 4); the first peak's pair holds 2 * 41.
+    EXPECT_DOUBLE_EQ(peaks[0].power_share, 82.0 / 208.0);
+    EXPECT_DOUBLE_EQ(peaks[1].power_share, 62.0 / 208.0);
+
+    // No power outside the centre: no peaks, and nothing allocated for them.
+    std::vector<double> flat(std::size_t(n) * n, 0.0);
+    flat[std::size_t(half) * n + half] = 5;
+    ASSERT_TRUE(peaks_find(flat.data(), n, 10, peaks, &found));
+    EXPECT_EQ(found, 0u);
+}
+
+TEST(PeakRefine, GratingsOfKnownPeriodAndDirection) {
+    // Periods that fall between the grid's frequencies, directions on both halves of the
+    // range and next to the fold, odd and even sides, with noise and a Hann window. The
+    // grid alone is within half a bin: up to 3% of the period at 16 px on a side of 256.
+    const struct {
+        uint32_t n;
+        double period, direction, noise;
+    } cases[] = {
+        {128, 16.37, 31.3, 0.5},  {127, 16.37, 148.2, 0.5}, {128, 3.21, 77.7, 0.5},
+        {127, 41.3, 0.35, 0.5},   {128, 23.9, 179.55, 0.5}, {127, 5.55, 101.0, 1.0},
+        {128, 60.0, 12.0, 0.2},
+    };
+    for (const auto& c : cases) {
+        const std::vector<double> z = grating(c.n, c.period, c.direction, c.noise, true);
+        const std::vector<double> p = power_of(z, c.n);
+        Buffer<Peak> peaks;
+        uint64_t found = 0;
+        ASSERT_TRUE(peaks_find(p.data(), c.n, 3, peaks, &found));
+        ASSERT_GE(found, 1u);
+        Peak& peak = peaks[0];
+        ASSERT_TRUE(peak_refine(z.data(), c.n, peak));
+        const double period = c.n / peak.frequency;
+        EXPECT_LT(std::fabs(period / c.period - 1), 1e-3)
+            << c.n << " px " << c.period << " at " << c.direction << ": " << period;
+        EXPECT_LT(fold_distance(peak.direction, c.direction), 0.1)
+            << c.n << " px " << c.period << " at " << c.direction << ": " << peak.direction;
+        EXPECT_GE(peak.direction, 0);
+        EXPECT_LT(peak.direction, 180);
+        // The amplitude is the transform's at the refined frequency, and no frequency a
+        // thousandth of a bin away has more: the maximum is located to that.
+        const double a = amplitude_at(z, c.n, peak.fx, peak.fy);
+        EXPECT_NEAR(peak.amplitude, a, 1e-9 * a);
+        for (const double dx : {-1e-3, 1e-3})
+            for (const double dy : {-1e-3, 1e-3})
+                EXPECT_LE(amplitude_at(z, c.n, peak.fx + dx, peak.fy + dy), a * (1 + 1e-12));
+        EXPECT_LE(peak.steps, 20u);
+    }
+}
+
+}  // namespace
