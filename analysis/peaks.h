@@ -1,16 +1,22 @@
 // The spectrum's strongest peaks, found on the frequency grid and then measured between
 // its samples by evaluating the transform exactly where the grid has no sample.
 //
-// The heights are those the spectrum was computed from (after levelling and windowing),
-// side x side doubles, row-major, rows top-down. The power plane is centred as in
+// The heights are those the spectrum was computed from, after levelling and before the
+// window, side x side doubles, row-major, rows top-down; the window is its factor along
+// rows and columns (side values), or none. The power plane is centred as in
 // analysis/angles.h, whose conventions of frequency and direction hold here too. The
 // transform at any frequency (fx, fy), in cycles per side, is the sum
-//     F(fx, fy) = sum over rows r and columns c of z[r][c] e^(-2 pi i (fx c - fy r) / side)
-// (fy counts upwards, the rows downwards), whose magnitude at whole frequencies is that
-// of the grid's sample at row side/2 - fy, column side/2 + fx (side/2 rounded down; the
-// grid's phase is taken from the middle of the picture). It is not normalised: a cosine
-// of amplitude A gives A/2 times the sum of the window there (A side^2 / 2 without
-// one).
+//     F(fx, fy) = sum over rows r and columns c of h[r][c] e^(-2 pi i (fx c - fy r) / side)
+// (fy counts upwards, the rows downwards) of the heights less their mean m, windowed:
+// h[r][c] = (z[r][c] - m) w[r] w[c], with w = 1 without a window. Taking away m changes
+// the grid only next to the zero frequency (for no window or Hann, only in the centre
+// 3 x 3; nothing after levelling), so that at whole frequencies beyond those F's
+// magnitude is that of the grid's sample at row side/2 - fy, column side/2 + fx (side/2
+// rounded down; the grid's phase is taken from the middle of the picture); between them
+// the mean's leakage would otherwise pull every peak. F is not normalised: a cosine of
+// amplitude A gives A/2 times the sum of the window there (A side^2 / 2 without one).
+// Other strong components leak too, far less under a window: without one a peak next to
+// a stronger one can be pulled by a few hundredths of a bin.
 //
 // A peak is a sample whose power is above that of its 8 neighbours (the plane wrapping
 // round at its edges, as the transform is periodic; among equal samples the first in
@@ -34,8 +40,10 @@
 //                                when the plane has fewer peaks: *found of them),
 //                                each with its grid frequency and power share;
 //                                false after the allocation message
-//   peak_refine(z, side, peak)   the exact frequency, direction and amplitude of a peak
-//                                found on the grid, in place; false after the
+//   peak_refine(z, side, window, peak)
+//                                the exact frequency, direction and amplitude of a peak
+//                                found on the grid, in place, from the levelled heights
+//                                z and the window (null for none). False after the
 //                                allocation message (the peak unchanged)
 //   peaks_rank(peaks, found)     orders the refined peaks by amplitude, strongest first
 #pragma once
@@ -62,5 +70,5 @@ struct Peak {
 
 bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& peaks,
                 uint64_t* found);
-bool peak_refine(const double* z, uint32_t side, Peak& peak);
+bool peak_refine(const double* z, uint32_t side, const double* window, Peak& peak);
 void peaks_rank(Peak* peaks, uint64_t found);

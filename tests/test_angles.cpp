@@ -20,31 +20,44 @@ double radians(double deg) { return deg * kPi / 180; }
 // Uniform in [-0.5, 0.5) from a fixed-seed generator, the same on every platform.
 double uniform(std::mt19937& rng) { return rng() / 4294967296.0 - 0.5; }
 
+// The periodic Hann window's factor along a side of n.
+std::vector<double> hann_of(uint32_t n) {
+    std::vector<double> w(n);
+    for (uint32_t j = 0; j < n; ++j) w[j] = 0.5 - 0.5 * std::cos(2 * kPi * j / n);
+    return w;
+}
+
 // A cosine of the given period (pixels) and direction (degrees, the program's
-// convention) plus uniform noise of the given peak-to-peak size; the mean removed and a
-// periodic Hann window applied when asked, as varlox-view does with --level mean
-// --window hann.
+// convention) on a level of 100, plus uniform noise of the given peak-to-peak size.
 std::vector<double> grating(uint32_t n, double period, double direction, double noise,
-                            bool hann, uint32_t seed = 1) {
+                            uint32_t seed = 1) {
     std::mt19937 rng(seed);
     const double fx = n / period * std::cos(radians(direction));
     const double fy = n / period * std::sin(radians(direction));
     std::vector<double> z(std::size_t(n) * n);
-    double mean = 0;
     for (uint32_t r = 0; r < n; ++r)
-        for (uint32_t c = 0; c < n; ++c) {
+        for (uint32_t c = 0; c < n; ++c)
             // Up is rows decreasing: the phase grows along (c, -r) for an upward fy.
-            const double v = 100 + std::cos(2 * kPi * (fx * c - fy * r) / n + 0.7) + noise * uniform(rng);
-            z[std::size_t(r) * n + c] = v;
-            mean += v;
-        }
-    mean /= double(z.size());
+            z[std::size_t(r) * n + c] = 100 + std::cos(2 * kPi * (fx * c - fy * r) / n + 0.7) + noise * uniform(rng);
+    return z;
+}
+
+// Heights less `level`, times the window along rows and columns (none when empty).
+std::vector<double> windowed(std::vector<double> z, uint32_t n, double level,
+                             const std::vector<double>& window) {
     for (uint32_t r = 0; r < n; ++r)
         for (uint32_t c = 0; c < n; ++c) {
-            const double w = hann ? (0.5 - 0.5 * std::cos(2 * kPi * r / n)) * (0.5 - 0.5 * std::cos(2 * kPi * c / n)) : 1;
-            z[std::size_t(r) * n + c] = (z[std::size_t(r) * n + c] - mean) * w;
+            double& v = z[std::size_t(r) * n + c];
+            v -= level;
+            if (!window.empty()) v *= window[r] * window[c];
         }
     return z;
+}
+
+double mean_of(const std::vector<double>& z) {
+    double s = 0;
+    for (const double v : z) s += v;
+    return s / double(z.size());
 }
 
 // The centred power plane of heights z, through the program's transform and centring.
@@ -58,13 +71,13 @@ std::vector<double> power_of(const std::vector<double>& z, uint32_t n) {
 }
 
 // |F| at a fractional frequency, straight from the definition, term by term.
-double amplitude_at(const std::vector<double>& z, uint32_t n, double fx, double fy) {
+double amplitude_at(const std::vector<double>& h, uint32_t n, double fx, double fy) {
     double re = 0, im = 0;
     for (uint32_t r = 0; r < n; ++r)
         for (uint32_t c = 0; c < n; ++c) {
             const double a = 2 * kPi * (fx * c - fy * r) / n;
-            re += z[std::size_t(r) * n + c] * std::cos(a);
-            im -= z[std::size_t(r) * n + c] * std::sin(a);
+            re += h[std::size_t(r) * n + c] * std::cos(a);
+            im -= h[std::size_t(r) * n + c] * std::sin(a);
         }
     return std::hypot(re, im);
 }
@@ -278,23 +291,32 @@ TEST(PeakRefine, GratingsOfKnownPeriodAndDirection) {
     // Periods that fall between the grid's frequencies, directions on both halves of the
     // range and next to the fold, odd and even sides, with noise and a Hann window. The
     // grid alone is within half a bin: up to 3% of the period at 16 px on a side of 256.
+    // Without a window and without levelling (the spectrum then has the level at its
+    // zero frequency), a grating of a whole frequency stays there: the level's leakage
+    // between the grid's frequencies does not pull it.
     const struct {
         uint32_t n;
         double period, direction, noise;
+        bool hann;
     } cases[] = {
-        {128, 16.37, 31.3, 0.5},  {127, 16.37, 148.2, 0.5}, {128, 3.21, 77.7, 0.5},
-        {127, 41.3, 0.35, 0.5},   {128, 23.9, 179.55, 0.5}, {127, 5.55, 101.0, 1.0},
-        {128, 60.0, 12.0, 0.2},
+        {128, 16.37, 31.3, 0.5, true},  {127, 16.37, 148.2, 0.5, true},
+        {128, 3.21, 77.7, 0.5, true},   {127, 41.3, 0.35, 0.5, true},
+        {128, 23.9, 179.55, 0.5, true}, {127, 5.55, 101.0, 1.0, true},
+        {128, 60.0, 12.0, 0.2, true},   {255, 37.77, 63.4, 1.0, true},
+        {256, 8.81, 122.2, 1.0, true},  {128, 16.0, 90.0, 0.5, false},
     };
     for (const auto& c : cases) {
-        const std::vector<double> z = grating(c.n, c.period, c.direction, c.noise, true);
-        const std::vector<double> p = power_of(z, c.n);
+        const std::vector<double> w = c.hann ? hann_of(c.n) : std::vector<double>();
+        // With the window the heights are levelled first, as with --level mean.
+        const std::vector<double> z = grating(c.n, c.period, c.direction, c.noise);
+        const std::vector<double> levelled = windowed(z, c.n, c.hann ? mean_of(z) : 0, {});
+        const std::vector<double> p = power_of(windowed(levelled, c.n, 0, w), c.n);
         Buffer<Peak> peaks;
         uint64_t found = 0;
         ASSERT_TRUE(peaks_find(p.data(), c.n, 3, peaks, &found));
         ASSERT_GE(found, 1u);
         Peak& peak = peaks[0];
-        ASSERT_TRUE(peak_refine(z.data(), c.n, peak));
+        ASSERT_TRUE(peak_refine(levelled.data(), c.n, w.empty() ? nullptr : w.data(), peak));
         const double period = c.n / peak.frequency;
         EXPECT_LT(std::fabs(period / c.period - 1), 1e-3)
             << c.n << " px " << c.period << " at " << c.direction << ": " << period;
@@ -302,13 +324,15 @@ TEST(PeakRefine, GratingsOfKnownPeriodAndDirection) {
             << c.n << " px " << c.period << " at " << c.direction << ": " << peak.direction;
         EXPECT_GE(peak.direction, 0);
         EXPECT_LT(peak.direction, 180);
-        // The amplitude is the transform's at the refined frequency, and no frequency a
-        // thousandth of a bin away has more: the maximum is located to that.
-        const double a = amplitude_at(z, c.n, peak.fx, peak.fy);
+        // The amplitude is the transform's at the refined frequency (of the heights less
+        // their mean, windowed), and no frequency a thousandth of a bin away has more: the
+        // maximum is located to that.
+        const std::vector<double> h = windowed(levelled, c.n, mean_of(levelled), w);
+        const double a = amplitude_at(h, c.n, peak.fx, peak.fy);
         EXPECT_NEAR(peak.amplitude, a, 1e-9 * a);
         for (const double dx : {-1e-3, 1e-3})
             for (const double dy : {-1e-3, 1e-3})
-                EXPECT_LE(amplitude_at(z, c.n, peak.fx + dx, peak.fy + dy), a * (1 + 1e-12));
+                EXPECT_LE(amplitude_at(h, c.n, peak.fx + dx, peak.fy + dy), a * (1 + 1e-12));
         EXPECT_LE(peak.steps, 20u);
     }
 }
