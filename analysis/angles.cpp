@@ -142,3 +142,20 @@ double angular_aspect(const AngularSpectrum& a) {
     }
     return high > 0 ? low / high : kNaN;
 }
+
+int angular_write(std::FILE* file, const AngularSpectrum& a, double psd_scale) {
+    if (std::fputs("direction_deg,mean_power,psd,weight\n", file) < 0) {
+        return 1;
+    }
+    for (uint32_t s = 0; s < kSectors; ++s) {
+        const int status =
+            a.weight[s] > 0
+                ? std::fprintf(file, "%u,%.17g,%.17g,%.17g\n", s, angular_mean(a, s),
+                               angular_mean(a, s) * psd_scale, a.weight[s])
+                : std::fprintf(file, "%u,,,0\n", s);
+        if (status < 0) {
+            return 1;
+        }
+    }
+    return 0;
+}

@@ -35,9 +35,18 @@
 //   angular_aspect(a)           the smallest smoothed mean over the largest: near 1 for
 //                               an isotropic texture, near 0 for a single lay; NaN when
 //                               the band holds no power
+//   angular_write(file, a, psd_scale)
+//                               the angles file: a line naming the columns
+//                               direction_deg,mean_power,psd,weight, then one row per
+//                               sector from 0 to 179: its centre, its mean power, that
+//                               times psd_scale (the density's factor, so that the psd
+//                               is that of the full profile's rings, per sector) and its
+//                               weight; a sector without samples has both means empty.
+//                               Numbers in "%.17g". 0, or 1 when a write failed
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "system/size.h"
 
@@ -57,3 +66,4 @@ double angular_mean(const AngularSpectrum& a, uint32_t sector);
 double angular_smoothed(const AngularSpectrum& a, uint32_t sector);
 double angular_direction(const AngularSpectrum& a);
 double angular_aspect(const AngularSpectrum& a);
+int angular_write(std::FILE* file, const AngularSpectrum& a, double psd_scale);

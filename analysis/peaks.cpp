@@ -312,3 +312,32 @@ void peaks_rank(Peak* peaks, uint64_t found) {
         return a.grid_fx < b.grid_fx;
     });
 }
+
+int peaks_write(std::FILE* file, const Peak* peaks, uint64_t found, uint32_t side, double length) {
+    const char* header =
+        length > 0 ? "rank,cycles_per_side,cycles_per_pixel,cycles_per_metre,period_px,period_m,"
+                     "direction_deg,amplitude,power_share\n"
+                   : "rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg,amplitude,"
+                     "power_share\n";
+    if (std::fputs(header, file) < 0) {
+        return 1;
+    }
+    for (uint64_t i = 0; i < found; ++i) {
+        const Peak& p = peaks[i];
+        const double per_pixel = p.frequency / side;
+        const double period = side / p.frequency;
+        const unsigned long long rank = i + 1;
+        const int status =
+            length > 0
+                ? std::fprintf(file, "%llu,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", rank,
+                               p.frequency, per_pixel, p.frequency / length, period,
+                               length / p.frequency, p.direction, p.amplitude, p.power_share)
+                : std::fprintf(file, "%llu,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", rank,
+                               p.frequency, per_pixel, period, p.direction, p.amplitude,
+                               p.power_share);
+        if (status < 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
