@@ -36,11 +36,13 @@ constexpr OutputRow kVarloxOutputs[kOutputCount] = {
     {".csv", 0, true, "radial profile, rescaled"},
 };
 
-enum ViewOutputName { kViewLog, kViewFull, kViewOutputCount };
+enum ViewOutputName { kViewLog, kViewFull, kViewAngles, kViewPeaks, kViewOutputCount };
 
 constexpr OutputRow kViewOutputs[kViewOutputCount] = {
     {"-as-log.bmp", 1, false, "the amplitude spectrum on a log scale (colour ramp, or grey)"},
     {"-full.csv", 0, true, "the radial profile in absolute numbers, bin 0 to the corner"},
+    {"-angles.csv", 2, true, "the angular spectrum: mean power in one-degree sectors"},
+    {"-peaks.csv", 3, true, "the strongest peaks, periods and directions refined between the grid's"},
 };
 
 // Each table's places are 0..count-1, each once, and fit an output set.

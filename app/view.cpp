@@ -1,6 +1,7 @@
 #include "app/view.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +10,7 @@
 #include "analysis/analysis.h"
 #include "analysis/draw.h"
 #include "analysis/profile.h"
+#include "app/directions.h"
 #include "app/driver.h"
 #include "app/output_table.h"
 #include "image/bmp.h"
@@ -22,14 +24,21 @@ namespace {
 // sits at the bottom colour, while its strongest components still stand out.
 constexpr double kDefaultDecades = 5;
 
-constexpr const char* kUsage = "Usage: varlox-view [--decades D] [--gray] [--length L] <inputfile>\n";
+// How many peaks NAME-peaks.csv lists when --peaks is not given.
+constexpr uint64_t kDefaultPeaks = 10;
+
+constexpr const char* kUsage =
+    "Usage: varlox-view [--decades D] [--gray] [--length L] [--band F1:F2] [--peaks K] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
     "  --decades D  the scale's bottom lies D decades below its top, the largest amplitude\n"
     "               outside the centre 3 x 3 (default 5)\n"
     "  --gray       grey levels instead of the colour ramp\n"
-    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n";
+    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n"
+    "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
+    "               (per metre with --length; default 2 to half the side)\n"
+    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n";
 
 // A number above 0 from the whole of `text`; false for anything else. The C locale is
 // never changed, so the decimal mark is a point.
@@ -37,6 +46,43 @@ bool positive_number(const char* text, double* out) {
     char* end = nullptr;
     const double v = std::strtod(text, &end);
     if (end == text || *end != '\0' || !std::isfinite(v) || !(v > 0)) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+// "F1:F2" with 0 <= F1 <= F2, both finite numbers, from the whole of `text`.
+bool band_of(const char* text, double* from, double* to) {
+    char* end = nullptr;
+    const double f = std::strtod(text, &end);
+    if (end == text || *end != ':') {
+        return false;
+    }
+    const char* second = end + 1;
+    const double t = std::strtod(second, &end);
+    if (end == second || *end != '\0' || !std::isfinite(f) || !std::isfinite(t) || !(f >= 0) ||
+        !(t >= f)) {
+        return false;
+    }
+    *from = f;
+    *to = t;
+    return true;
+}
+
+// A whole number of 1 or more, in decimal digits only.
+bool count_of(const char* text, uint64_t* out) {
+    if (*text == '\0') {
+        return false;
+    }
+    uint64_t v = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || v > (UINT64_MAX - 9) / 10) {
+            return false;
+        }
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (v < 1) {
         return false;
     }
     *out = v;
@@ -66,7 +112,8 @@ const char* option_value(int argc, char** argv, int& i, const char* name, bool* 
 
 // The run's measurement, written into the set's temporaries; returns 0, or 1 after
 // printing the failure's message. The outputs are committed by the caller.
-int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, ViewReport& report) {
+int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, ViewReport& report,
+               Directions& directions) {
     // Every output is created before the long transform, so that a name that cannot be
     // written is reported at once.
     if (outputs_create(outputs) != 0) {
@@ -92,6 +139,14 @@ int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, Vie
         report.top_kind = largest > 0 ? kTopOfAll : kTopNone;
     }
     report.bottom = report.top * std::pow(10.0, -options.decades);
+    // The heights the peaks are refined on, the grey levels as the transform took them,
+    // before the picture becomes the drawing's canvas.
+    const uint32_t side = image.width;
+    Buffer<double> heights = buffer_new<double>(s.count);
+    if (!heights) {
+        return 1;
+    }
+    for (uint64_t k = 0; k < s.count; ++k) heights[k] = image.pixels[k * 3 + 2];
     draw_log(image, s.amplitude.get(), report.top, options.decades, !options.gray);
     const int log = kViewOutputs[kViewLog].order;
     if (bmp_write_file(outputs_file(outputs, log), outputs.files[log].name, image) != 0 ||
@@ -104,13 +159,21 @@ int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, Vie
         report_write_failure(outputs.files[full].name);
         return 1;
     }
-    return outputs_close(outputs, full);
+    if (outputs_close(outputs, full) != 0) {
+        return 1;
+    }
+    // The density of the full profile: L^2 |F|^2 / N^4, L the side in metres or N pixels.
+    const double n = side;
+    const double length = options.length > 0 ? options.length : n;
+    const double psd_scale = length * length / (n * n * n * n);
+    return directions_write(heights.get(), nullptr, s.power.get(), side, options, psd_scale,
+                            outputs, directions);
 }
 
 }  // namespace
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
-    options = ViewOptions{kDefaultDecades, false, 0};
+    options = ViewOptions{kDefaultDecades, false, 0, false, 0, 0, kDefaultPeaks};
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -142,6 +205,17 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
         } else if (const char* v = option_value(argc, argv, i, "--length", &missing)) {
             if (!positive_number(v, &options.length)) {
                 std::fprintf(stderr, "Error: --length takes the side's length in metres, above 0, not '%s'\n", v);
+                return 1;
+            }
+        } else if (const char* v = option_value(argc, argv, i, "--band", &missing)) {
+            if (!band_of(v, &options.band_from, &options.band_to)) {
+                std::fprintf(stderr, "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not '%s'\n", v);
+                return 1;
+            }
+            options.band = true;
+        } else if (const char* v = option_value(argc, argv, i, "--peaks", &missing)) {
+            if (!count_of(v, &options.peaks)) {
+                std::fprintf(stderr, "Error: --peaks takes a whole number of peaks, 1 or more, not '%s'\n", v);
                 return 1;
             }
         } else {
@@ -178,10 +252,18 @@ int view_main(int argc, char** argv) {
     if (!image) {
         return 1;
     }
+    // A band that holds no frequency of the picture is refused before anything is made.
+    double from = 0;
+    double to = 0;
+    if (directions_band(options, image->width, &from, &to) != 0) {
+        return 1;
+    }
     OutputSet outputs;
     output_table_add(outputs, kViewOutputs, kViewOutputCount, names);
     ViewReport report{};
-    if (view_write(*image, outputs, options, report) != 0 || outputs_commit(outputs) != 0) {
+    Directions directions{};
+    if (view_write(*image, outputs, options, report, directions) != 0 ||
+        outputs_commit(outputs) != 0) {
         outputs_discard(outputs);
         return 1;
     }
@@ -205,6 +287,19 @@ int view_main(int argc, char** argv) {
         std::fprintf(stderr, "Wrote %s: %llu rows, bins 0 to %llu, means not rescaled\n",
                      names[kViewFull].c_str(), static_cast<unsigned long long>(report.rows),
                      static_cast<unsigned long long>(report.last_bin));
+    }
+    std::fprintf(stderr,
+                 "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, direction %.4g "
+                 "degrees, aspect %.3g\n",
+                 names[kViewAngles].c_str(), directions.from, directions.to, directions.direction,
+                 directions.aspect);
+    if (directions.peaks > 0) {
+        std::fprintf(stderr, "Wrote %s: %llu peaks, the strongest of period %.6g px at %.4g degrees\n",
+                     names[kViewPeaks].c_str(), static_cast<unsigned long long>(directions.peaks),
+                     directions.peak_period_px, directions.peak_direction);
+    } else {
+        std::fprintf(stderr, "Wrote %s: no peaks (no power outside the centre 3 x 3)\n",
+                     names[kViewPeaks].c_str());
     }
     std::fputs("The calculation has been completed successfully.\n", stderr);
     return 0;

@@ -15,9 +15,13 @@
 #include <string>
 
 struct ViewOptions {
-    double decades;  // depth of the log scale below its top
-    bool gray;       // grey levels instead of the colour ramp
-    double length;   // the side's length in metres, or 0 when not known
+    double decades;    // depth of the log scale below its top
+    bool gray;         // grey levels instead of the colour ramp
+    double length;     // the side's length in metres, or 0 when not known
+    bool band;         // --band given: the angular spectrum's band is band_from..band_to
+    double band_from;  //   in cycles per side, or per metre with a length
+    double band_to;
+    uint64_t peaks;    // how many peaks to find, 1 or more
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;

@@ -192,7 +192,10 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
     testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, 1)));
     std::filesystem::create_directory(dir.path("busy-full.csv"));
     testutil::write_file(dir.path("busy.bmp"), testutil::read_file(dir.path("in.bmp")));
-    const std::string usage = "Usage: varlox-view [--decades D] [--gray] [--length L] <inputfile>\n";
+    const std::string usage =
+        "Usage: varlox-view [--decades D] [--gray] [--length L] [--band F1:F2] [--peaks K] <inputfile>\n";
+    const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
+    const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Case {
         std::vector<std::string> args;
         std::string message;  // the end of what it prints
@@ -208,6 +211,26 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"--length=inf", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not 'inf'\n"},
         {{"missing.bmp"}, "Error: Could not read missing.bmp"},
         {{"busy.bmp"}, "Error: Could not write to busy-full.csv\n"},
+        {{"--band", "", "in.bmp"}, band + "''\n"},
+        {{"--band=", "in.bmp"}, band + "''\n"},
+        {{"--band", "5:2", "in.bmp"}, band + "'5:2'\n"},
+        {{"--band", "-1:2", "in.bmp"}, band + "'-1:2'\n"},
+        {{"--band", "2:nan", "in.bmp"}, band + "'2:nan'\n"},
+        {{"--band", "3", "in.bmp"}, band + "'3'\n"},
+        {{"--band", "1:2x", "in.bmp"}, band + "'1:2x'\n"},
+        // An 8 x 8 picture's samples lie from 1 to 4 sqrt 2 cycles per side.
+        {{"--band", "5.7:9", "in.bmp"},
+         "Error: --band 5.7:9 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+        {{"--band", "2.1:2.2", "in.bmp"},
+         "Error: --band 2.1:2.2 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+        {{"--length", "2", "--band", "3:4", "in.bmp"},
+         "Error: --band 3:4 holds no frequency of this picture: its samples lie from 0.5 to 2.82843 cycles per metre\n"},
+        {{"--peaks", "0", "in.bmp"}, peaks + "'0'\n"},
+        {{"--peaks=", "in.bmp"}, peaks + "''\n"},
+        {{"--peaks", "-3", "in.bmp"}, peaks + "'-3'\n"},
+        {{"--peaks", "2.5", "in.bmp"}, peaks + "'2.5'\n"},
+        {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
+        {{"in.bmp", "--peaks"}, usage},
     };
     const auto before = testutil::snapshot(dir.root);
     for (const Case& c : cases) {
@@ -223,7 +246,7 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
     }
 }
 
-TEST_F(View, WritesBothOutputsAndSaysWhat) {
+TEST_F(View, WritesEveryOutputAndSaysWhat) {
     testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 2)));
     const auto r = view({"in.bmp"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -232,10 +255,14 @@ TEST_F(View, WritesBothOutputsAndSaysWhat) {
         << r.err;
     EXPECT_NE(r.err.find("5 decades below its top"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Wrote in-full.csv: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Wrote in-angles.csv: 180 one-degree sectors from 2 to 8 cycles per side"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Wrote in-peaks.csv: 10 peaks, the strongest of period "), std::string::npos)
+        << r.err;
     const std::string tail = "The calculation has been completed successfully.\n";
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
     const auto after = testutil::snapshot(dir.root);
-    EXPECT_EQ(after.size(), 3u) << testutil::listing(after);
+    EXPECT_EQ(after.size(), 5u) << testutil::listing(after);
     EXPECT_EQ(after.at("in-as-log.bmp").size(), 54u + 16 * 16 * 3);
 }
 
