@@ -63,9 +63,16 @@ int directions_write(const double* z, const double* window, const double* power,
         return 1;
     }
     angular_accumulate(power, side, found.from, found.to, a);
-    found.direction = angular_direction(a);
-    found.lay = angle_fold(found.direction + 90);
-    found.aspect = angular_aspect(a);
+    // A flat picture's spectrum outside the zero frequency is the transform's rounding
+    // alone: it has no direction and no peaks, though the angles file shows that noise.
+    const uint64_t count_z = uint64_t{side} * side;
+    bool flat = true;
+    for (uint64_t k = 1; k < count_z && flat; ++k) flat = z[k] == z[0];
+    if (!flat) {
+        found.direction = angular_direction(a);
+        found.lay = angle_fold(found.direction + 90);
+        found.aspect = angular_aspect(a);
+    }
     const int angles = kViewOutputs[kViewAngles].order;
     if (angular_write(outputs_file(outputs, angles), a, psd_scale) != 0) {
         report_write_failure(outputs.files[angles].name);
@@ -77,14 +84,18 @@ int directions_write(const double* z, const double* window, const double* power,
 
     Buffer<Peak> peaks;
     uint64_t count = 0;
-    if (!peaks_find(power, side, options.peaks, peaks, &count)) {
+    if (!flat && !peaks_find(power, side, options.peaks, peaks, &count)) {
         return 1;
     }
+    // A peak with no amplitude between the grid's frequencies is rounding on the grid.
+    uint64_t kept = 0;
     for (uint64_t i = 0; i < count; ++i) {
         if (!peak_refine(z, side, window, peaks[i])) {
             return 1;
         }
+        if (peaks[i].amplitude > 0) peaks[kept++] = peaks[i];
     }
+    count = kept;
     peaks_rank(peaks.get(), count);
     if (count > 0) {
         found.peak_period_px = side / peaks[0].frequency;

@@ -14,7 +14,10 @@
 //                               none), the window's factor and the centred power plane;
 //                               psd_scale turns a mean power into the full profile's psd.
 //                               0, or 1 after the failure's message; the summary's
-//                               numbers go to *found (NaN where there is none)
+//                               numbers go to *found (NaN where there is none). A flat
+//                               picture (every height alike) has no direction, aspect
+//                               or peak, its spectrum beyond the zero frequency being
+//                               the transform's rounding
 #pragma once
 
 #include <cstdint>

@@ -288,17 +288,24 @@ int view_main(int argc, char** argv) {
                      names[kViewFull].c_str(), static_cast<unsigned long long>(report.rows),
                      static_cast<unsigned long long>(report.last_bin));
     }
-    std::fprintf(stderr,
-                 "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, direction %.4g "
-                 "degrees, aspect %.3g\n",
-                 names[kViewAngles].c_str(), directions.from, directions.to, directions.direction,
-                 directions.aspect);
+    if (std::isnan(directions.direction)) {
+        std::fprintf(stderr,
+                     "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, no direction "
+                     "(no power there, or a flat picture)\n",
+                     names[kViewAngles].c_str(), directions.from, directions.to);
+    } else {
+        std::fprintf(stderr,
+                     "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, direction "
+                     "%.4g degrees, aspect %.3g\n",
+                     names[kViewAngles].c_str(), directions.from, directions.to,
+                     directions.direction, directions.aspect);
+    }
     if (directions.peaks > 0) {
         std::fprintf(stderr, "Wrote %s: %llu peaks, the strongest of period %.6g px at %.4g degrees\n",
                      names[kViewPeaks].c_str(), static_cast<unsigned long long>(directions.peaks),
                      directions.peak_period_px, directions.peak_direction);
     } else {
-        std::fprintf(stderr, "Wrote %s: no peaks (no power outside the centre 3 x 3)\n",
+        std::fprintf(stderr, "Wrote %s: no peaks outside the centre 3 x 3\n",
                      names[kViewPeaks].c_str());
     }
     std::fputs("The calculation has been completed successfully.\n", stderr);
