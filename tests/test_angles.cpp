@@ -307,7 +307,8 @@ TEST(PeakRefine, GratingsOfKnownPeriodAndDirection) {
         {128, 3.21, 77.7, 0.5, true},   {127, 41.3, 0.35, 0.5, true},
         {128, 23.9, 179.55, 0.5, true}, {127, 5.55, 101.0, 1.0, true},
         {128, 60.0, 12.0, 0.2, true},   {255, 37.77, 63.4, 1.0, true},
-        {256, 8.81, 122.2, 1.0, true},  {128, 16.0, 90.0, 0.5, false},
+        {256, 8.81, 122.2, 1.0, true},  {384, 44.97, 41.24, 1.0, true},
+        {384, 3.35, 4.93, 1.0, true},   {128, 16.0, 90.0, 0.5, false},
     };
     for (const auto& c : cases) {
         const std::vector<double> w = c.hann ? hann_of(c.n) : std::vector<double>();
