@@ -111,18 +111,26 @@ struct Heights {
 
 // One pass over the heights: F and its derivatives at (fc, fr), with the phase taken from
 // the middle of the picture so that the coordinates multiplying the derivative sums stay
-// within half the side. `table` holds 4 * side doubles of scratch.
+// within half the side. `table` holds 8 * side doubles of scratch: per column the
+// exponential times the window and times u and u^2, per row the exponential.
 Fit evaluate(const Heights& h, uint32_t side, double fc, double fr, double* table) {
     const double a = 2 * kPi / side;
     const double mid = (side - 1) / 2.0;
-    double* cc = table;
-    double* cs = table + side;
-    double* rc = table + 2 * uint64_t{side};
-    double* rs = table + 3 * uint64_t{side};
+    double* g[6];
+    for (int i = 0; i < 6; ++i) g[i] = table + uint64_t(i) * side;
+    double* rc = table + 6 * uint64_t{side};
+    double* rs = table + 7 * uint64_t{side};
     for (uint32_t j = 0; j < side; ++j) {
         const double u = j - mid;
-        cc[j] = std::cos(a * fc * u);
-        cs[j] = -std::sin(a * fc * u);
+        const double w = h.window ? h.window[j] : 1;
+        const double er = w * std::cos(a * fc * u);
+        const double ei = -w * std::sin(a * fc * u);
+        g[0][j] = er;
+        g[1][j] = ei;
+        g[2][j] = u * er;
+        g[3][j] = u * ei;
+        g[4][j] = u * u * er;
+        g[5][j] = u * u * ei;
         rc[j] = std::cos(a * fr * u);
         rs[j] = -std::sin(a * fr * u);
     }
@@ -131,20 +139,24 @@ Fit evaluate(const Heights& h, uint32_t side, double fc, double fr, double* tabl
     double a01r = 0, a01i = 0, a11r = 0, a11i = 0, a02r = 0, a02i = 0;
     for (uint32_t r = 0; r < side; ++r) {
         const double* row = h.z + uint64_t{r} * side;
-        const double wr = h.window ? h.window[r] : 1;
-        double s0r = 0, s0i = 0, s1r = 0, s1i = 0, s2r = 0, s2i = 0;
-        for (uint32_t c = 0; c < side; ++c) {
-            const double u = c - mid;
-            const double height = h.window ? (row[c] - h.mean) * (wr * h.window[c]) : row[c] - h.mean;
-            const double tr = height * cc[c];
-            const double ti = height * cs[c];
-            s0r += tr;
-            s0i += ti;
-            s1r += u * tr;
-            s1i += u * ti;
-            s2r += u * u * tr;
-            s2i += u * u * ti;
+        // Two sets of sums, for even and odd columns, so that the additions of one column
+        // need not wait for those of the last.
+        double t[2][6] = {};
+        uint32_t c = 0;
+        for (; c + 1 < side; c += 2) {
+            for (int k = 0; k < 2; ++k) {
+                const double height = row[c + k] - h.mean;
+                for (int i = 0; i < 6; ++i) t[k][i] += height * g[i][c + k];
+            }
         }
+        if (c < side) {
+            const double height = row[c] - h.mean;
+            for (int i = 0; i < 6; ++i) t[0][i] += height * g[i][c];
+        }
+        const double wr = h.window ? h.window[r] : 1;
+        const double s0r = wr * (t[0][0] + t[1][0]), s0i = wr * (t[0][1] + t[1][1]);
+        const double s1r = wr * (t[0][2] + t[1][2]), s1i = wr * (t[0][3] + t[1][3]);
+        const double s2r = wr * (t[0][4] + t[1][4]), s2i = wr * (t[0][5] + t[1][5]);
         const double v = r - mid;
         const double er = rc[r];
         const double ei = rs[r];
@@ -237,7 +249,7 @@ bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& pe
 }
 
 bool peak_refine(const double* z, uint32_t side, const double* window, Peak& peak) {
-    Buffer<double> table = buffer_new<double>(uint64_t{side} * 4);
+    Buffer<double> table = buffer_new<double>(uint64_t{side} * 8);
     if (!table) {
         return false;
     }
