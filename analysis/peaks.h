@@ -27,12 +27,12 @@
 // Refinement maximises |F|^2 by Newton's method, starting at the grid peak: each step
 // evaluates F and its first and second derivatives in fx and fy in one pass over the
 // heights (a complex exponential per row and per column, three complex sums per
-// height, about 12 multiply-adds), takes the Newton step where the curvature is that of a maximum and a
-// gradient step otherwise, halves a step that does not raise |F|^2, and stops when a
-// step moves less than 1e-4 of a bin (the estimate then lies well within 1e-3 of a bin
-// of the maximum, Newton's error shrinking with the square of the step), within a bin
-// of the grid peak. A peak therefore costs a few passes (3 to 8 for a component of the
-// picture), each about 12 side^2 multiply-adds: some 9 ms at a side of 2048.
+// height, about 12 multiply-adds), takes the Newton step where the curvature is that of
+// a maximum and a gradient step otherwise, halves a step that does not raise |F|^2, and
+// stops when a step moves less than 1e-4 of a bin (the estimate then lies well within
+// 1e-3 of a bin of the maximum, Newton's error shrinking with the square of the step),
+// within a bin of the grid peak. A peak costs a few passes (3 to 8 for a component of
+// the picture), each about 12 side^2 multiply-adds: some 9 ms at a side of 2048.
 //
 //   peaks_find(power, side, k, peaks, found)
 //                                the k strongest peaks of the plane by grid power,
