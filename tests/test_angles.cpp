@@ -377,8 +377,10 @@ TEST(ViewDirections, SamplesGratingsAtTheirPeriodsAndDirections) {
     ASSERT_EQ(testutil::run_program(MAKE_SAMPLE_EXE, {"sample.bmp"}, dir.root.string()).status, 0);
     const struct {
         std::vector<std::string> args;
-        double metres;  // the side's length given, or 0
-    } runs[] = {{{"sample.bmp"}, 0}, {{"--length", "0.5", "--band", "4:256", "sample.bmp"}, 0.5}};
+        double metres;       // the side's length given, or 0
+        double psd_scale;    // L^2 / N^4 / mean(w^2): 3/8 squared for Hann
+    } runs[] = {{{"--window", "hann", "--level", "mean", "sample.bmp"}, 0, 65536.0 / 4294967296.0 / (9.0 / 64)},
+                {{"--length", "0.5", "--band", "4:256", "sample.bmp"}, 0.5, 0.25 / 4294967296.0}};
     for (const auto& run : runs) {
         const auto r = testutil::run_program(VARLOX_VIEW_EXE, run.args, dir.root.string());
         ASSERT_EQ(r.status, 0) << r.err;
@@ -420,14 +422,23 @@ TEST(ViewDirections, SamplesGratingsAtTheirPeriodsAndDirections) {
         double weight = 0, count = 0;
         for (std::size_t s = 0; s < sectors.size(); ++s) {
             EXPECT_EQ(number(sectors[s], "direction_deg"), double(s));
-            EXPECT_DOUBLE_EQ(number(sectors[s], "psd"),
-                             number(sectors[s], "mean_power") * (run.metres > 0 ? 0.25 : 65536.0) / 4294967296.0);
+            const double psd = number(sectors[s], "mean_power") * run.psd_scale;
+            EXPECT_NEAR(number(sectors[s], "psd"), psd, 1e-12 * psd);
             weight += number(sectors[s], "weight");
         }
         for (int y = -128; y < 128; ++y)
             for (int x = -128; x < 128; ++x)
                 if (x * x + y * y >= 4 && x * x + y * y <= 128 * 128) count += 1;
         EXPECT_NEAR(weight, count, 1e-9 * count);
+        // The summary: the strongest lobe of the angular spectrum is the coarse grating's,
+        // the lay across it, and the strongest peak that grating.
+        const auto summary = csv_rows(dir.path("sample-summary.csv"));
+        ASSERT_EQ(summary.size(), 1u);
+        EXPECT_LT(fold_distance(number(summary[0], "direction_deg"), 150), 0.5);
+        EXPECT_DOUBLE_EQ(number(summary[0], "lay_deg"), angle_fold(number(summary[0], "direction_deg") + 90));
+        EXPECT_LT(number(summary[0], "aspect"), 0.2);
+        EXPECT_NEAR(number(summary[0], "peak_period_px"), 16, 16e-3);
+        EXPECT_LT(fold_distance(number(summary[0], "peak_direction_deg"), 150), 0.1);
     }
 }
 
@@ -442,9 +453,13 @@ TEST(ViewDirections, FlatAndTinyPicturesHaveNoDirectionNorPeaks) {
         testutil::TempDir dir;
         testutil::write_file(dir.path("in.bmp"),
                              testutil::grey_bmp(c.n, [&](int r, int col) { return c.level ? c.level : (r * 37 + col * 91) % 256; }));
-        const auto r = testutil::run_program(VARLOX_VIEW_EXE, {"in.bmp"}, dir.root.string());
+        const auto r = testutil::run_program(VARLOX_VIEW_EXE, {"--peaks", "5", "in.bmp"}, dir.root.string());
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("no direction"), std::string::npos) << c.n << ": " << r.err;
+        const auto summary = csv_rows(dir.path("in-summary.csv"));
+        ASSERT_EQ(summary.size(), 1u);
+        for (const char* column : {"direction_deg", "lay_deg", "aspect", "peak_period_px", "peak_direction_deg"})
+            EXPECT_EQ(summary[0].at(column), "") << c.n << " " << column;
         EXPECT_NE(r.err.find("Wrote in-peaks.csv: no peaks"), std::string::npos) << c.n << ": " << r.err;
         EXPECT_EQ(csv_rows(dir.path("in-peaks.csv")).size(), 0u) << c.n;
         EXPECT_EQ(csv_rows(dir.path("in-angles.csv")).size(), 180u) << c.n;
