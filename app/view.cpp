@@ -132,7 +132,9 @@ int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
         return 1;
     }
     const uint32_t side = map.side;
-    heights_scale(map, options.z_scale);
+    if (heights_scale(map, options.z_scale) != 0) {
+        return 1;
+    }
     level_apply(map.z.get(), side, options.level);
     report.summary = Summary{input, side, options.length, heights_rms(map.z.get(), side), false, PsdFit{},
                              options.fit_from, options.fit_to};

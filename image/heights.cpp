@@ -298,8 +298,19 @@ int heights_read(const std::string& path, HeightMap& map) {
     return heights_from_image(*image, map);
 }
 
-void heights_scale(HeightMap& map, double factor) {
-    if (factor == 1) return;
+int heights_scale(HeightMap& map, double factor) {
+    // Heights up to 1e100 keep |F|^2 <= (N^2 * 1e100)^2 finite for every side the
+    // transform takes (N < 2^31).
+    constexpr double kLimit = 1e100;
     const uint64_t count = uint64_t{map.side} * map.side;
-    for (uint64_t k = 0; k < count; ++k) map.z[k] *= factor;
+    bool beyond = false;
+    for (uint64_t k = 0; k < count; ++k) {
+        if (factor != 1) map.z[k] *= factor;
+        if (!(std::fabs(map.z[k]) <= kLimit)) beyond = true;
+    }
+    if (beyond) {
+        std::fprintf(stderr, "Error: Heights times %g exceed 1e100 in magnitude\n", factor);
+        return 1;
+    }
+    return 0;
 }

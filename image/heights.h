@@ -34,7 +34,10 @@
 //                                a map of a grey square picture's red bytes; 0, or 1 after
 //                                the allocation message (also for a picture that is not
 //                                square)
-//   heights_scale(map, factor)   multiplies every height by factor (1 changes nothing)
+//   heights_scale(map, factor)   multiplies every height by factor (1 changes nothing); 0,
+//                                or 1 after "Error: Heights times F exceed 1e100 in
+//                                magnitude\n" (map left scaled): beyond that the squared
+//                                sums of a spectrum could overflow a double
 #pragma once
 
 #include <cstdint>
@@ -53,4 +56,4 @@ struct HeightMap {
 
 int heights_read(const std::string& path, HeightMap& map);
 int heights_from_image(const Image& image, HeightMap& map);
-void heights_scale(HeightMap& map, double factor);
+int heights_scale(HeightMap& map, double factor);

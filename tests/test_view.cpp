@@ -406,6 +406,7 @@ TEST_F(View, MeasuringRefusalsChangeNothing) {
         {{"--fit", "0:1.5", "in.pgm"}, "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
         {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of side 2 or more\n"},
         {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
+        {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
     };
     const auto before = testutil::snapshot(dir.root);
     for (const Case& c : cases) {
