@@ -366,8 +366,8 @@ int view_main(int argc, char** argv) {
         return 1;
     }
     const char* const top_kinds[] = {"the largest amplitude outside the centre 3 x 3",
-                                     "the largest amplitude (no sample outside the centre 3 x 3 "
-                                     "has one above 0)",
+                                     ("the largest amplitude (no sample outside the centre 3 x 3 "
+                                      "has one above 0)"),
                                      "as every amplitude is 0"};
     std::fprintf(stderr,
                  "Wrote %s: the amplitude on a log scale (%s) from %.4g, %g decades below its top, "
