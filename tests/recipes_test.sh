@@ -10,7 +10,9 @@
 #   ssh       the GNU parallel recipe over ssh: the test starts an sshd of its own on a
 #             free port of 127.0.0.1 and reaches it under two host names, so that every
 #             picture is really copied to a "host", processed there and its outputs
-#             copied back; the remote work directories must be gone afterwards
+#             copied back; the remote work directories must be gone afterwards. Both
+#             sides have homes of their own in the test's folder, so that GNU parallel's
+#             caches and work directories never touch the real ~/.parallel
 #   slurm     the Slurm job array, on a one-node cluster the test starts (munged,
 #             slurmctld, slurmd from tests/slurm_cluster.sh), then the failure listing
 #             once the array has ended
@@ -64,6 +66,8 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 cd "$work" || exit 1
+nl='
+'
 failed=0
 fail() {
     echo "FAIL: $1"
@@ -80,11 +84,15 @@ extract() {  # extract NAME FILE
 if [ "$recipe" = ssh ]; then extract parallel recipe.sh; else extract "$recipe" recipe.sh; fi
 [ "$recipe" = slurm ] && extract slurm-failures failures.sh
 
-# The installed program is called by name, so put it first on the PATH.
-mkdir bin
+# The installed program is called by name, so put it first on the PATH. The recipe runs
+# with a home and a temporary folder of its own, so that what its tools keep there (GNU
+# parallel its cache in ~/.parallel) stays in the test's folder.
+mkdir bin home tmp
 ln -s "$varlox" bin/varlox
 PATH=$work/bin:$PATH
-export PATH
+HOME=$work/home
+TMPDIR=$work/tmp
+export PATH HOME TMPDIR
 
 mkdir -p scans/sub
 for name in a.bmp B.BMP "sub/with space.Bmp" sub/-dash.bmp; do
@@ -97,10 +105,21 @@ printf '%s\n' scans/B.BMP scans/a.bmp scans/broken.bmp "scans/sub/-dash.bmp" "sc
 
 if [ "$recipe" = ssh ]; then
     # An sshd of the test's own: host key, authorized key, configuration and pid file in
-    # $work/ssh, a free port of 127.0.0.1, varlox first on the PATH of its sessions. The
-    # client reaches it as host-a and host-b, with a job limit of one each, through an
-    # ssh configuration that GNU parallel is told to use (PARALLEL_SSH).
-    mkdir -m 700 ssh
+    # $work/ssh, a free port of 127.0.0.1, varlox first on the PATH of its sessions, which
+    # start in a home of their own, $work/remote (HOME, and the folder the command runs
+    # in, as a login would). The client reaches it as host-a and host-b, with a job limit
+    # of one each, through an ssh configuration that GNU parallel is told to use
+    # (PARALLEL_SSH).
+    mkdir -m 700 ssh remote
+    cat >ssh/session <<'EOF'
+#!/bin/sh
+# The login of the test's sshd: the command the client sent, run by the user's shell
+# from the session's home.
+cd "$HOME" || exit 1
+if [ -n "${SSH_ORIGINAL_COMMAND:-}" ]; then exec "$SHELL" -c "$SSH_ORIGINAL_COMMAND"; fi
+exec "$SHELL" -l
+EOF
+    chmod 755 ssh/session
     ssh-keygen -q -t ed25519 -N '' -f ssh/host_key && ssh-keygen -q -t ed25519 -N '' -f ssh/id || exit 1
     cp ssh/id.pub ssh/authorized_keys
     while :; do
@@ -119,7 +138,8 @@ PermitRootLogin yes
 StrictModes no
 UsePAM no
 PidFile $work/ssh/sshd.pid
-SetEnv PATH=$work/bin:/usr/local/bin:/usr/bin:/bin
+SetEnv PATH=$work/bin:/usr/local/bin:/usr/bin:/bin HOME=$work/remote
+ForceCommand '$work/ssh/session'
 EOF
     cat >ssh/config <<EOF
 Host host-a host-b
@@ -147,12 +167,11 @@ EOF
         [ "$i" -lt 100 ] || { echo "FAIL: sshd did not come up: $(tail -n 3 ssh/sshd.log)"; exit 1; }
         sleep 0.1
     done
+    where=$(ssh -F "$work/ssh/config" host-a 'pwd; echo ~')
+    [ "$where" = "$work/remote$nl$work/remote" ] || fail "a session starts in $(printf '%s' "$where" | tr '\n' ' '), not in $work/remote"
     PARALLEL_SSH="ssh -F $work/ssh/config"
     export PARALLEL_SSH
     printf '1/host-a\n1/host-b\n' >hosts.txt
-    # GNU parallel works in ~/.parallel/tmp on each host: what is there now must be all
-    # that is left.
-    remote_before=$(ssh -F "$work/ssh/config" host-a 'ls -A ~/.parallel/tmp 2>/dev/null' | sort)
 fi
 if [ "$recipe" = slurm ]; then
     conf=$(sh "$src/tests/slurm_cluster.sh" start "$work/cluster") || { echo "FAIL: no cluster: $conf"; exit 1; }
@@ -221,10 +240,10 @@ for run in 1 2; do
 done
 
 if [ "$recipe" = ssh ]; then
-    remote_after=$(ssh -F "$work/ssh/config" host-a 'ls -A ~/.parallel/tmp 2>/dev/null' | sort)
-    [ "$remote_after" = "$remote_before" ] ||
-        fail "left in the remote work directory ~/.parallel/tmp: $(printf '%s\n' "$remote_after" | tr '\n' ' ')"
-    ssh -F "$work/ssh/config" host-a 'test -e scans' && fail "the pictures were left in the remote home"
+    # The jobs' work directories, in ~/.parallel/tmp of the host, are removed with the
+    # folders above them once empty: nothing is left in the remote home.
+    left=$(cd remote && find . -mindepth 1)
+    [ -z "$left" ] || fail "left in the remote home: $(printf '%s\n' "$left" | tr '\n' ' ')"
     for host in host-a host-b; do
         cut -f2 varlox-jobs.txt | grep -qx "$host" || fail "no job ran on $host"
     done
