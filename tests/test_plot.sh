@@ -224,21 +224,40 @@ sed '3s/,[^,]*$/,x/' "$work/full/grating-full.csv" >"$work/full/broken-full.csv"
 refuse "$PATH" "Error: $work/full/broken-full.csv is not a varlox profile (line 3)" \
     "$work/full/broken-full-profile.png" "$work/full/broken-full.csv"
 
-# Interrupted while gnuplot draws: the temporary file goes, no output appears, and the
-# status is the one a shell gives for that signal.
+# Interrupted while gnuplot draws, by any signal whose default ends a process: the
+# temporary file beside the output and the scratch folder (made in TMPDIR) go, no output
+# appears, and the status is the one a shell gives for that signal. The signals whose
+# default is to stop, continue or be ignored leave the plot to finish.
 cat >"$work/failbin/gnuplot" <<EOF
 #!/bin/sh
 out=\$(sed -n "s/^set output '\\(.*\\)'\$/\\1/p")
 echo partial >"\$out"
 : >"$work/drawing"
-sleep 1
+sleep 0.5
 EOF
+mkdir "$work/scratch"
 late_plot_left_nothing() {
     [ ! -e "$r/late.png" ] || fail "plot interrupted by SIG$1 left its output"
     no_leftovers "$r" || fail "plot interrupted by SIG$1 left its temporary file"
+    [ -z "$(ls -A "$work/scratch")" ] || fail "plot interrupted by SIG$1 left its scratch folder"
+    rm -rf "$work/scratch"/*
 }
-interrupt_each "$work/drawing" late_plot_left_nothing \
-    env PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png"
+interrupt_by "HUP INT QUIT ILL TRAP ABRT BUS FPE USR1 SEGV USR2 PIPE ALRM TERM XCPU XFSZ VTALRM PROF IO PWR SYS RTMIN RTMAX" \
+    "$work/drawing" late_plot_left_nothing \
+    env PATH="$work/failbin:$PATH" TMPDIR="$work/scratch" "$sh" "$plot" "$s.csv" "$r/late.png"
+# Left to finish, the plot is the fake gnuplot's partial file.
+for sig in WINCH URG CHLD CONT; do
+    rm -f "$work/drawing" "$r/late.png"
+    env PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png" 2>/dev/null &
+    pid=$!
+    i=0
+    while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -s "$sig" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq 0 ] && [ -s "$r/late.png" ] || fail "SIG$sig ended the plot (status $status)"
+done
+rm -f "$r/late.png"
 
 # A message keeps its backslashes (printf, not echo).
 mkdir "$work/back"
