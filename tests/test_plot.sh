@@ -137,7 +137,7 @@ for tool in awk sed mktemp chmod mv rm; do
 done
 cat >"$work/failbin/gnuplot" <<'EOF'
 #!/bin/sh
-out=$(sed -n "s/^set output '\(.*\)'$/\1/p")
+out=$(sed -n 's/^set output "\(.*\)"$/\1/p')
 echo partial >"$out"
 echo "line 9: an error of the fake gnuplot" >&2
 exit 1
@@ -230,7 +230,7 @@ refuse "$PATH" "Error: $work/full/broken-full.csv is not a varlox profile (line 
 # default is to stop, continue or be ignored leave the plot to finish.
 cat >"$work/failbin/gnuplot" <<EOF
 #!/bin/sh
-out=\$(sed -n "s/^set output '\\(.*\\)'\$/\\1/p")
+out=\$(sed -n 's/^set output "\\(.*\\)"\$/\\1/p')
 echo partial >"\$out"
 : >"$work/drawing"
 sleep 0.5
@@ -299,6 +299,35 @@ for endless in /dev/zero "$work/long/unended.csv"; do
     grep -q 'is not a varlox profile' "$work/err" || fail "$endless: $(cat "$work/err")"
     awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a < 2) }' || fail "$endless took over 2 s to refuse"
 done
+
+# Names that gnuplot could misread: quotes alone and in pairs (its own escaping of '' fails
+# on two in a row), a backquoted command, a macro, backslashes, format directives, a
+# leading dash, a semicolon and a hash, non-ASCII letters. Each plots alone and all in one
+# plot, the name shown as it is, and nothing is run.
+mkdir "$work/hostile"
+while IFS= read -r name; do
+    cp "$s.csv" "$work/hostile/$name"
+    (cd "$work/hostile" && "$sh" "$plot" --svg "./$name" 2>"$work/err") || fail "plot of $name: $(cat "$work/err")"
+    grep -qF ">Radial profile of $name<" "$work/hostile/${name%.csv}-profile.svg" 2>/dev/null ||
+        fail "the plot of $name lacks its name in the title"
+done <<'EOF'
+a''b.csv
+it's.csv
+''''.csv
+"quoted".csv
+a`touch pwned`b.csv
+@macro $HOME.csv
+back\slash\\n.csv
+%s%n\101.csv
+-dash.csv
+semi;colon #hash.csv
+é ü.csv
+EOF
+(cd "$work/hostile" && "$sh" "$plot" ./*.csv all.svg 2>"$work/err") || fail "plot of all the hostile names: $(cat "$work/err")"
+for name in "$work/hostile"/*.csv; do
+    grep -qF ">${name##*/}<" "$work/hostile/all.svg" || fail "the key lacks ${name##*/}"
+done
+[ ! -e "$work/hostile/pwned" ] || fail "a backquoted command in a name was run"
 
 # SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
 # a control character, markup and the end of a CDATA section.
