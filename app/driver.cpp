@@ -1,11 +1,14 @@
 #include "app/driver.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <system_error>
 
 #include "analysis/analysis.h"
+#include "analysis/draw.h"
+#include "analysis/profile.h"
 #include "image/bmp.h"
 #include "image/image.h"
 #include "system/os.h"
@@ -16,8 +19,6 @@
 
 namespace {
 
-constexpr const char* kSuffixes[kOutputCount] = {"-as-bw.bmp", "-as-tg.bmp", "-ps-bw.bmp",
-                                                 "-ps-tg.bmp", ".csv"};
 constexpr std::size_t kMaxStemBytes = 190;
 
 // True when `name` is the input file itself, by path or through a link.
@@ -50,6 +51,54 @@ void interrupted() {
     progress_erase_now();
 }
 
+// varlox's analysis, written into the set's temporaries; returns 0, or 1 after printing
+// the failure's message. Everything it allocates is released when it returns; the
+// outputs are committed by the caller.
+int analyze(Image& image, OutputSet& outputs) {
+    // Every output is created before the long transform, so that a name that cannot be
+    // written is reported at once.
+    if (outputs_create(outputs) != 0) {
+        return 1;
+    }
+    Spectrum s{};
+    if (spectrum_measure(image, s) != 0) {
+        return 1;
+    }
+    const int csv = kVarloxOutputs[kProfile].order;
+    const std::string& csv_name = outputs.files[csv].name;
+    if (profile_write_header(outputs_file(outputs, csv)) != 0) {
+        report_write_failure(csv_name);
+        return 1;
+    }
+    struct Picture {
+        OutputName output;
+        bool ramp;
+        Quantity quantity;
+        const ValueRange* range;
+    };
+    const Picture pictures[4] = {{kAmpGray, false, kAmplitude, &s.amp},
+                                 {kAmpRamp, true, kAmplitude, &s.amp},
+                                 {kPowGray, false, kPower, &s.pow},
+                                 {kPowRamp, true, kPower, &s.pow}};
+    for (const Picture& pic : pictures) {
+        if (pic.ramp) {
+            draw_ramp(image, s.amplitude.get(), s.power.get(), pic.quantity, *pic.range);
+        } else {
+            draw_gray(image, s.amplitude.get(), s.power.get(), pic.quantity, *pic.range);
+        }
+        const int which = kVarloxOutputs[pic.output].order;
+        if (bmp_write_file(outputs_file(outputs, which), outputs.files[which].name, image) != 0 ||
+            outputs_close(outputs, which) != 0) {
+            return 1;
+        }
+    }
+    if (profile_write_rows(outputs_file(outputs, csv), s.bins, image.width / 2) != 0) {
+        report_write_failure(csv_name);
+        return 1;
+    }
+    return outputs_close(outputs, csv);
+}
+
 }  // namespace
 
 std::string output_base(const std::string& input) {
@@ -67,13 +116,28 @@ std::string output_base(const std::string& input) {
     return input.substr(0, start + stem);
 }
 
-OutputNames output_names_build(const std::string& input) {
+void output_names_of(const std::string& input, const OutputRow* rows, int count,
+                     std::string* names) {
     const std::string base = output_base(input);
-    OutputNames names;
-    for (int i = 0; i < kOutputCount; ++i) {
-        names[i] = base + kSuffixes[i];
+    for (int i = 0; i < count; ++i) {
+        names[i] = base + rows[i].suffix;
     }
+}
+
+OutputNames output_names_build(const std::string& input) {
+    OutputNames names;
+    output_names_of(input, kVarloxOutputs, kOutputCount, names.data());
     return names;
+}
+
+void output_table_add(OutputSet& set, const OutputRow* rows, int count, const std::string* names) {
+    for (int place = 0; place < count; ++place) {
+        for (int i = 0; i < count; ++i) {
+            if (rows[i].order == place) {
+                outputs_add(set, names[i], rows[i].text);
+            }
+        }
+    }
 }
 
 void run_start() {
@@ -99,6 +163,18 @@ ImagePtr run_read(const std::string& input, const std::string* names, int count)
     }
     image_to_gray(*image);
     return image;
+}
+
+void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
+                      const std::string& ps_bw_name, const std::string& ps_tg_name,
+                      const std::string& csv_name) {
+    const OutputNames names = {as_bw_name, as_tg_name, ps_bw_name, ps_tg_name, csv_name};
+    OutputSet outputs;
+    output_table_add(outputs, kVarloxOutputs, kOutputCount, names.data());
+    if (analyze(image, outputs) != 0 || outputs_commit(outputs) != 0) {
+        outputs_discard(outputs);
+        std::exit(1);
+    }
 }
 
 int varlox_main(int argc, char** argv) {

@@ -1,13 +1,19 @@
-// varlox-view: the spectrum varlox measures, shown the way people read one. The same
-// reader, transform, bins, output set and interrupt handling as varlox (the driver's
-// run_start and run_read, the analysis's spectrum_measure); only the outputs differ.
+#include "app/view.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "analysis/analysis.h"
+#include "analysis/draw.h"
+#include "analysis/profile.h"
 #include "app/driver.h"
+#include "app/output_table.h"
+#include "image/bmp.h"
+#include "system/outputs.h"
+#include "system/report.h"
 
 namespace {
 
@@ -18,11 +24,8 @@ constexpr double kDefaultDecades = 5;
 
 constexpr const char* kUsage = "Usage: varlox-view [--decades D] [--gray] [--length L] <inputfile>\n";
 
-constexpr const char* kHelp =
-    "Writes NAME-as-log.bmp, the amplitude spectrum on a logarithmic scale (through the\n"
-    "colour ramp, or in grey with --gray), and NAME-full.csv, the radial profile in absolute\n"
-    "numbers from bin 0 out to the corner. NAME is named from the input as varlox names its\n"
-    "outputs.\n"
+// The help's options; the files it writes are listed from the output table before them.
+constexpr const char* kHelpOptions =
     "  --decades D  the scale's bottom lies D decades below its top, the largest amplitude\n"
     "               outside the centre 3 x 3 (default 5)\n"
     "  --gray       grey levels instead of the colour ramp\n"
@@ -61,6 +64,49 @@ const char* option_value(int argc, char** argv, int& i, const char* name, bool* 
     return argv[++i];
 }
 
+// The run's measurement, written into the set's temporaries; returns 0, or 1 after
+// printing the failure's message. The outputs are committed by the caller.
+int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, ViewReport& report) {
+    // Every output is created before the long transform, so that a name that cannot be
+    // written is reported at once.
+    if (outputs_create(outputs) != 0) {
+        return 1;
+    }
+    Spectrum s{};
+    if (spectrum_measure(image, s) != 0) {
+        return 1;
+    }
+    // The top of the scale is the largest amplitude outside the centre 3 x 3, as in
+    // varlox's pictures; the bottom lies `decades` decades below. A picture of side 1 to 3
+    // has no sample outside the centre, and a flat one none above 0 there: the range then
+    // still holds its starting value, which is no amplitude, and the top is the largest
+    // amplitude of all samples instead (1 when every amplitude is 0).
+    report.top = s.amp.maximum;
+    report.top_kind = kTopOutsideCentre;
+    if (!(s.amp.maximum > value_range_fresh().maximum)) {
+        double largest = 0;
+        for (uint64_t k = 0; k < s.count; ++k) {
+            if (s.amplitude[k] > largest) largest = s.amplitude[k];
+        }
+        report.top = largest > 0 ? largest : 1;
+        report.top_kind = largest > 0 ? kTopOfAll : kTopNone;
+    }
+    report.bottom = report.top * std::pow(10.0, -options.decades);
+    draw_log(image, s.amplitude.get(), report.top, options.decades, !options.gray);
+    const int log = kViewOutputs[kViewLog].order;
+    if (bmp_write_file(outputs_file(outputs, log), outputs.files[log].name, image) != 0 ||
+        outputs_close(outputs, log) != 0) {
+        return 1;
+    }
+    const int full = kViewOutputs[kViewFull].order;
+    if (profile_write_full(outputs_file(outputs, full), s.bins, options.length, &report.rows,
+                           &report.last_bin) != 0) {
+        report_write_failure(outputs.files[full].name);
+        return 1;
+    }
+    return outputs_close(outputs, full);
+}
+
 }  // namespace
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
@@ -81,7 +127,12 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
             options.gray = true;
         } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
             std::fputs(kUsage, stderr);
-            std::fputs(kHelp, stderr);
+            std::fputs("Writes, with NAME named from the input as varlox names its outputs:\n",
+                       stderr);
+            for (const OutputRow& row : kViewOutputs) {
+                std::fprintf(stderr, "  NAME%-12s %s\n", row.suffix, row.holds);
+            }
+            std::fputs(kHelpOptions, stderr);
             return 2;
         } else if (const char* v = option_value(argc, argv, i, "--decades", &missing)) {
             if (!positive_number(v, &options.decades)) {
@@ -121,28 +172,38 @@ int view_main(int argc, char** argv) {
         default:
             return 1;
     }
-    const std::string base = output_base(input);
-    const std::string names[2] = {base + "-as-log.bmp", base + "-full.csv"};
-    ImagePtr image = run_read(input, names, 2);
+    std::string names[kViewOutputCount];
+    output_names_of(input, kViewOutputs, kViewOutputCount, names);
+    ImagePtr image = run_read(input, names, kViewOutputCount);
     if (!image) {
         return 1;
     }
-    const ViewReport report = view_spectrum(*image, names[0], names[1], options);
+    OutputSet outputs;
+    output_table_add(outputs, kViewOutputs, kViewOutputCount, names);
+    ViewReport report{};
+    if (view_write(*image, outputs, options, report) != 0 || outputs_commit(outputs) != 0) {
+        outputs_discard(outputs);
+        return 1;
+    }
     image_free(std::move(image));
+    const char* const top_kinds[] = {"the largest amplitude outside the centre 3 x 3",
+                                     "the largest amplitude (no sample outside the centre 3 x 3 "
+                                     "has one above 0)",
+                                     "as every amplitude is 0"};
     std::fprintf(stderr,
                  "Wrote %s: the amplitude on a log scale (%s) from %.4g, %g decades below its top, "
-                 "to %.4g, the largest amplitude outside the centre 3 x 3\n",
-                 names[0].c_str(), options.gray ? "grey" : "colour ramp", report.bottom,
-                 options.decades, report.top);
+                 "to %.4g, %s\n",
+                 names[kViewLog].c_str(), options.gray ? "grey" : "colour ramp", report.bottom,
+                 options.decades, report.top, top_kinds[report.top_kind]);
     if (options.length > 0) {
         std::fprintf(stderr,
                      "Wrote %s: %llu rows, bins 0 to %llu, means not rescaled, cycles per metre for "
                      "a side of %g m\n",
-                     names[1].c_str(), static_cast<unsigned long long>(report.rows),
+                     names[kViewFull].c_str(), static_cast<unsigned long long>(report.rows),
                      static_cast<unsigned long long>(report.last_bin), options.length);
     } else {
         std::fprintf(stderr, "Wrote %s: %llu rows, bins 0 to %llu, means not rescaled\n",
-                     names[1].c_str(), static_cast<unsigned long long>(report.rows),
+                     names[kViewFull].c_str(), static_cast<unsigned long long>(report.rows),
                      static_cast<unsigned long long>(report.last_bin));
     }
     std::fputs("The calculation has been completed successfully.\n", stderr);

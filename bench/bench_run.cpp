@@ -94,7 +94,7 @@ bool prepare(Run& run, const Workspace& w, Stage stage) {
 
 void draw_all(Run& run, const Workspace* w) {
     Image& image = *run.image;
-    const char* const names[4] = {"in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp"};
+    const OutputNames names = output_names_build("in.bmp");
     for (int i = 0; i < 4; ++i) {
         const Quantity q = i < 2 ? kAmplitude : kPower;
         const ValueRange& r = i < 2 ? run.amp : run.pow;
@@ -119,7 +119,7 @@ void bm_stage(benchmark::State& state, Stage stage) {
         return;
     }
     const uint64_t count = uint64_t{n} * n;
-    const std::string csv = (w.dir / "in.csv").string();
+    const std::string csv = (w.dir / output_names_build("in.bmp")[kProfile]).string();
     std::vector<double> spectrum_re, spectrum_im;
     if (stage == kMagnitudes) {
         image_spectrum(*run.image, run.re.get(), run.im.get());

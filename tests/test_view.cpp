@@ -12,7 +12,8 @@
 #include "analysis/analysis.h"
 #include "analysis/draw.h"
 #include "analysis/ramp.h"
-#include "app/driver.h"
+#include "app/output_table.h"
+#include "app/view.h"
 #include "spectrum/dft.h"
 #include "tests/test_util.h"
 
@@ -52,12 +53,8 @@ TEST(SpectrumMeasure, PlanesAreTheLiteralTransformsBitForBit) {
         ASSERT_EQ(dft_2d_literal(re.data(), im.data(), n, n, +1), 0);
         swap_quadrants(re.data(), im.data(), n, n);
 
-        TempDir dir;
-        OutputSet outputs;
-        outputs_add(outputs, dir.path("x.csv"), true);
         Spectrum s{};
-        ASSERT_EQ(spectrum_measure(*image, outputs, s), 0) << n;
-        outputs_discard(outputs);
+        ASSERT_EQ(spectrum_measure(*image, s), 0) << n;
         for (std::size_t k = 0; k < re.size(); ++k) {
             const double power = re[k] * re[k] + im[k] * im[k];
             const double amplitude = std::sqrt(power);
@@ -210,6 +207,9 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"--decades=x", "in.bmp"}, "Error: --decades takes a number of decades above 0, not 'x'\n"},
         {{"--length", "-1", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not '-1'\n"},
         {{"--length=inf", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not 'inf'\n"},
+        {{"--decades", "", "in.bmp"}, "Error: --decades takes a number of decades above 0, not ''\n"},
+        {{"--length=", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not ''\n"},
+        {{"--", "--gray"}, "Error: Could not read --gray"},
         {{"missing.bmp"}, "Error: Could not read missing.bmp"},
         {{"busy.bmp"}, "Error: Could not write to busy-full.csv\n"},
     };
@@ -224,6 +224,55 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
             << label << ": " << r.err;
         EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
         EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
+    }
+}
+
+TEST_F(View, HelpAndTheEndOfOptions) {
+    // The help is asked for: status 0, every output of the table named, nothing written.
+    // After "--" a name that begins with "-" is the picture.
+    testutil::write_file(dir.path("-in.bmp"), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, 3)));
+    const auto before = testutil::snapshot(dir.root);
+    for (const char* help : {"--help", "-h"}) {
+        const auto r = view({help, "-in.bmp"});
+        EXPECT_EQ(r.status, 0) << help << ": " << r.err;
+        for (const OutputRow& row : kViewOutputs) {
+            EXPECT_NE(r.err.find(std::string("NAME") + row.suffix), std::string::npos) << help << ": " << r.err;
+        }
+        EXPECT_NE(r.err.find("--decades D"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << r.err;
+        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << help;
+    }
+    const auto r = view({"--gray", "--", "-in.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Wrote -in-as-log.bmp: the amplitude on a log scale (grey)"), std::string::npos) << r.err;
+    EXPECT_EQ(testutil::snapshot(dir.root).size(), before.size() + kViewOutputCount);
+}
+
+TEST_F(View, TopOfTheScaleIsAnAmplitudeOnEverySide) {
+    // Sides 1 to 3 have no sample outside the centre 3 x 3: the top is then the largest
+    // amplitude of all (here the zero frequency, the sum of the grey levels), or 1 for a
+    // black picture.
+    struct Case {
+        int side;
+        uint8_t grey;  // every pixel's level
+        double top;
+        const char* why;
+    };
+    const Case cases[] = {
+        {1, 200, 200, "the largest amplitude (no sample"},
+        {3, 10, 90, "the largest amplitude (no sample"},
+        {2, 100, 400, "the largest amplitude (no sample"},
+        {2, 0, 1, "as every amplitude is 0"},
+    };
+    for (const Case& c : cases) {
+        const Bytes px(std::size_t(c.side) * c.side * 3, c.grey);
+        testutil::write_file(dir.path("t.bmp"), testutil::make_bmp({c.side, c.side}, px));
+        const auto r = view({"t.bmp"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::size_t to = r.err.find(" to ");
+        ASSERT_NE(to, std::string::npos) << r.err;
+        EXPECT_DOUBLE_EQ(std::strtod(r.err.c_str() + to + 4, nullptr), c.top) << c.side << ": " << r.err;
+        EXPECT_NE(r.err.find(c.why), std::string::npos) << c.side << ": " << r.err;
     }
 }
 

@@ -1,0 +1,37 @@
+// varlox-view: the spectrum varlox measures, shown the way people read one: the amplitude
+// on a logarithmic scale and the radial profile in absolute numbers, from the same reader,
+// transform, bins, output set and interrupt handling as varlox. Its outputs are the rows
+// of kViewOutputs (output_table.h), named from the same base as varlox's.
+//
+//   view_parse(argc, argv, options, input)
+//                               varlox-view's arguments: 0 and the options and input; 1
+//                               after the usage line or a message; 2 after the help, which
+//                               was asked for (the program then ends with status 0)
+//   view_main(argc, argv)       varlox-view; returns the exit status, 0 or 1. An interrupt
+//                               ends it by that signal, with nothing changed
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct ViewOptions {
+    double decades;  // depth of the log scale below its top
+    bool gray;       // grey levels instead of the colour ramp
+    double length;   // the side's length in metres, or 0 when not known
+};
+
+// Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
+// when no sample there is above 0, the largest of all; when none at all is, 1.
+enum ViewTop { kTopOutsideCentre, kTopOfAll, kTopNone };
+
+// What a run wrote: the top and bottom of the log scale, and the profile's rows.
+struct ViewReport {
+    ViewTop top_kind;
+    double top;
+    double bottom;
+    uint64_t rows;
+    uint64_t last_bin;
+};
+
+int view_parse(int argc, char** argv, ViewOptions& options, std::string& input);
+int view_main(int argc, char** argv);
