@@ -178,7 +178,7 @@ refuse() {
     no_leftovers "${output%/*}" || fail "$expected: temporary file left behind"
 }
 s=$work/a/sample
-usage="Usage: varlox-plot [--svg] [--amplitude | --power] PROFILE.csv... [OUTPUT.png | OUTPUT.svg]"
+usage="Usage: varlox-plot [--svg] [--amplitude | --power | --psd] [--depth DECADES] FILE.csv... [OUTPUT.png | OUTPUT.svg]"
 refuse "$PATH" "Error: $s.bmp is not a varlox profile (line 1)" "$s-profile.png" "$s.bmp"
 refuse "$PATH" "Error: $r/wording.csv is not a varlox profile (line 4)" "$r/wording-profile.png" "$r/wording.csv"
 refuse "$PATH" "Error: $r/noempty.csv is not a varlox profile (line 3)" "$r/noempty-profile.png" "$r/noempty.csv"
@@ -328,6 +328,100 @@ for name in "$work/hostile"/*.csv; do
     grep -qF ">${name##*/}<" "$work/hostile/all.svg" || fail "the key lacks ${name##*/}"
 done
 [ ! -e "$work/hostile/pwned" ] || fail "a backquoted command in a name was run"
+
+# Spectral densities (--psd) of full profiles made here for one surface, whose psd is
+# 1e-3 f^-3 in z^2 px^2 at f cycles per pixel: sides 128 and 512 without a length, 256
+# with a side of 0.0512 m (psd in z^2 m^2, 0.2 mm pixels), the 512 one falling to 1e-46
+# (rounding noise) from bin 300. Drawn against cycles per pixel the three lie on one
+# curve; a summary beside the 256 one adds its fit.
+# full_profile FILE SIDE LENGTH(0: none) [NOISE_FROM_BIN]
+full_profile() {
+    awk -v n="$2" -v len="$3" -v noise="${4:-0}" 'BEGIN {
+        half = int(n / 2); last = int(2 * sqrt(2) * half)
+        a = (len > 0) ? len / n : 1
+        printf "bin,cycles_per_side,cycles_per_pixel,%smean_amplitude,mean_power,weight,psd,psd_sd\n", (len > 0 ? "cycles_per_metre," : "")
+        for (b = 0; b <= last; b++) {
+            cps = b / 2; cpp = cps / n
+            p = (b == 0) ? 5 : 1e-3 * cpp ^ -3
+            if (noise && b >= noise) p = 1e-46
+            printf "%d,%.17g,%.17g,", b, cps, cpp
+            if (len > 0) printf "%.17g,", cps / len
+            printf "%.17g,%.17g,%d,%.17g,%.17g\n", sqrt(p * n * n), p * n * n, (b ? 8 * b : 1), p * a * a, p * a * a / 2
+        }
+    }' >"$1"
+}
+# svg_points FILE PLOT: the "x y" points of the PLOT-th curve of an SVG plot: the first
+# path of its first group (the second holds its sample in the key), over several lines.
+svg_points() {
+    awk -v id="gnuplot_plot_$2" '
+        /id="gnuplot_plot_/ { inside = !done && index($0, "id=\"" id "\""); if (inside) done = 1 }
+        inside { text = text " " $0 }
+        END {
+            if (!match(text, /d=.M[^'"'"']*/)) exit
+            d = substr(text, RSTART + 3, RLENGTH - 3)
+            while (match(d, /[0-9.]+,[0-9.]+/)) {
+                pair = substr(d, RSTART, RLENGTH); sub(",", " ", pair); print pair
+                d = substr(d, RSTART + RLENGTH)
+            }
+        }' "$1"
+}
+# same_curve A B: every point of B at an x where A has one lies within 0.05 of A's.
+same_curve() {
+    awk 'NR == FNR { y[$1] = $2; next } ($1 in y) { shared++; d = $2 - y[$1]; if (d > 0.05 || d < -0.05) bad++ }
+         END { exit !(shared >= 2 && !bad) }' "$1" "$2"
+}
+mkdir "$work/psd"
+full_profile "$work/psd/s128-full.csv" 128 0
+full_profile "$work/psd/s256-full.csv" 256 0.0512
+full_profile "$work/psd/s512-full.csv" 512 0 300
+# The fit over bins 10 to 200 of the 256 one, in its cycles per metre (bin / 2 / 0.0512).
+printf '%s\n%s\n' 'picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows' \
+    'a,b.bmp,256,0.0002,3.1,-3,0.02,0.5,97.65625,1953.125,191' >"$work/psd/s256-summary.csv"
+noise=$(awk -F, 'NR > 1 && $1 >= 300 { n++ } END { print n }' "$work/psd/s512-full.csv")
+p=$work/psd
+"$sh" "$plot" --psd "$p/s128-full.csv" "$p/s256-full.csv" "$p/s512-full.csv" "$p/all.svg" 2>/dev/null || fail "psd plot"
+"$sh" "$plot" --psd --depth 60 "$p/s512-full.csv" "$p/deep.svg" 2>/dev/null || fail "psd plot, --depth 60"
+"$sh" "$plot" --psd "$p/s256-full.csv" "$p/metres.svg" 2>/dev/null || fail "psd plot in metres"
+"$sh" "$plot" "$p/s128-full.csv" "$p/s256-full.csv" "$p/sides.svg" 2>/dev/null || fail "plot of two sides"
+while IFS='|' read -r file text; do
+    grep -qF ">$text<" "$p/$file" || fail "$file lacks \"$text\""
+done <<EOF
+all.svg|Power spectral densities of s128-full.csv, s256-full.csv, s512-full.csv
+all.svg|s256-full.csv fit, slope -3 ± 0.02, H 0.5
+all.svg|Left out: the zero frequency (bin 0); more than 12 decades below the largest value: $noise rows of s512-full.csv
+all.svg|spatial frequency: cycles per pixel
+all.svg|period in pixels
+deep.svg|Left out: the zero frequency (bin 0)
+metres.svg|spatial frequency: cycles per metre
+metres.svg|period in metres
+metres.svg|fit, slope -3 ± 0.02, H 0.5
+sides.svg|side 128 / 2; varlox's profile ends (side 256)
+sides.svg|varlox's profile ends (side 128)
+sides.svg|side 256 / 2
+EOF
+for k in 1 2 3 4; do svg_points "$p/all.svg" "$k" >"$p/curve$k"; done
+same_curve "$p/curve1" "$p/curve2" || fail "the psd of side 256 in z^2 m^2 does not overlay side 128's"
+same_curve "$p/curve3" "$p/curve2" || fail "the psd of side 256 in z^2 m^2 does not overlay side 512's"
+same_curve "$p/curve2" "$p/curve4" || fail "the fit's ends are not on the profile it was fitted to"
+[ "$(wc -l <"$p/curve4")" -eq 2 ] || fail "the fit is not drawn from fit_from to fit_to"
+# A long name is wrapped in the title: no line of text runs wider than the picture.
+long=$(printf 'scan-%s' 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789)-full.csv
+cp "$p/s128-full.csv" "$p/$long"
+"$sh" "$plot" "$p/s256-full.csv" "$p/$long" "$p/long.svg" 2>/dev/null || fail "plot of a long name"
+awk '/<text/ { t = $0; gsub(/<[^>]*>/, "", t); gsub(/^[ \t]+|[ \t]+$/, "", t); if (length(t) > 80) { print t; bad = 1 } } END { exit bad }' "$p/long.svg" >"$work/err" ||
+    fail "a title line runs wider than the picture: $(cat "$work/err")"
+grep -qF ">scan-${long#scan-}" "$p/long.svg" && fail "a long name is drawn on one line"
+old=$work/full/grating-full.csv
+refuse "$PATH" "Error: $old has no psd to plot (--psd takes varlox-view's full profiles with a psd column)" \
+    "$p/x.png" --psd "$old" "$p/x.png"
+refuse "$PATH" "Error: $s.csv is varlox's rescaled profile, which has no psd: --psd takes varlox-view's full profiles" \
+    "$p/x.png" --psd "$s.csv" "$p/x.png"
+for bad in x 0 -1 1.2.3; do
+    refuse "$PATH" "Error: --depth takes a number of decades, above 0 and at most 300, not '$bad'" "$p/x.png" --depth "$bad" "$p/s128-full.csv" "$p/x.png"
+done
+sed 's/psd_slope/slope/' "$p/s256-summary.csv" >"$p/bad-summary.csv"
+cp "$p/s256-full.csv" "$p/bad-full.csv"
+refuse "$PATH" "Error: $p/bad-summary.csv is not a varlox-view summary" "$p/x.png" --psd "$p/bad-full.csv" "$p/x.png"
 
 # SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
 # a control character, markup and the end of a CDATA section.
