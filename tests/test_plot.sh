@@ -423,6 +423,36 @@ sed 's/psd_slope/slope/' "$p/s256-summary.csv" >"$p/bad-summary.csv"
 cp "$p/s256-full.csv" "$p/bad-full.csv"
 refuse "$PATH" "Error: $p/bad-summary.csv is not a varlox-view summary" "$p/x.png" --psd "$p/bad-full.csv" "$p/x.png"
 
+# Angular spectra (made here: psd 1 + 100 exp(-((d - 30) / 3)^2), a peak at 30 degrees)
+# and a peaks file, whose peak of period 16 pixels at 30 degrees is marked on the
+# angular plot and on the radial one.
+awk 'BEGIN { print "direction_deg,mean_power,psd,weight"
+    for (d = 0; d < 180; d++) { p = 1 + 100 * exp(-((d - 30) / 3) ^ 2); printf "%d,%.17g,%.17g,%d\n", d, 10 * p, p, 40 } }' \
+    >"$p/s-angles.csv"
+printf '%s\n%s\n' 'rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg,amplitude,power_share' \
+    '1,8,0.0625,16,30,12.5,0.4' >"$p/s128-peaks.csv"
+"$sh" "$plot" "$p/s-angles.csv" "$p/s128-peaks.csv" "$p/angles.svg" 2>/dev/null || fail "plot of an angular spectrum"
+cp "$p/s-angles.csv" "$p/t-angles.csv"
+"$sh" "$plot" --power "$p/s-angles.csv" "$p/t-angles.csv" "$p/power.svg" 2>/dev/null || fail "plot of angular power"
+"$sh" "$plot" --psd "$p/s128-full.csv" "$p/s128-peaks.csv" "$p/peaks.svg" 2>/dev/null || fail "psd plot with peaks"
+while IFS='|' read -r file text; do
+    grep -qF ">$text<" "$p/$file" || fail "$file lacks \"$text\""
+done <<EOF
+angles.svg|Angular spectrum (psd) of s-angles.csv
+angles.svg|16 px
+power.svg|Angular spectra (power) of s-angles.csv, t-angles.csv
+peaks.svg|16 px
+EOF
+# The peak's mark lies where the curve peaks (angular) and at the bin of its frequency.
+svg_points "$p/angles.svg" 1 | awk '$2 < y || NR == 1 { y = $2; x = $1 } END { print x }' >"$p/top"
+grep -q "d='M$(cat "$p/top")," "$p/angles.svg" || fail "the peak at 30 degrees is not marked at the curve's top"
+refuse "$PATH" "Error: $p/s-angles.csv and $p/s128-full.csv are an angular spectrum and a radial profile: plot them apart" \
+    "$p/x.png" "$p/s-angles.csv" "$p/s128-full.csv" "$p/x.png"
+refuse "$PATH" "Error: $p/s-angles.csv is an angular spectrum, which has no amplitude: draw its psd, or its power with --power" \
+    "$p/x.png" --amplitude "$p/s-angles.csv" "$p/x.png"
+refuse "$PATH" "Error: $p/s128-peaks.csv holds peaks only: give the profile or angular spectrum to mark them on" \
+    "$p/x.png" "$p/s128-peaks.csv" "$p/x.png"
+
 # SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
 # a control character, markup and the end of a CDATA section.
 if command -v xmllint >/dev/null 2>&1; then
