@@ -381,6 +381,10 @@ noise=$(awk -F, 'NR > 1 && $1 >= 300 { n++ } END { print n }' "$work/psd/s512-fu
 p=$work/psd
 "$sh" "$plot" --psd "$p/s128-full.csv" "$p/s256-full.csv" "$p/s512-full.csv" "$p/all.svg" 2>/dev/null || fail "psd plot"
 "$sh" "$plot" --psd --depth 60 "$p/s512-full.csv" "$p/deep.svg" 2>/dev/null || fail "psd plot, --depth 60"
+# The summary as varlox-view writes it, with the intercept: psd = 1e-3 (f a)^-3 a^2 at f
+# cycles per metre for pixels of a = 0.2 mm, 5 f^-3. The picture's name is quoted.
+printf '%s\n%s\n' 'picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept' \
+    '"a,b.bmp",256,0.0002,3.1,-3,0.02,0.5,97.65625,1953.125,191,5' >"$p/s256-summary.csv"
 "$sh" "$plot" --psd "$p/s256-full.csv" "$p/metres.svg" 2>/dev/null || fail "psd plot in metres"
 "$sh" "$plot" "$p/s128-full.csv" "$p/s256-full.csv" "$p/sides.svg" 2>/dev/null || fail "plot of two sides"
 while IFS='|' read -r file text; do
@@ -403,6 +407,9 @@ for k in 1 2 3 4; do svg_points "$p/all.svg" "$k" >"$p/curve$k"; done
 same_curve "$p/curve1" "$p/curve2" || fail "the psd of side 256 in z^2 m^2 does not overlay side 128's"
 same_curve "$p/curve3" "$p/curve2" || fail "the psd of side 256 in z^2 m^2 does not overlay side 512's"
 same_curve "$p/curve2" "$p/curve4" || fail "the fit's ends are not on the profile it was fitted to"
+svg_points "$p/metres.svg" 1 >"$p/curve1"
+svg_points "$p/metres.svg" 2 >"$p/curve2"
+same_curve "$p/curve1" "$p/curve2" || fail "the fit of the summary's intercept is not on the profile"
 [ "$(wc -l <"$p/curve4")" -eq 2 ] || fail "the fit is not drawn from fit_from to fit_to"
 # A long name is wrapped in the title: no line of text runs wider than the picture.
 long=$(printf 'scan-%s' 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789)-full.csv
