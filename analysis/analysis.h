@@ -10,6 +10,11 @@
 //                                it into amplitudes and powers and spreads them over the
 //                                bins, widening the ranges; 0, or 1 after the message
 //                                (what was allocated is released with the record)
+//   heights_measure(z, side, spectrum)
+//                                the same for a square grid of heights (image/heights.h
+//                                layout) through heights_spectrum: for the red bytes of a
+//                                grey picture the record is spectrum_measure's, bit for
+//                                bit
 #pragma once
 
 #include <cstdint>
@@ -31,3 +36,4 @@ struct Spectrum {
 };
 
 int spectrum_measure(const Image& image, Spectrum& spectrum);
+int heights_measure(const double* z, uint32_t side, Spectrum& spectrum);

@@ -8,7 +8,9 @@
 
 #include "analysis/analysis.h"
 #include "analysis/draw.h"
+#include "analysis/fit.h"
 #include "analysis/profile.h"
+#include "analysis/psd.h"
 #include "app/driver.h"
 #include "app/output_table.h"
 #include "image/bmp.h"
@@ -22,14 +24,24 @@ namespace {
 // sits at the bottom colour, while its strongest components still stand out.
 constexpr double kDefaultDecades = 5;
 
-constexpr const char* kUsage = "Usage: varlox-view [--decades D] [--gray] [--length L] <inputfile>\n";
+constexpr const char* kUsage =
+    "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
+    "                   [--window hann|tukey[:A]] [--fit F1:F2] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
     "  --decades D  the scale's bottom lies D decades below its top, the largest amplitude\n"
     "               outside the centre 3 x 3 (default 5)\n"
     "  --gray       grey levels instead of the colour ramp\n"
-    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n";
+    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n"
+    "The input is a 24-bit BMP, a grey PGM (8 or 16 bits) or a grey PFM. Measuring options\n"
+    "(any of them, or a PGM or PFM input, adds the psd to the profile and writes the summary):\n"
+    "  --z-scale Z  heights are grey levels (or PFM values) times Z, above 0 (default 1)\n"
+    "  --level K    none (default), mean, or plane (the least-squares plane) removed first\n"
+    "  --window W   hann or tukey[:A] (taper fraction A, default 0.5), the psd corrected\n"
+    "               for the window's power\n"
+    "  --fit F1:F2  fits log psd against log frequency over F1 to F2 cycles per side (per\n"
+    "               metre with --length): slope, its error and the Hurst exponent\n";
 
 // A number above 0 from the whole of `text`; false for anything else. The C locale is
 // never changed, so the decimal mark is a point.
@@ -65,16 +77,42 @@ const char* option_value(int argc, char** argv, int& i, const char* name, bool* 
 }
 
 // The run's measurement, written into the set's temporaries; returns 0, or 1 after
-// printing the failure's message. The outputs are committed by the caller.
-int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, ViewReport& report) {
+// printing the failure's message. The outputs are committed by the caller. The heights
+// are levelled and windowed in place.
+int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
+               const std::string& input, ViewReport& report) {
     // Every output is created before the long transform, so that a name that cannot be
     // written is reported at once.
     if (outputs_create(outputs) != 0) {
         return 1;
     }
-    Spectrum s{};
-    if (spectrum_measure(image, s) != 0) {
+    const uint32_t side = map.side;
+    heights_scale(map, options.z_scale);
+    level_apply(map.z.get(), side, options.level);
+    report.summary = Summary{input, side, options.length, heights_rms(map.z.get(), side), false, PsdFit{},
+                             options.fit_from, options.fit_to};
+    double mean_square = 1;
+    if (window_apply(map.z.get(), side, options.window, &mean_square) != 0) {
         return 1;
+    }
+    report.window_mean_square = mean_square;
+    Spectrum s{};
+    if (heights_measure(map.z.get(), side, s) != 0) {
+        return 1;
+    }
+    // The psd and the fit come before any file is written, so that a band without rows
+    // is refused with nothing written.
+    Psd psd{};
+    if (report.measured) {
+        if (psd_from_spectrum(s.power.get(), side, s.bins, options.length, mean_square, psd) != 0) {
+            return 1;
+        }
+        if (options.fit) {
+            if (psd_fit(s.bins, psd, options.length, options.fit_from, options.fit_to, report.summary.fit) != 0) {
+                return 1;
+            }
+            report.summary.fitted = true;
+        }
     }
     // The top of the scale is the largest amplitude outside the centre 3 x 3, as in
     // varlox's pictures; the bottom lies `decades` decades below. A picture of side 1 to 3
@@ -92,25 +130,44 @@ int view_write(Image& image, OutputSet& outputs, const ViewOptions& options, Vie
         report.top_kind = largest > 0 ? kTopOfAll : kTopNone;
     }
     report.bottom = report.top * std::pow(10.0, -options.decades);
-    draw_log(image, s.amplitude.get(), report.top, options.decades, !options.gray);
+    ImagePtr canvas = image_new(side, side);
+    if (!canvas) {
+        return 1;
+    }
+    draw_log(*canvas, s.amplitude.get(), report.top, options.decades, !options.gray);
     const int log = kViewOutputs[kViewLog].order;
-    if (bmp_write_file(outputs_file(outputs, log), outputs.files[log].name, image) != 0 ||
+    if (bmp_write_file(outputs_file(outputs, log), outputs.files[log].name, *canvas) != 0 ||
         outputs_close(outputs, log) != 0) {
         return 1;
     }
     const int full = kViewOutputs[kViewFull].order;
-    if (profile_write_full(outputs_file(outputs, full), s.bins, options.length, &report.rows,
-                           &report.last_bin) != 0) {
+    std::FILE* full_file = outputs_file(outputs, full);
+    const int full_status =
+        report.measured
+            ? profile_write_psd(full_file, s.bins, psd, side, options.length, &report.rows, &report.last_bin)
+            : profile_write_full(full_file, s.bins, options.length, &report.rows, &report.last_bin);
+    if (full_status != 0) {
         report_write_failure(outputs.files[full].name);
         return 1;
     }
-    return outputs_close(outputs, full);
+    if (outputs_close(outputs, full) != 0) {
+        return 1;
+    }
+    if (!report.measured) {
+        return 0;
+    }
+    const int summary = kViewOutputs[kViewSummary].order;
+    if (summary_write(outputs_file(outputs, summary), report.summary) != 0) {
+        report_write_failure(outputs.files[summary].name);
+        return 1;
+    }
+    return outputs_close(outputs, summary);
 }
 
 }  // namespace
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
-    options = ViewOptions{kDefaultDecades, false, 0};
+    options = ViewOptions{kDefaultDecades, false, 0, false, 1, kLevelNone, Window{kWindowNone, 1}, false, 0, 0};
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -144,6 +201,31 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
                 std::fprintf(stderr, "Error: --length takes the side's length in metres, above 0, not '%s'\n", v);
                 return 1;
             }
+        } else if (const char* v = option_value(argc, argv, i, "--z-scale", &missing)) {
+            if (!positive_number(v, &options.z_scale)) {
+                std::fprintf(stderr, "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '%s'\n", v);
+                return 1;
+            }
+            options.measure = true;
+        } else if (const char* v = option_value(argc, argv, i, "--level", &missing)) {
+            if (!level_parse(v, &options.level)) {
+                std::fprintf(stderr, "Error: --level takes none, mean or plane, not '%s'\n", v);
+                return 1;
+            }
+            options.measure = true;
+        } else if (const char* v = option_value(argc, argv, i, "--window", &missing)) {
+            if (!window_parse(v, &options.window)) {
+                std::fprintf(stderr, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not '%s'\n", v);
+                return 1;
+            }
+            options.measure = true;
+        } else if (const char* v = option_value(argc, argv, i, "--fit", &missing)) {
+            if (!fit_band_parse(v, &options.fit_from, &options.fit_to)) {
+                std::fprintf(stderr, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '%s'\n", v);
+                return 1;
+            }
+            options.fit = true;
+            options.measure = true;
         } else {
             std::fputs(kUsage, stderr);
             return 1;
@@ -174,18 +256,18 @@ int view_main(int argc, char** argv) {
     }
     std::string names[kViewOutputCount];
     output_names_of(input, kViewOutputs, kViewOutputCount, names);
-    ImagePtr image = run_read(input, names, kViewOutputCount);
-    if (!image) {
+    HeightMap map{};
+    if (run_read_heights(input, names, kViewOutputCount, map) != 0) {
         return 1;
     }
-    OutputSet outputs;
-    output_table_add(outputs, kViewOutputs, kViewOutputCount, names);
     ViewReport report{};
-    if (view_write(*image, outputs, options, report) != 0 || outputs_commit(outputs) != 0) {
+    report.measured = options.measure || map.format != kHeightsBmp;
+    OutputSet outputs;
+    output_table_add(outputs, kViewOutputs, report.measured ? kViewOutputCount : kViewPlainCount, names);
+    if (view_write(map, outputs, options, input, report) != 0 || outputs_commit(outputs) != 0) {
         outputs_discard(outputs);
         return 1;
     }
-    image_free(std::move(image));
     const char* const top_kinds[] = {"the largest amplitude outside the centre 3 x 3",
                                      "the largest amplitude (no sample outside the centre 3 x 3 "
                                      "has one above 0)",
@@ -205,6 +287,32 @@ int view_main(int argc, char** argv) {
         std::fprintf(stderr, "Wrote %s: %llu rows, bins 0 to %llu, means not rescaled\n",
                      names[kViewFull].c_str(), static_cast<unsigned long long>(report.rows),
                      static_cast<unsigned long long>(report.last_bin));
+    }
+    if (report.measured) {
+        const Summary& sum = report.summary;
+        char window[64] = "none";
+        if (options.window.kind != kWindowNone) {
+            std::snprintf(window, sizeof window, "%s (power %.4g corrected)",
+                          options.window.kind == kWindowHann ? "hann" : "tukey", report.window_mean_square);
+            if (options.window.kind == kWindowTukey) {
+                std::snprintf(window, sizeof window, "tukey:%g (power %.4g corrected)",
+                              options.window.fraction, report.window_mean_square);
+            }
+        }
+        std::fprintf(stderr, "The profile has the psd in z^2 %s (ring means) against cycles per pixel; "
+                             "levelling %s, window %s\n",
+                     options.length > 0 ? "m^2" : "px^2", level_name(options.level), window);
+        if (sum.fitted) {
+            std::fprintf(stderr,
+                         "Wrote %s: rms %.6g, psd slope %.4f +- %.4f over %llu rows from %g to %g cycles "
+                         "per %s, Hurst exponent %.4f\n",
+                         names[kViewSummary].c_str(), sum.rms, sum.fit.slope, sum.fit.slope_error,
+                         static_cast<unsigned long long>(sum.fit.rows), sum.fit_from, sum.fit_to,
+                         options.length > 0 ? "metre" : "side", sum.fit.hurst);
+        } else {
+            std::fprintf(stderr, "Wrote %s: rms %.6g, no fit (--fit F1:F2 asks for one)\n",
+                         names[kViewSummary].c_str(), sum.rms);
+        }
     }
     std::fputs("The calculation has been completed successfully.\n", stderr);
     return 0;

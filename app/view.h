@@ -14,23 +14,40 @@
 #include <cstdint>
 #include <string>
 
+#include "analysis/level.h"
+#include "analysis/summary.h"
+#include "analysis/window.h"
+
 struct ViewOptions {
     double decades;  // depth of the log scale below its top
     bool gray;       // grey levels instead of the colour ramp
     double length;   // the side's length in metres, or 0 when not known
+    // The measurement's options; giving any of them (or a PGM or PFM input) makes the run
+    // a measuring one, whose profile gains the psd columns and which writes the summary.
+    bool measure;      // one of them was given
+    double z_scale;    // heights = grey levels (or PFM values) times this
+    LevelKind level;   // what is removed before the window
+    Window window;     // the taper, kWindowNone for none
+    bool fit;          // --fit was given: the band is fit_from to fit_to
+    double fit_from;   // cycles per side, or per metre with a length
+    double fit_to;
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
 // when no sample there is above 0, the largest of all; when none at all is, 1.
 enum ViewTop { kTopOutsideCentre, kTopOfAll, kTopNone };
 
-// What a run wrote: the top and bottom of the log scale, and the profile's rows.
+// What a run wrote: the top and bottom of the log scale, the profile's rows, and what the
+// summary holds.
 struct ViewReport {
     ViewTop top_kind;
     double top;
     double bottom;
     uint64_t rows;
     uint64_t last_bin;
+    bool measured;  // the psd columns and the summary were written
+    double window_mean_square;  // mean(w^2), 1 without a window
+    Summary summary;
 };
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input);
