@@ -6,7 +6,8 @@
 # same pictures, leave out the outputs of the first (and of a varlox-view run between
 # them), write every picture's outputs and log, and name and count the one failure.
 #
-#   folder    the xargs recipe, on this machine
+#   folder    the xargs recipe, on this machine, with varlox-view's summaries gathered
+#             into one table (and refused, in a third run, when their headers differ)
 #   ssh       the GNU parallel recipe over ssh: the test starts an sshd of its own on a
 #             free port of 127.0.0.1 and reaches it under two host names, so that every
 #             picture is really copied to a "host", processed there and its outputs
@@ -89,6 +90,7 @@ if [ "$recipe" = ssh ]; then extract parallel recipe.sh; else extract "$recipe" 
 # parallel its cache in ~/.parallel) stays in the test's folder.
 mkdir bin home tmp
 ln -s "$varlox" bin/varlox
+ln -s "$view" bin/varlox-view
 PATH=$work/bin:$PATH
 HOME=$work/home
 TMPDIR=$work/tmp
@@ -237,7 +239,34 @@ for run in 1 2; do
         grep -q 'is not a bitmap image' scans/broken.bmp.log || fail "run $run: broken.bmp.log lacks the reason"
     fi
     [ -e scans/notes.csv ] && fail "run $run: a file not ending in .bmp was processed"
+    # The folder recipe gathers the summaries of the pictures it measured into one table:
+    # the header of varlox-view's summaries once, then one row per picture, named as
+    # the recipe gave it.
+    if [ "$recipe" = folder ]; then
+        [ "$(head -n 1 summary.csv 2>/dev/null)" = "$(head -n 1 scans/a-summary.csv)" ] ||
+            fail "run $run: summary.csv does not start with the summaries' header"
+        tail -n +2 summary.csv | cut -d, -f1 | LC_ALL=C sort >gathered.txt
+        grep -vxF scans/broken.bmp want.txt | diff - gathered.txt >/dev/null ||
+            fail "run $run: summary.csv has rows of $(tr '\n' ' ' <gathered.txt)"
+        awk -F, 'NR == 1 { n = NF } NF != n { exit 1 }' summary.csv || fail "run $run: summary.csv has rows of other lengths"
+    fi
 done
+
+# Summaries whose headers differ are not gathered: the recipe names the one that differs
+# and leaves no table.
+if [ "$recipe" = folder ]; then
+    rm bin/varlox-view
+    cat >bin/varlox-view <<EOF
+#!/bin/sh
+"$view" "\$@" || exit
+case \$* in *"with space.Bmp") sed -i '1s/,rms,/,rms_z,/' "scans/sub/with space-summary.csv" ;; esac
+EOF
+    chmod +x bin/varlox-view
+    sh recipe.sh >summary.txt 2>recipe-err.txt
+    grep -qxF "scans/sub/with space-summary.csv: its header differs from the others'" recipe-err.txt ||
+        fail "different headers: the recipe said $(cat recipe-err.txt)"
+    [ ! -e summary.csv ] && [ ! -e summary.tmp ] || fail "different headers: a table was left"
+fi
 
 if [ "$recipe" = ssh ]; then
     # The jobs' work directories, in ~/.parallel/tmp of the host, are removed with the
