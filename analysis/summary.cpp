@@ -1,5 +1,7 @@
 #include "analysis/summary.h"
 
+#include <cmath>
+
 namespace {
 
 // A name as one CSV field: as it stands, or in double quotes with its quotes doubled
@@ -14,11 +16,17 @@ std::string csv_field(const std::string& text) {
     return quoted + "\"";
 }
 
+// ",value", or "," alone for a number that is not there (NaN).
+int optional_field(std::FILE* file, double value) {
+    const int status = std::isnan(value) ? std::fputs(",", file) : std::fprintf(file, ",%.17g", value);
+    return status < 0 ? 1 : 0;
+}
+
 }  // namespace
 
 int summary_write(std::FILE* file, const Summary& s) {
     if (std::fputs("picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,"
-                   "psd_intercept\n",
+                   "psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg\n",
                    file) < 0) {
         return 1;
     }
@@ -27,9 +35,13 @@ int summary_write(std::FILE* file, const Summary& s) {
     if (s.length > 0 && std::fprintf(file, "%.17g", s.length / s.side) < 0) return 1;
     if (std::fprintf(file, ",%.17g,", s.rms) < 0) return 1;
     const int status =
-        s.fitted ? std::fprintf(file, "%.17g,%.17g,%.17g,%.17g,%.17g,%llu,%.17g\n", s.fit.slope,
+        s.fitted ? std::fprintf(file, "%.17g,%.17g,%.17g,%.17g,%.17g,%llu,%.17g", s.fit.slope,
                                 s.fit.slope_error, s.fit.hurst, s.fit_from, s.fit_to,
                                 static_cast<unsigned long long>(s.fit.rows), s.fit.intercept)
-                 : std::fprintf(file, ",,,,,,\n");
-    return status < 0 ? 1 : 0;
+                 : std::fputs(",,,,,,", file);
+    if (status < 0) return 1;
+    for (const double v : {s.direction, s.lay, s.aspect, s.peak_period_px, s.peak_direction}) {
+        if (optional_field(file, v) != 0) return 1;
+    }
+    return std::fputs("\n", file) < 0 ? 1 : 0;
 }

@@ -14,6 +14,13 @@
 //                    band as asked (cycles per side, or per metre with a length), the
 //                    rows used, and the fitted psd at f = 1 in the band's unit (the line
 //                    psd = psd_intercept * f^psd_slope); all empty without a fit
+//   direction_deg, lay_deg, aspect
+//                    the angular spectrum's dominant direction and lay, in degrees, and
+//                    its aspect (angles.h); empty for a flat picture or a band without
+//                    power
+//   peak_period_px, peak_direction_deg
+//                    the strongest peak's period in pixels and its direction (peaks.h);
+//                    empty when there is no peak
 // Numbers are written with "%.17g" (they read back as the same doubles), the decimal mark
 // a point.
 //
@@ -23,6 +30,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "analysis/fit.h"
@@ -36,6 +44,12 @@ struct Summary {
     PsdFit fit;
     double fit_from;
     double fit_to;
+    // NaN where there is none, as for a flat picture; the field is then empty.
+    double direction = std::numeric_limits<double>::quiet_NaN();
+    double lay = std::numeric_limits<double>::quiet_NaN();
+    double aspect = std::numeric_limits<double>::quiet_NaN();
+    double peak_period_px = std::numeric_limits<double>::quiet_NaN();
+    double peak_direction = std::numeric_limits<double>::quiet_NaN();
 };
 
 int summary_write(std::FILE* file, const Summary& summary);

@@ -38,13 +38,15 @@ constexpr OutputRow kVarloxOutputs[kOutputCount] = {
 
 // varlox-view's plain run (a BMP, none of the measuring options) writes the first
 // kViewPlainCount rows, as it always has; a measuring run writes every row.
-enum ViewOutputName { kViewLog, kViewFull, kViewSummary, kViewOutputCount };
+enum ViewOutputName { kViewLog, kViewFull, kViewSummary, kViewAngles, kViewPeaks, kViewOutputCount };
 constexpr int kViewPlainCount = 2;
 
 constexpr OutputRow kViewOutputs[kViewOutputCount] = {
     {"-as-log.bmp", 1, false, "the amplitude spectrum on a log scale (colour ramp, or grey)"},
     {"-full.csv", 0, true, "the radial profile in absolute numbers, bin 0 to the corner (with the psd when measuring)"},
-    {"-summary.csv", 2, true, "when measuring: one row of rms, psd slope and Hurst exponent"},
+    {"-summary.csv", 2, true, "when measuring: one row of rms, psd slope and Hurst exponent, direction, aspect, period"},
+    {"-angles.csv", 3, true, "when measuring: the angular spectrum, mean power in one-degree sectors"},
+    {"-peaks.csv", 4, true, "when measuring: the strongest peaks, periods and directions between the grid's"},
 };
 
 // Each table's places are 0..count-1, each once, and fit an output set.

@@ -1,6 +1,7 @@
 #include "app/view.h"
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include "analysis/fit.h"
 #include "analysis/profile.h"
 #include "analysis/psd.h"
+#include "app/directions.h"
 #include "app/driver.h"
 #include "app/output_table.h"
 #include "image/bmp.h"
@@ -24,9 +26,12 @@ namespace {
 // sits at the bottom colour, while its strongest components still stand out.
 constexpr double kDefaultDecades = 5;
 
+// How many peaks NAME-peaks.csv lists when --peaks is not given.
+constexpr uint64_t kDefaultPeaks = 10;
+
 constexpr const char* kUsage =
     "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
-    "                   [--window hann|tukey[:A]] [--fit F1:F2] <inputfile>\n";
+    "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
@@ -41,7 +46,10 @@ constexpr const char* kHelpOptions =
     "  --window W   hann or tukey[:A] (taper fraction A, default 0.5), the psd corrected\n"
     "               for the window's power\n"
     "  --fit F1:F2  fits log psd against log frequency over F1 to F2 cycles per side (per\n"
-    "               metre with --length): slope, its error and the Hurst exponent\n";
+    "               metre with --length): slope, its error and the Hurst exponent\n"
+    "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
+    "               (per metre with --length; default 2 to half the side)\n"
+    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n";
 
 // A number above 0 from the whole of `text`; false for anything else. The C locale is
 // never changed, so the decimal mark is a point.
@@ -49,6 +57,43 @@ bool positive_number(const char* text, double* out) {
     char* end = nullptr;
     const double v = std::strtod(text, &end);
     if (end == text || *end != '\0' || !std::isfinite(v) || !(v > 0)) {
+        return false;
+    }
+    *out = v;
+    return true;
+}
+
+// "F1:F2" with 0 <= F1 <= F2, both finite numbers, from the whole of `text`.
+bool band_of(const char* text, double* from, double* to) {
+    char* end = nullptr;
+    const double f = std::strtod(text, &end);
+    if (end == text || *end != ':') {
+        return false;
+    }
+    const char* second = end + 1;
+    const double t = std::strtod(second, &end);
+    if (end == second || *end != '\0' || !std::isfinite(f) || !std::isfinite(t) || !(f >= 0) ||
+        !(t >= f)) {
+        return false;
+    }
+    *from = f;
+    *to = t;
+    return true;
+}
+
+// A whole number of 1 or more, in decimal digits only.
+bool count_of(const char* text, uint64_t* out) {
+    if (*text == '\0') {
+        return false;
+    }
+    uint64_t v = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || v > (UINT64_MAX - 9) / 10) {
+            return false;
+        }
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+    }
+    if (v < 1) {
         return false;
     }
     *out = v;
@@ -80,7 +125,7 @@ const char* option_value(int argc, char** argv, int& i, const char* name, bool* 
 // printing the failure's message. The outputs are committed by the caller. The heights
 // are levelled and windowed in place.
 int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
-               const std::string& input, ViewReport& report) {
+               const std::string& input, ViewReport& report, Directions& directions) {
     // Every output is created before the long transform, so that a name that cannot be
     // written is reported at once.
     if (outputs_create(outputs) != 0) {
@@ -91,6 +136,25 @@ int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
     level_apply(map.z.get(), side, options.level);
     report.summary = Summary{input, side, options.length, heights_rms(map.z.get(), side), false, PsdFit{},
                              options.fit_from, options.fit_to};
+    // The peaks are measured on the levelled heights and the window's factor, so a
+    // measuring run keeps both.
+    Buffer<double> levelled;
+    Buffer<double> window_line;
+    if (report.measured) {
+        const uint64_t count = uint64_t{side} * side;
+        levelled = buffer_new<double>(count);
+        if (!levelled) {
+            return 1;
+        }
+        std::memcpy(levelled.get(), map.z.get(), count * sizeof(double));
+        if (options.window.kind != kWindowNone) {
+            window_line = buffer_new<double>(side);
+            if (!window_line) {
+                return 1;
+            }
+            for (uint32_t i = 0; i < side; ++i) window_line[i] = window_weight(options.window, i, side);
+        }
+    }
     double mean_square = 1;
     if (window_apply(map.z.get(), side, options.window, &mean_square) != 0) {
         return 1;
@@ -156,6 +220,15 @@ int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
     if (!report.measured) {
         return 0;
     }
+    if (directions_write(levelled.get(), window_line.get(), s.power.get(), side, options,
+                         psd_scale(side, options.length, mean_square), outputs, directions) != 0) {
+        return 1;
+    }
+    report.summary.direction = directions.direction;
+    report.summary.lay = directions.lay;
+    report.summary.aspect = directions.aspect;
+    report.summary.peak_period_px = directions.peak_period_px;
+    report.summary.peak_direction = directions.peak_direction;
     const int summary = kViewOutputs[kViewSummary].order;
     if (summary_write(outputs_file(outputs, summary), report.summary) != 0) {
         report_write_failure(outputs.files[summary].name);
@@ -167,7 +240,8 @@ int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
 }  // namespace
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
-    options = ViewOptions{kDefaultDecades, false, 0, false, 1, kLevelNone, Window{kWindowNone, 1}, false, 0, 0};
+    options = ViewOptions{kDefaultDecades, false, 0, false, 1, kLevelNone, Window{kWindowNone, 1},
+                          false, 0, 0, false, 0, 0, kDefaultPeaks};
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -226,6 +300,19 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
             }
             options.fit = true;
             options.measure = true;
+        } else if (const char* v = option_value(argc, argv, i, "--band", &missing)) {
+            if (!band_of(v, &options.band_from, &options.band_to)) {
+                std::fprintf(stderr, "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not '%s'\n", v);
+                return 1;
+            }
+            options.band = true;
+            options.measure = true;
+        } else if (const char* v = option_value(argc, argv, i, "--peaks", &missing)) {
+            if (!count_of(v, &options.peaks)) {
+                std::fprintf(stderr, "Error: --peaks takes a whole number of peaks, 1 or more, not '%s'\n", v);
+                return 1;
+            }
+            options.measure = true;
         } else {
             std::fputs(kUsage, stderr);
             return 1;
@@ -262,9 +349,17 @@ int view_main(int argc, char** argv) {
     }
     ViewReport report{};
     report.measured = options.measure || map.format != kHeightsBmp;
+    // A band that holds no frequency of the picture is refused before anything is made.
+    double from = 0;
+    double to = 0;
+    if (report.measured && directions_band(options, map.side, &from, &to) != 0) {
+        return 1;
+    }
     OutputSet outputs;
     output_table_add(outputs, kViewOutputs, report.measured ? kViewOutputCount : kViewPlainCount, names);
-    if (view_write(map, outputs, options, input, report) != 0 || outputs_commit(outputs) != 0) {
+    Directions directions{};
+    if (view_write(map, outputs, options, input, report, directions) != 0 ||
+        outputs_commit(outputs) != 0) {
         outputs_discard(outputs);
         return 1;
     }
@@ -312,6 +407,27 @@ int view_main(int argc, char** argv) {
         } else {
             std::fprintf(stderr, "Wrote %s: rms %.6g, no fit (--fit F1:F2 asks for one)\n",
                          names[kViewSummary].c_str(), sum.rms);
+        }
+        if (std::isnan(directions.direction)) {
+            std::fprintf(stderr,
+                         "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, no "
+                         "direction (no power there, or a flat picture)\n",
+                         names[kViewAngles].c_str(), directions.from, directions.to);
+        } else {
+            std::fprintf(stderr,
+                         "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, direction "
+                         "%.4g degrees, aspect %.3g\n",
+                         names[kViewAngles].c_str(), directions.from, directions.to,
+                         directions.direction, directions.aspect);
+        }
+        if (directions.peaks > 0) {
+            std::fprintf(stderr,
+                         "Wrote %s: %llu peaks, the strongest of period %.6g px at %.4g degrees\n",
+                         names[kViewPeaks].c_str(), static_cast<unsigned long long>(directions.peaks),
+                         directions.peak_period_px, directions.peak_direction);
+        } else {
+            std::fprintf(stderr, "Wrote %s: no peaks outside the centre 3 x 3\n",
+                         names[kViewPeaks].c_str());
         }
     }
     std::fputs("The calculation has been completed successfully.\n", stderr);

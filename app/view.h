@@ -23,7 +23,8 @@ struct ViewOptions {
     bool gray;       // grey levels instead of the colour ramp
     double length;   // the side's length in metres, or 0 when not known
     // The measurement's options; giving any of them (or a PGM or PFM input) makes the run
-    // a measuring one, whose profile gains the psd columns and which writes the summary.
+    // a measuring one, whose profile gains the psd columns and which writes the summary,
+    // the angles and the peaks.
     bool measure;      // one of them was given
     double z_scale;    // heights = grey levels (or PFM values) times this
     LevelKind level;   // what is removed before the window
@@ -31,6 +32,10 @@ struct ViewOptions {
     bool fit;          // --fit was given: the band is fit_from to fit_to
     double fit_from;   // cycles per side, or per metre with a length
     double fit_to;
+    bool band;         // --band given: the angular spectrum's band is band_from..band_to
+    double band_from;  //   in cycles per side, or per metre with a length
+    double band_to;
+    uint64_t peaks;    // how many peaks to find, 1 or more
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;

@@ -433,9 +433,15 @@ TEST(Summary, WritesOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     full.fit = PsdFit{12, -3.25, 0.5, 0.125, 0.625};
     full.fit_from = 4;
     full.fit_to = 64;
+    full.direction = 150.25;
+    full.lay = 60.25;
+    full.aspect = 0.03125;
+    full.peak_period_px = 16.5;
+    full.peak_direction = 149.5;
     const std::pair<const Summary*, std::string> cases[] = {
-        {&plain, "scan.pgm,256,,1.5,,,,,,,\n"},
-        {&full, "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125\n"},
+        {&plain, "scan.pgm,256,,1.5,,,,,,,,,,,,\n"},
+        {&full, "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
+                "150.25,60.25,0.03125,16.5,149.5\n"},
     };
     for (const auto& c : cases) {
         testutil::TempDir dir;
@@ -444,7 +450,8 @@ TEST(Summary, WritesOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
         EXPECT_EQ(summary_write(f, *c.first), 0);
         std::fclose(f);
         EXPECT_EQ(testutil::read_text(dir.path("s.csv")),
-                  "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept\n" +
+                  "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
+                  "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg\n" +
                       c.second);
     }
 }

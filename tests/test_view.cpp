@@ -195,7 +195,9 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
     testutil::write_file(dir.path("busy.bmp"), testutil::read_file(dir.path("in.bmp")));
     const std::string usage =
         "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
-        "                   [--window hann|tukey[:A]] [--fit F1:F2] <inputfile>\n";
+        "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K] <inputfile>\n";
+    const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
+    const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Case {
         std::vector<std::string> args;
         std::string message;  // the end of what it prints
@@ -214,6 +216,26 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"--", "--gray"}, "Error: Could not read --gray"},
         {{"missing.bmp"}, "Error: Could not read missing.bmp"},
         {{"busy.bmp"}, "Error: Could not write to busy-full.csv\n"},
+        {{"--band", "", "in.bmp"}, band + "''\n"},
+        {{"--band=", "in.bmp"}, band + "''\n"},
+        {{"--band", "5:2", "in.bmp"}, band + "'5:2'\n"},
+        {{"--band", "-1:2", "in.bmp"}, band + "'-1:2'\n"},
+        {{"--band", "2:nan", "in.bmp"}, band + "'2:nan'\n"},
+        {{"--band", "3", "in.bmp"}, band + "'3'\n"},
+        {{"--band", "1:2x", "in.bmp"}, band + "'1:2x'\n"},
+        // An 8 x 8 picture's samples lie from 1 to 4 sqrt 2 cycles per side.
+        {{"--band", "5.7:9", "in.bmp"},
+         "Error: --band 5.7:9 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+        {{"--band", "2.1:2.2", "in.bmp"},
+         "Error: --band 2.1:2.2 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+        {{"--length", "2", "--band", "3:4", "in.bmp"},
+         "Error: --band 3:4 holds no frequency of this picture: its samples lie from 0.5 to 2.82843 cycles per metre\n"},
+        {{"--peaks", "0", "in.bmp"}, peaks + "'0'\n"},
+        {{"--peaks=", "in.bmp"}, peaks + "''\n"},
+        {{"--peaks", "-3", "in.bmp"}, peaks + "'-3'\n"},
+        {{"--peaks", "2.5", "in.bmp"}, peaks + "'2.5'\n"},
+        {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
+        {{"in.bmp", "--peaks"}, usage},
     };
     const auto before = testutil::snapshot(dir.root);
     for (const Case& c : cases) {
@@ -348,9 +370,10 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     EXPECT_NEAR(ring, 1000.0 * 1000 / 2, 1e-6);
     const auto summary = lines_of(testutil::read_text(dir.path("wave-summary.csv")));
     ASSERT_EQ(summary.size(), 2u);
-    EXPECT_EQ(summary[0], "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept");
+    EXPECT_EQ(summary[0], "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
+                          "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg");
     const auto row = fields_of(summary[1]);
-    ASSERT_EQ(row.size(), 11u) << summary[1];
+    ASSERT_EQ(row.size(), 16u) << summary[1];
     EXPECT_EQ(summary[1].substr(0, 12), "wave.pgm,16,");
     EXPECT_EQ(row[2], 0.001);
     EXPECT_NEAR(row[3], 1000 / std::sqrt(2.0), 1e-9);  // the rms of the levelled cosine
