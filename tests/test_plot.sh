@@ -460,6 +460,20 @@ refuse "$PATH" "Error: $p/s-angles.csv is an angular spectrum, which has no ampl
 refuse "$PATH" "Error: $p/s128-peaks.csv holds peaks only: give the profile or angular spectrum to mark them on" \
     "$p/x.png" "$p/s128-peaks.csv" "$p/x.png"
 
+# varlox-view's own measurement of the grating (10 cycles per side along (6, 8), a period
+# of 12.8 pixels): its psd with the fit of its summary and the strongest peak marked with
+# that period, and its angular spectrum with the same mark.
+mkdir "$work/measured"
+cp "$work/b/grating.bmp" "$work/measured/g.bmp"
+"$view" --fit 2:40 --peaks 1 "$work/measured/g.bmp" 2>/dev/null || fail "varlox-view measuring the grating"
+m=$work/measured
+"$sh" "$plot" --psd "$m/g-full.csv" "$m/g-peaks.csv" "$m/psd.svg" 2>/dev/null || fail "psd plot of a measured profile"
+"$sh" "$plot" "$m/g-angles.csv" "$m/g-peaks.csv" "$m/angles.svg" 2>/dev/null || fail "plot of a measured angular spectrum"
+for file in psd.svg angles.svg; do
+    grep -qF '>12.8 px<' "$m/$file" || fail "$file does not mark the grating's period of 12.8 px"
+done
+grep -qF '>fit, slope ' "$m/psd.svg" || fail "the measured profile's plot lacks its fit"
+
 # SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
 # a control character, markup and the end of a CDATA section.
 if command -v xmllint >/dev/null 2>&1; then
