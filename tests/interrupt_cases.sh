@@ -1,5 +1,5 @@
 # Sourced by the companion scripts' tests: ends a script in the middle of its work with
-# each signal a shell reports by its status, and checks the status and what was left.
+# signals a shell reports by its status, and checks the status and what was left.
 #
 #   interrupt_signals
 #       the signals tried, by name (or by number where the shell has no name for one,
@@ -14,9 +14,12 @@
 #       for the first four on every system); then runs CHECK with the signal's name.
 #       COMMAND starts with every signal at its default action (env --default-signal,
 #       coreutils 8.31): a background job of a script starts with INT and QUIT ignored,
-#       and a script cannot catch a signal ignored when it started. Without it INT and
-#       QUIT are not tried, which is a failure where VARLOX_REQUIRE_TOOLS is set.
-#   interrupt_number NAME
+#       the test's own caller may have ignored others (PIPE, say), and a script cannot
+#       catch a signal ignored when it started. Without it INT and QUIT are not tried,
+#       which is a failure where VARLOX_REQUIRE_TOOLS is set.
+#   interrupt_by SIGNALS MARKER CHECK COMMAND...
+#       the same for the signals of the list SIGNALS (names without SIG, or numbers)
+#   interrupt_number NAME, signal_number NAME
 #       prints the number of signal NAME in this shell, or fails.
 
 interrupt_signals=${interrupt_signals:-HUP INT QUIT TERM}
@@ -27,7 +30,7 @@ interrupt_number() {
         *) kill -l "$1" >/dev/null 2>&1 && { echo "$1"; return 0; }; return 1 ;;
     esac
     interrupt_n=1
-    while [ "$interrupt_n" -le 64 ]; do
+    while [ "$interrupt_n" -lt 128 ]; do
         interrupt_name=$(kill -l "$interrupt_n" 2>/dev/null)
         [ "${interrupt_name#SIG}" = "$1" ] && { echo "$interrupt_n"; return 0; }
         interrupt_n=$((interrupt_n + 1))
@@ -35,12 +38,14 @@ interrupt_number() {
     return 1
 }
 
-interrupt_each() {
-    marker=$1 check=$2
-    shift 2
+signal_number() { interrupt_number "$@"; }
+
+interrupt_by() {
+    signals=$1 marker=$2 check=$3
+    shift 3
     defaults=
-    env --default-signal=INT true 2>/dev/null && defaults="env --default-signal"
-    for sig in $interrupt_signals; do
+    env --default-signal true 2>/dev/null && defaults="env --default-signal"
+    for sig in $signals; do
         if ! number=$(interrupt_number "$sig"); then
             echo "note: this shell knows no signal $sig: not tried"
             continue
@@ -67,4 +72,8 @@ interrupt_each() {
         "$check" "$sig"
     done
     rm -f "$marker" "$marker.sent"
+}
+
+interrupt_each() {
+    interrupt_by "$interrupt_signals" "$@"
 }
