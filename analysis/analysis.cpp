@@ -12,7 +12,7 @@ struct Source {
     const double* z;
 };
 
-int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s) {
+int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s, int threads) {
     if (!size_mul(width, height, &s.count)) {
         report_alloc_failure();
         return 1;
@@ -31,8 +31,9 @@ int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s) 
     const DftProgress progress{progress_report, &line};
     const int transform_status =
         source.image != nullptr
-            ? image_spectrum(*source.image, s.amplitude.get(), s.power.get(), &progress)
-            : heights_spectrum(source.z, width, s.amplitude.get(), s.power.get(), &progress);
+            ? image_spectrum(*source.image, s.amplitude.get(), s.power.get(), &progress, threads)
+            : heights_spectrum(source.z, width, s.amplitude.get(), s.power.get(), &progress,
+                               threads);
     progress_end(line);
     if (transform_status != 0) {
         return 1;
@@ -47,10 +48,10 @@ int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s) 
 
 }  // namespace
 
-int spectrum_measure(const Image& image, Spectrum& s) {
-    return measure(Source{&image, nullptr}, image.width, image.height, s);
+int spectrum_measure(const Image& image, Spectrum& s, int threads) {
+    return measure(Source{&image, nullptr}, image.width, image.height, s, threads);
 }
 
-int heights_measure(const double* z, uint32_t side, Spectrum& s) {
-    return measure(Source{nullptr, z}, side, side, s);
+int heights_measure(const double* z, uint32_t side, Spectrum& s, int threads) {
+    return measure(Source{nullptr, z}, side, side, s, threads);
 }

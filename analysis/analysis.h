@@ -4,13 +4,15 @@
 // outputs and varlox-view's logarithmic picture and absolute profile come from the same
 // planes, bins and ranges, bit for bit.
 //
-//   spectrum_measure(image, spectrum)
+//   spectrum_measure(image, spectrum, threads)
 //                                allocates the planes and bins, computes the grey square
-//                                picture's centred spectrum with the progress line, turns
+//                                picture's centred spectrum with the progress line (the
+//                                transform on `threads` threads, the same bits for any
+//                                number; see dft_2d_run), turns
 //                                it into amplitudes and powers and spreads them over the
 //                                bins, widening the ranges; 0, or 1 after the message
 //                                (what was allocated is released with the record)
-//   heights_measure(z, side, spectrum)
+//   heights_measure(z, side, spectrum, threads)
 //                                the same for a square grid of heights (image/heights.h
 //                                layout) through heights_spectrum: for the red bytes of a
 //                                grey picture the record is spectrum_measure's, bit for
@@ -35,5 +37,5 @@ struct Spectrum {
     ValueRange pow;
 };
 
-int spectrum_measure(const Image& image, Spectrum& spectrum);
-int heights_measure(const double* z, uint32_t side, Spectrum& spectrum);
+int spectrum_measure(const Image& image, Spectrum& spectrum, int threads = 1);
+int heights_measure(const double* z, uint32_t side, Spectrum& spectrum, int threads = 1);

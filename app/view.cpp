@@ -16,6 +16,8 @@
 #include "app/driver.h"
 #include "app/output_table.h"
 #include "image/bmp.h"
+#include "spectrum/dft.h"
+#include "system/os.h"
 #include "system/outputs.h"
 #include "system/report.h"
 
@@ -31,7 +33,8 @@ constexpr uint64_t kDefaultPeaks = 10;
 
 constexpr const char* kUsage =
     "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
-    "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K] <inputfile>\n";
+    "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
+    "                   [--threads N] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
@@ -39,6 +42,8 @@ constexpr const char* kHelpOptions =
     "               outside the centre 3 x 3 (default 5)\n"
     "  --gray       grey levels instead of the colour ramp\n"
     "  --length L   the picture's side is L metres: the profile gets cycles per metre\n"
+    "  --threads N  the transform on N threads (default: every processor the program may\n"
+    "               run on); the outputs are the same for every N\n"
     "The input is a 24-bit BMP, a grey PGM (8 or 16 bits) or a grey PFM. Measuring options\n"
     "(any of them, or a PGM or PFM input, adds the psd to the profile and writes the summary):\n"
     "  --z-scale Z  heights are grey levels (or PFM values) times Z, above 0 (default 1)\n"
@@ -97,6 +102,23 @@ bool count_of(const char* text, uint64_t* out) {
         return false;
     }
     *out = v;
+    return true;
+}
+
+// A thread count from the whole of `text`: decimal digits only, 1 to kMaxThreads; false
+// for anything else.
+constexpr long kMaxThreads = 4096;
+bool thread_count(const char* text, int* out) {
+    long v = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > kMaxThreads) return false;
+    }
+    if (p == text || *p != '\0' || v < 1) {
+        return false;
+    }
+    *out = static_cast<int>(v);
     return true;
 }
 
@@ -163,7 +185,9 @@ int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
     }
     report.window_mean_square = mean_square;
     Spectrum s{};
-    if (heights_measure(map.z.get(), side, s) != 0) {
+    report.threads = dft_threads_used(static_cast<int32_t>(side), static_cast<int32_t>(side),
+                                      options.threads);
+    if (heights_measure(map.z.get(), side, s, options.threads) != 0) {
         return 1;
     }
     // The psd and the fit come before any file is written, so that a band without rows
@@ -243,7 +267,8 @@ int view_write(HeightMap& map, OutputSet& outputs, const ViewOptions& options,
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
     options = ViewOptions{kDefaultDecades, false, 0, false, 1, kLevelNone, Window{kWindowNone, 1},
-                          false, 0, 0, false, 0, 0, kDefaultPeaks};
+                          false, 0, 0, false, 0, 0, kDefaultPeaks,
+                          os_processor_count()};
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -315,6 +340,12 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
                 return 1;
             }
             options.measure = true;
+        } else if (const char* v = option_value(argc, argv, i, "--threads", &missing)) {
+            if (!thread_count(v, &options.threads)) {
+                std::fprintf(stderr, "Error: --threads takes a whole number of threads from 1 to %ld, not '%s'\n",
+                             kMaxThreads, v);
+                return 1;
+            }
         } else {
             std::fputs(kUsage, stderr);
             return 1;
@@ -432,6 +463,7 @@ int view_main(int argc, char** argv) {
                          names[kViewPeaks].c_str());
         }
     }
+    std::fprintf(stderr, "The transform ran on %d thread%s\n", report.threads, report.threads == 1 ? "" : "s");
     std::fputs("The calculation has been completed successfully.\n", stderr);
     return 0;
 }

@@ -36,14 +36,15 @@ struct ViewOptions {
     double band_from;  //   in cycles per side, or per metre with a length
     double band_to;
     uint64_t peaks;    // how many peaks to find, 1 or more
+    int threads;     // threads of the transform: 1 or more
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
 // when no sample there is above 0, the largest of all; when none at all is, 1.
 enum ViewTop { kTopOutsideCentre, kTopOfAll, kTopNone };
 
-// What a run wrote: the top and bottom of the log scale, the profile's rows, and what the
-// summary holds.
+// What a run wrote: the top and bottom of the log scale, the profile's rows, what the
+// summary holds, and the threads the transform ran on.
 struct ViewReport {
     ViewTop top_kind;
     double top;
@@ -53,6 +54,7 @@ struct ViewReport {
     bool measured;  // the psd columns and the summary were written
     double window_mean_square;  // mean(w^2), 1 without a window
     Summary summary;
+    int threads;
 };
 
 int view_parse(int argc, char** argv, ViewOptions& options, std::string& input);

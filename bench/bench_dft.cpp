@@ -6,7 +6,8 @@
 // copying the input plane before each iteration is not. Where the processor's add
 // latency is known (bench/clock.h), the clock is measured right after the case and the
 // time is also given as cycles_per_term, and for the AVX2 path as share_of_limit, the
-// limit of its arithmetic over the cycles it took.
+// limit of its arithmetic over the cycles it took. Threads/SIDE/T gives the speed-up of
+// the transform on T threads over one, both timed in the same iterations.
 #include <benchmark/benchmark.h>
 
 #include <time.h>
@@ -18,6 +19,7 @@
 #include "bench/clock.h"
 #include "bench/sides.h"
 #include "spectrum/dft.h"
+#include "system/os.h"
 
 namespace {
 
@@ -84,6 +86,43 @@ void bm_transform(benchmark::State& state, DftPath path) {
         path == kDftAvx2);
 }
 
+double wall_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// The transform on the best path on one thread and on `threads`, taking turns in every
+// iteration, in wall time: speedup is the best one-thread time over the best time on
+// `threads`, per_thread that over the thread count. The iteration time is the threaded one.
+void bm_threads(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const int threads = static_cast<int>(state.range(1));
+    const Plane input = picture_plane(n);
+    Plane p = input;
+    double best[2] = {1e300, 1e300};
+    for (auto _ : state) {
+        double taken = 0;
+        for (int turn = 0; turn < 2; ++turn) {
+            p.re = input.re;
+            p.im = input.im;
+            const double t0 = wall_seconds();
+            const int status = dft_2d_run(p.re.data(), p.im.data(), n, n, +1,
+                                          DftRun{kDftPathCount, turn == 0 ? 1 : threads, nullptr});
+            taken = wall_seconds() - t0;
+            if (status != 0) {
+                state.SkipWithError("transform failed");
+                return;
+            }
+            benchmark::DoNotOptimize(p.re.data());
+            if (taken < best[turn]) best[turn] = taken;
+        }
+        state.SetIterationTime(taken);
+    }
+    state.counters["speedup"] = best[0] / best[1];
+    state.counters["per_thread"] = best[0] / best[1] / threads;
+}
+
 void bm_literal(benchmark::State& state) {
     time_transform(state, [](double* re, double* im, int n) { return dft_2d_literal(re, im, n, n, +1); });
 }
@@ -101,6 +140,14 @@ void bm_literal(benchmark::State& state) {
         for (int64_t n : sides) b->Arg(n);
         b->UseManualTime()->Unit(benchmark::kMillisecond);
     }
+    // Threads/SIDE/T for 2 threads and the processors of the affinity mask.
+    const int processors = os_processor_count();
+    auto* t = benchmark::RegisterBenchmark("Threads", bm_threads);
+    for (int64_t n : sides) {
+        t->Args({n, 2});
+        if (processors > 2) t->Args({n, processors});
+    }
+    t->UseManualTime()->Unit(benchmark::kMillisecond);
     auto* b = benchmark::RegisterBenchmark("Literal", bm_literal);
     for (int64_t n : sides) b->Arg(n);
     b->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);

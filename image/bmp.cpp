@@ -83,7 +83,7 @@ ImagePtr bmp_read(const std::string& path) {
     if (get_le32(header + 14) == 12) {
         std::fprintf(stderr,
                      "Error: %s is an OS/2 bitmap (12-byte header); only 24bit color Windows "
-                     "bitmaps with a 40-byte header are read",
+                     "bitmaps are read",
                      path.c_str());
         return ImagePtr();
     }

@@ -1,5 +1,9 @@
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <thread>
 
 #include "system/size.h"
 #include "spectrum/dft.h"
@@ -54,6 +58,82 @@ constexpr bool complex_terms(Terms t) { return t == kComplexForward || t == kCom
 // waits that this removes (a few per cent).
 constexpr int64_t kPrefetchAhead = 8;
 
+// The running sums of one register tile, kOutputs x kVectors vectors per part.
+template <class Vector, int kVectors, int kOutputs>
+struct TileSums {
+    Vector re[kOutputs][kVectors];
+    Vector im[kOutputs][kVectors];
+};
+
+// Asks early for the cache lines of step j + kPrefetchAhead of a tile: its inputs, and
+// every fourth step the lines of its table rows (a row advances 16 bytes a step).
+template <int64_t kLanes, int kOutputs, Terms kTerms>
+inline __attribute__((always_inline)) void tile_prefetch(const double* in_re, const double* in_im,
+                                                          const double* t, int64_t n, int64_t j) {
+    __builtin_prefetch(in_re + (j + kPrefetchAhead) * kLanes);
+    if constexpr (complex_terms(kTerms)) {
+        __builtin_prefetch(in_im + (j + kPrefetchAhead) * kLanes);
+    }
+    if ((j & 3) == 0) {
+        for (int q = 0; q < kOutputs; ++q) {
+            __builtin_prefetch(t + 2 * (q * n + j + 4 * kPrefetchAhead));
+        }
+    }
+}
+
+// Term j of every sum of a tile whose inputs are complex.
+template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
+inline __attribute__((always_inline)) void tile_step_complex(TileSums<Vector, kVectors, kOutputs>& a,
+                                                              const double* in_re, const double* in_im,
+                                                              const double* t, int64_t n, int64_t j) {
+    constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
+    for (int u = 0; u < kVectors; ++u) {
+        Vector x;
+        Vector y;
+        __builtin_memcpy(&x, in_re + j * kLanes + u * kDoubles, sizeof x);
+        __builtin_memcpy(&y, in_im + j * kLanes + u * kDoubles, sizeof y);
+        for (int q = 0; q < kOutputs; ++q) {
+            // A scalar times a vector: the compiler broadcasts the table value straight
+            // from memory.
+            const double c = t[2 * (q * n + j)];
+            const double s = t[2 * (q * n + j) + 1];
+            if constexpr (kTerms == kComplexForward) {
+                a.re[q][u] = a.re[q][u] + (c * x + s * y);
+                a.im[q][u] = a.im[q][u] + (c * y - s * x);
+            } else {
+                a.re[q][u] = a.re[q][u] + (c * x - s * y);
+                a.im[q][u] = a.im[q][u] + (c * y + s * x);
+            }
+        }
+    }
+}
+
+// Term j of every sum of a tile whose inputs are real. It takes each table value in turn
+// across the group's vectors, so that it holds only the inputs, one table value and one
+// product besides the sums: three outputs of two AVX2 vectors then fit 16 registers.
+template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
+inline __attribute__((always_inline)) void tile_step_real(TileSums<Vector, kVectors, kOutputs>& a,
+                                                           const double* in_re, const double* t,
+                                                           int64_t n, int64_t j) {
+    constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
+    Vector x[kVectors];
+    for (int u = 0; u < kVectors; ++u) {
+        __builtin_memcpy(&x[u], in_re + j * kLanes + u * kDoubles, sizeof(Vector));
+    }
+    for (int q = 0; q < kOutputs; ++q) {
+        const double c = t[2 * (q * n + j)];
+        for (int u = 0; u < kVectors; ++u) a.re[q][u] = a.re[q][u] + c * x[u];
+        const double s = t[2 * (q * n + j) + 1];
+        for (int u = 0; u < kVectors; ++u) {
+            if constexpr (kTerms == kRealForward) {
+                a.im[q][u] = a.im[q][u] - s * x[u];
+            } else {
+                a.im[q][u] = a.im[q][u] + s * x[u];
+            }
+        }
+    }
+}
+
 // Outputs k .. k + kOutputs - 1 of group g: one register tile of kOutputs x kVectors
 // running sums per part, each of kVectors vectors of kDoubles doubles (Vector is double
 // when kDoubles is 1). The outputs share each input load; each keeps its own sum, which
@@ -66,81 +146,32 @@ inline __attribute__((always_inline)) void tile(const BatchArgs& a, int64_t g, i
     const double* in_re = a.in_re + g * group_stride(n, kLanes);
     const double* in_im = a.in_im + g * group_stride(n, kLanes);
     const double* t = a.table + 2 * k * n;  // row q of the block at t + 2 * q * n
-    Vector ar[kOutputs][kVectors];
-    Vector ai[kOutputs][kVectors];
+    TileSums<Vector, kVectors, kOutputs> sums;
     for (int q = 0; q < kOutputs; ++q) {
         for (int u = 0; u < kVectors; ++u) {
-            ar[q][u] = Vector{} + 0.0;
-            ai[q][u] = Vector{} + 0.0;
+            sums.re[q][u] = Vector{} + 0.0;
+            sums.im[q][u] = Vector{} + 0.0;
         }
     }
-    const auto prefetch = [&](int64_t j) __attribute__((always_inline)) {
-        __builtin_prefetch(in_re + (j + kPrefetchAhead) * kLanes);
-        if constexpr (complex_terms(kTerms)) {
-            __builtin_prefetch(in_im + (j + kPrefetchAhead) * kLanes);
-        }
-        // A table row advances 16 bytes a step: one line every four.
-        if ((j & 3) == 0) {
-            for (int q = 0; q < kOutputs; ++q) {
-                __builtin_prefetch(t + 2 * (q * n + j + 4 * kPrefetchAhead));
-            }
-        }
-    };
     if constexpr (complex_terms(kTerms)) {
         for (int64_t j = 0; j < n; ++j) {
-            prefetch(j);
-            for (int u = 0; u < kVectors; ++u) {
-                Vector x;
-                Vector y;
-                __builtin_memcpy(&x, in_re + j * kLanes + u * kDoubles, sizeof x);
-                __builtin_memcpy(&y, in_im + j * kLanes + u * kDoubles, sizeof y);
-                for (int q = 0; q < kOutputs; ++q) {
-                    // A scalar times a vector: the compiler broadcasts the table value
-                    // straight from memory.
-                    const double c = t[2 * (q * n + j)];
-                    const double s = t[2 * (q * n + j) + 1];
-                    if constexpr (kTerms == kComplexForward) {
-                        ar[q][u] = ar[q][u] + (c * x + s * y);
-                        ai[q][u] = ai[q][u] + (c * y - s * x);
-                    } else {
-                        ar[q][u] = ar[q][u] + (c * x - s * y);
-                        ai[q][u] = ai[q][u] + (c * y + s * x);
-                    }
-                }
-            }
+            tile_prefetch<kLanes, kOutputs, kTerms>(in_re, in_im, t, n, j);
+            tile_step_complex<Vector, kDoubles, kVectors, kOutputs, kTerms>(sums, in_re, in_im, t, n, j);
         }
     } else {
-        // A real step takes each table value in turn across the group's vectors, so that
-        // it holds only the inputs, one table value and one product besides the sums:
-        // three outputs of two AVX2 vectors then fit 16 registers. Unrolled, its loop
-        // counting stops crowding the instructions the pipes are fed with.
+        // Unrolled, the loop's counting stops crowding the instructions the pipes are fed.
 #pragma GCC unroll 4
         for (int64_t j = 0; j < n; ++j) {
-            prefetch(j);
-            Vector x[kVectors];
-            for (int u = 0; u < kVectors; ++u) {
-                __builtin_memcpy(&x[u], in_re + j * kLanes + u * kDoubles, sizeof(Vector));
-            }
-            for (int q = 0; q < kOutputs; ++q) {
-                const double c = t[2 * (q * n + j)];
-                for (int u = 0; u < kVectors; ++u) ar[q][u] = ar[q][u] + c * x[u];
-                const double s = t[2 * (q * n + j) + 1];
-                for (int u = 0; u < kVectors; ++u) {
-                    if constexpr (kTerms == kRealForward) {
-                        ai[q][u] = ai[q][u] - s * x[u];
-                    } else {
-                        ai[q][u] = ai[q][u] + s * x[u];
-                    }
-                }
-            }
+            tile_prefetch<kLanes, kOutputs, kTerms>(in_re, in_im, t, n, j);
+            tile_step_real<Vector, kDoubles, kVectors, kOutputs, kTerms>(sums, in_re, t, n, j);
         }
     }
     double* out_re = a.out_re + g * group_stride(n, kLanes) + k * kLanes;
     double* out_im = a.out_im + g * group_stride(n, kLanes) + k * kLanes;
     for (int q = 0; q < kOutputs; ++q) {
         for (int u = 0; u < kVectors; ++u) {
-            __builtin_memcpy(out_re + q * kLanes + u * kDoubles, &ar[q][u], sizeof(Vector));
-            __builtin_memcpy(out_im + q * kLanes + u * kDoubles, &ai[q][u], sizeof(Vector));
+            __builtin_memcpy(out_re + q * kLanes + u * kDoubles, &sums.re[q][u], sizeof(Vector));
+            __builtin_memcpy(out_im + q * kLanes + u * kDoubles, &sums.im[q][u], sizeof(Vector));
         }
     }
 }
@@ -233,10 +264,11 @@ typedef double v2d __attribute__((vector_size(16)));
 typedef double v4d __attribute__((vector_size(32)));
 typedef double v8d __attribute__((vector_size(64)));
 
-// One vector path: its name, its kernel for a group of lines, the lines per group, and
-// whether the processor running the program has what the kernel needs. `baseline` marks
-// the paths that every processor of the build's architecture has.
+// One vector path: which it is, its name, its kernel for a batch of lines, the lines per
+// group, and whether the processor running the program has what the kernel needs.
+// `baseline` marks the paths that every processor of the build's architecture has.
 struct PathSpec {
+    DftPath path;
     const char* name;
     void (*kernel)(const BatchArgs&);  // null: not built for this architecture
     int64_t lanes;
@@ -246,6 +278,10 @@ struct PathSpec {
 
 bool always() { return true; }
 
+constexpr PathSpec not_built(DftPath path, const char* name) {
+    return PathSpec{path, name, nullptr, 0, nullptr, false};
+}
+
 // The blocking of each path was measured with varlox_bench (up to AVX2 there are 16
 // vector registers, 32 with AVX-512 and on aarch64), except the aarch64 one, which takes
 // SSE2's until it is measured on ARM hardware. AVX2's real tile, 3 outputs of 2 vectors,
@@ -253,11 +289,14 @@ bool always() { return true; }
 // complex tile stays at 2 outputs, since 3 spill four sums to memory at every step.
 using PortableBlocking = Blocking<double, 1, 4, 2, 2>;
 void batch_portable(const BatchArgs& a) { batch_kernel<PortableBlocking>(a); }
-constexpr PathSpec kPortable{"portable", batch_portable, PortableBlocking::kLanes, always, true};
-constexpr PathSpec not_built(const char* name) { return PathSpec{name, nullptr, 0, nullptr, false}; }
+constexpr PathSpec kPortableRow{kDftPortable, "portable", batch_portable, PortableBlocking::kLanes,
+                                always, true};
 
-// The only place that knows the architectures: each one's paths, in DftPath order.
+// The only place that knows the architectures: one row per path, built or not.
 #if defined(__GNUC__) && defined(__x86_64__)
+typedef double v2d __attribute__((vector_size(16)));
+typedef double v4d __attribute__((vector_size(32)));
+typedef double v8d __attribute__((vector_size(64)));
 using Sse2Blocking = Blocking<v2d, 2, 4, 2, 2>;
 using Avx2Blocking = Blocking<v4d, 4, 2, 3, 2>;
 using Avx512Blocking = Blocking<v8d, 8, 4, 3, 3>;
@@ -269,31 +308,148 @@ __attribute__((target("avx512f"))) void batch_avx512(const BatchArgs& a) {
 bool has_avx2() { return __builtin_cpu_supports("avx2"); }
 bool has_avx512() { return __builtin_cpu_supports("avx512f"); }
 // SSE2 is part of every x86-64 processor.
-const PathSpec kPaths[kDftPathCount] = {
-    kPortable,
-    {"sse2", batch_sse2, Sse2Blocking::kLanes, always, true},
-    {"avx2", batch_avx2, Avx2Blocking::kLanes, has_avx2, false},
-    {"avx512", batch_avx512, Avx512Blocking::kLanes, has_avx512, false},
-    not_built("neon"),
-};
-#elif defined(__GNUC__) && defined(__aarch64__)
+constexpr PathSpec kSse2Row{kDftSse2, "sse2", batch_sse2, Sse2Blocking::kLanes, always, true};
+constexpr PathSpec kAvx2Row{kDftAvx2, "avx2", batch_avx2, Avx2Blocking::kLanes, has_avx2, false};
+constexpr PathSpec kAvx512Row{kDftAvx512, "avx512", batch_avx512, Avx512Blocking::kLanes, has_avx512,
+                              false};
+#else
+constexpr PathSpec kSse2Row = not_built(kDftSse2, "sse2");
+constexpr PathSpec kAvx2Row = not_built(kDftAvx2, "avx2");
+constexpr PathSpec kAvx512Row = not_built(kDftAvx512, "avx512");
+#endif
+#if defined(__GNUC__) && defined(__aarch64__)
 // Advanced SIMD is part of every aarch64 processor: two doubles per register.
+typedef double v2d __attribute__((vector_size(16)));
 using NeonBlocking = Blocking<v2d, 2, 4, 2, 2>;
 void batch_neon(const BatchArgs& a) { batch_kernel<NeonBlocking>(a); }
-const PathSpec kPaths[kDftPathCount] = {
-    kPortable, not_built("sse2"), not_built("avx2"), not_built("avx512"),
-    {"neon", batch_neon, NeonBlocking::kLanes, always, true},
-};
+constexpr PathSpec kNeonRow{kDftNeon, "neon", batch_neon, NeonBlocking::kLanes, always, true};
 #else
-const PathSpec kPaths[kDftPathCount] = {
-    kPortable, not_built("sse2"), not_built("avx2"), not_built("avx512"), not_built("neon"),
-};
+constexpr PathSpec kNeonRow = not_built(kDftNeon, "neon");
 #endif
+
+// Indexed by DftPath.
+constexpr PathSpec kPaths[] = {kPortableRow, kSse2Row, kAvx2Row, kAvx512Row, kNeonRow};
+
+// The order in which paths are preferred where the processor has several: the widest
+// vectors first. The portable path, which every processor runs, comes last.
+constexpr DftPath kPreference[] = {kDftAvx512, kDftAvx2, kDftSse2, kDftNeon, kDftPortable};
+
+constexpr bool same_name(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+// Each row sits at its path's index, no two share a name, and a built path's groups fill
+// a batch exactly (a wider group would make a batch hold none, and dft_threads_used
+// counts batches of kBatchLines lines).
+constexpr bool rows_sound() {
+    for (int64_t p = 0; p < kDftPathCount; ++p) {
+        const PathSpec& row = kPaths[p];
+        if (row.path != p || row.name == nullptr || row.name[0] == '\0') return false;
+        if (row.kernel != nullptr && (row.lanes < 1 || kBatchLines % row.lanes != 0)) return false;
+        for (int64_t q = 0; q < p; ++q) {
+            if (same_name(kPaths[q].name, row.name)) return false;
+        }
+    }
+    return true;
+}
+
+// Every path appears once, and the last is the portable path.
+constexpr bool preference_sound() {
+    for (int64_t p = 0; p < kDftPathCount; ++p) {
+        int seen = 0;
+        for (DftPath q : kPreference) seen += q == p;
+        if (seen != 1) return false;
+    }
+    return kPreference[kDftPathCount - 1] == kDftPortable;
+}
+
+static_assert(sizeof kPaths / sizeof kPaths[0] == kDftPathCount, "one row per path");
+static_assert(rows_sound(), "rows in DftPath order, distinct names, lanes that divide kBatchLines");
+static_assert(sizeof kPreference / sizeof kPreference[0] == kDftPathCount, "every path preferred");
+static_assert(preference_sound(), "each path once, the portable path last");
 
 const PathSpec& path_spec(DftPath path) { return kPaths[path]; }
 
-// Cosines and sines of every angle of a line of n values: 2 * n * n doubles.
-Buffer<double> angle_table(int64_t n) {
+// Runs work(index) for index 0 .. threads - 1 at once, index 0 on the calling thread, and
+// waits for them all. A thread that cannot be started (no memory, or the system's limit)
+// is left out: the work must be shared out as it goes, so that the threads that do run
+// finish it. The results never depend on which thread did what.
+template <class Work>
+void run_threads(int threads, const Work& work) {
+    std::unique_ptr<std::thread[]> pool;
+    if (threads > 1) {
+        pool.reset(new (std::nothrow) std::thread[threads - 1]);
+    }
+    int started = 0;
+    if (pool) {
+        for (; started < threads - 1; ++started) {
+            try {
+                pool[started] = std::thread([&work, started] { work(started + 1); });
+            } catch (...) {
+                break;
+            }
+        }
+    }
+    work(0);
+    for (int i = 0; i < started; ++i) {
+        pool[i].join();
+    }
+}
+
+// The angle table of a line of n values, [k][j][cos, sin], filled by several threads that
+// take its rows in turn.
+//
+// For even k the angle of term (k, j) is, bit for bit, that of term (k / 2, 2 j): k * 2pi
+// is exactly twice (k / 2) * 2pi (doubling is exact in binary floating point), so both
+// products with j are the same real number before their one rounding, and so are the
+// quotients by n. So the entries (k, j) of even k > 0 and 2 j < n, a quarter of the table,
+// are copied instead of computed: first every other entry is computed, then each of these
+// takes the value of the computed entry its chain (k, j) -> (k / 2, 2 j) -> ... ends at.
+struct TableFill {
+    double* table;
+    int64_t n;
+    std::atomic<int64_t> next;  // the next row to fill
+};
+
+inline bool copied_entry(int64_t k, int64_t j, int64_t n) { return k % 2 == 0 && k > 0 && 2 * j < n; }
+
+void table_compute(TableFill& f) {
+    const int64_t n = f.n;
+    for (int64_t k = f.next++; k < n; k = f.next++) {
+        double* row = f.table + 2 * k * n;
+        for (int64_t j = copied_entry(k, 0, n) ? (n + 1) / 2 : 0; j < n; ++j) {
+            const double theta = dft_angle(k, j, n);
+            row[2 * j] = std::cos(theta);
+            row[2 * j + 1] = std::sin(theta);
+        }
+    }
+}
+
+void table_copy(TableFill& f) {
+    const int64_t n = f.n;
+    for (int64_t k = f.next++; k < n; k = f.next++) {
+        if (!copied_entry(k, 0, n)) continue;
+        double* row = f.table + 2 * k * n;
+        for (int64_t j = 0; 2 * j < n; ++j) {
+            int64_t kk = k / 2;
+            int64_t jj = 2 * j;
+            while (copied_entry(kk, jj, n)) {
+                kk /= 2;
+                jj *= 2;
+            }
+            row[2 * j] = f.table[2 * (kk * n + jj)];
+            row[2 * j + 1] = f.table[2 * (kk * n + jj) + 1];
+        }
+    }
+}
+
+// Cosines and sines of every angle of a line of n values: 2 * n * n doubles, filled on
+// `threads` threads.
+Buffer<double> angle_table(int64_t n, int threads) {
     uint64_t count = 0;
     if (!size_mul(static_cast<uint64_t>(n), static_cast<uint64_t>(n), &count) ||
         !size_mul(count, 2, &count)) {
@@ -304,29 +460,15 @@ Buffer<double> angle_table(int64_t n) {
     if (!table) {
         return table;
     }
-    // For even k the angle of term (k, j) is, bit for bit, that of term (k / 2, 2 j): k * 2pi
-    // is exactly twice (k / 2) * 2pi (doubling is exact in binary floating point), so both
-    // products with j are the same real number before their one rounding, and so are the
-    // quotients by n. A quarter of the table is copied instead of computed.
-    double* t = table.get();
-    for (int64_t k = 0; k < n; ++k) {
-        const double* half_row = table.get() + 2 * (k / 2) * n;
-        for (int64_t j = 0; j < n; ++j) {
-            if (k % 2 == 0 && k > 0 && 2 * j < n) {
-                *t++ = half_row[4 * j];
-                *t++ = half_row[4 * j + 1];
-                continue;
-            }
-            const double theta = dft_angle(k, j, n);
-            *t++ = std::cos(theta);
-            *t++ = std::sin(theta);
-        }
-    }
+    TableFill fill{table.get(), n, {0}};
+    run_threads(threads, [&fill](int) { table_compute(fill); });
+    fill.next = 0;
+    run_threads(threads, [&fill](int) { table_copy(fill); });
     return table;
 }
 
-// Batch scratch shared by both passes: inputs and outputs of kBatchLines lanes of up to n
-// values.
+// One thread's batch scratch, used in both passes: inputs and outputs of kBatchLines
+// lanes of up to n values.
 struct Scratch {
     Buffer<double> in_re, in_im, out_re, out_im;
 };
@@ -343,13 +485,6 @@ bool scratch_new(Scratch& s, int64_t n, int64_t lanes) {
     s.out_im = s.out_re ? buffer_new<double>(count) : Buffer<double>();
     return static_cast<bool>(s.out_im);
 }
-
-// Counts finished groups and reports the fraction done.
-struct Tally {
-    const DftProgress* progress;
-    int64_t done;
-    int64_t total;
-};
 
 // Copies `count` doubles, four at a time where it can: a run of a group's lanes is short
 // (4 to 32 values), too short for a general memcpy to pay off.
@@ -428,60 +563,106 @@ bool lines_real(const double* im, int64_t n, int64_t first, int64_t used, int64_
     return true;
 }
 
-// Transforms `lines` lines of n values in place; element j of line m is at
-// m * line_step + j * elem_step, where one of the steps is 1: elem_step 1 for rows,
-// line_step 1 for columns. The lines go through the kernel in batches of kBatchLines,
-// in groups of the path's lanes.
-void transform_lines(const PathSpec& path, const double* table, Scratch& s, double* re,
-                     double* im, int64_t n, int64_t lines, int64_t line_step, int64_t elem_step,
-                     int dir, Tally& tally) {
-    const int64_t L = path.lanes;
+// One pass over a plane's lines, shared by several threads: `lines` lines of n values
+// transformed in place, element j of line m at m * line_step + j * elem_step, where one of
+// the steps is 1: elem_step 1 for rows, line_step 1 for columns. The lines go through the
+// kernel in batches of kBatchLines, in groups of the path's lanes; each thread takes the
+// next batch when it has finished one.
+struct Pass {
+    const PathSpec* path;
+    const double* table;
+    double* re;
+    double* im;
+    int64_t n, lines, line_step, elem_step;
+    int dir;
+    std::atomic<int64_t> next;         // the first line of the next batch to take
+    std::atomic<int64_t> groups_done;  // by every thread
+};
+
+
+// The batch of lines from `batch` on, through the scratch of one thread; returns its groups.
+int64_t transform_batch(const Pass& p, Scratch& s, int64_t batch) {
+    const int64_t L = p.path->lanes;
     const int64_t batch_groups = kBatchLines / L;
-    const double scale = static_cast<double>(n);
+    const int64_t n = p.n;
+    const int64_t lines = p.lines;
     bool real_only[kBatchLines];
-    for (int64_t batch = 0; batch < lines; batch += batch_groups * L) {
-        int64_t groups = 0;
-        for (int64_t first = batch; first < lines && groups < batch_groups; first += L, ++groups) {
-            const int64_t used = lines - first < L ? lines - first : L;
-            double* in_re = s.in_re.get() + groups * group_stride(n, L);
-            double* in_im = s.in_im.get() + groups * group_stride(n, L);
-            real_only[groups] = lines_real(im, n, first, used, line_step, elem_step);
-            gather(in_re, re, n, L, first, used, line_step, elem_step);
-            // A real group's kernel never reads the imaginary inputs.
-            if (!real_only[groups]) {
-                gather(in_im, im, n, L, first, used, line_step, elem_step);
-            }
-            // Lanes past the last line are zero and their results are dropped; clearing
-            // them keeps stale or uninitialised values (denormals, NaNs) out of the loop.
-            if (used < L) {
-                for (int64_t j = 0; j < n; ++j) {
-                    for (int64_t l = used; l < L; ++l) {
-                        in_re[j * L + l] = 0.0;
-                        in_im[j * L + l] = 0.0;
-                    }
+    int64_t groups = 0;
+    for (int64_t first = batch; first < lines && groups < batch_groups; first += L, ++groups) {
+        const int64_t used = lines - first < L ? lines - first : L;
+        double* in_re = s.in_re.get() + groups * group_stride(n, L);
+        double* in_im = s.in_im.get() + groups * group_stride(n, L);
+        real_only[groups] = lines_real(p.im, n, first, used, p.line_step, p.elem_step);
+        gather(in_re, p.re, n, L, first, used, p.line_step, p.elem_step);
+        // A real group's kernel never reads the imaginary inputs.
+        if (!real_only[groups]) {
+            gather(in_im, p.im, n, L, first, used, p.line_step, p.elem_step);
+        }
+        // Lanes past the last line are zero and their results are dropped; clearing
+        // them keeps stale or uninitialised values (denormals, NaNs) out of the loop.
+        if (used < L) {
+            for (int64_t j = 0; j < n; ++j) {
+                for (int64_t l = used; l < L; ++l) {
+                    in_re[j * L + l] = 0.0;
+                    in_im[j * L + l] = 0.0;
                 }
             }
         }
-        path.kernel(BatchArgs{table, n, groups, s.in_re.get(), s.in_im.get(), s.out_re.get(),
-                              s.out_im.get(), real_only, dir});
-        for (int64_t g = 0; g < groups; ++g) {
-            const int64_t first = batch + g * L;
-            const int64_t used = lines - first < L ? lines - first : L;
-            scatter(re, s.out_re.get() + g * group_stride(n, L), n, L, first, used, line_step, elem_step,
-                    dir == -1, scale);
-            scatter(im, s.out_im.get() + g * group_stride(n, L), n, L, first, used, line_step, elem_step,
-                    dir == -1, scale);
-        }
-        tally.done += groups;
-        if (tally.progress != nullptr) {
-            tally.progress->report(tally.progress->context,
-                                   static_cast<double>(tally.done) / static_cast<double>(tally.total));
-        }
+    }
+    p.path->kernel(BatchArgs{p.table, n, groups, s.in_re.get(), s.in_im.get(), s.out_re.get(),
+                             s.out_im.get(), real_only, p.dir});
+    const double scale = static_cast<double>(n);
+    for (int64_t g = 0; g < groups; ++g) {
+        const int64_t first = batch + g * L;
+        const int64_t used = lines - first < L ? lines - first : L;
+        scatter(p.re, s.out_re.get() + g * group_stride(n, L), n, L, first, used, p.line_step,
+                p.elem_step, p.dir == -1, scale);
+        scatter(p.im, s.out_im.get() + g * group_stride(n, L), n, L, first, used, p.line_step,
+                p.elem_step, p.dir == -1, scale);
+    }
+    return groups;
+}
+
+// Reports the fraction of a transform's groups done: `before` in earlier passes and those
+// of this pass by every thread so far.
+struct Tally {
+    const DftProgress* progress;
+    int64_t before;
+    int64_t total;
+    int64_t reported;  // the count last reported
+};
+
+void tally_report(Tally& tally, const Pass& pass) {
+    const int64_t done = tally.before + pass.groups_done.load();
+    if (tally.progress != nullptr && done != tally.reported) {
+        tally.reported = done;
+        tally.progress->report(tally.progress->context, static_cast<double>(done) / static_cast<double>(tally.total));
     }
 }
 
+// A thread's share of a pass. Only the calling thread (index 0, given the tally) reports
+// progress, so the report function is never called from two threads.
+void pass_work(Pass& p, Scratch& s, Tally* tally) {
+    const int64_t step = kBatchLines;
+    for (int64_t batch = p.next.fetch_add(step); batch < p.lines; batch = p.next.fetch_add(step)) {
+        p.groups_done += transform_batch(p, s, batch);
+        if (tally != nullptr) tally_report(*tally, p);
+    }
+}
+
+// Transforms the lines of a pass on `threads` threads, each with its scratch.
+void transform_lines(const PathSpec& path, const double* table, Scratch* scratch, int threads,
+                     double* re, double* im, int64_t n, int64_t lines, int64_t line_step,
+                     int64_t elem_step, int dir, Tally& tally) {
+    Pass pass{&path, table, re, im, n, lines, line_step, elem_step, dir, {0}, {0}};
+    run_threads(threads, [&](int index) { pass_work(pass, scratch[index], index == 0 ? &tally : nullptr); });
+    // The calling thread may have finished its last batch before the others theirs.
+    tally_report(tally, pass);
+    tally.before += pass.groups_done.load();
+}
+
 int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir,
-                    const DftProgress* progress) {
+                    int threads, const DftProgress* progress) {
     if (!dft_path_supported(path)) {
         return 1;
     }
@@ -492,26 +673,34 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
     const PathSpec& info = path_spec(path);
     const int64_t w = width;
     const int64_t h = height;
+    const int64_t longest = w > h ? w : h;
+    threads = dft_threads_used(width, height, threads);
     // Everything a square plane needs is allocated before the first line is touched.
-    Scratch scratch;
-    if (!scratch_new(scratch, w > h ? w : h, kBatchLines)) {
+    std::unique_ptr<Scratch[]> scratch(new (std::nothrow) Scratch[threads]);
+    if (!scratch) {
+        report_alloc_failure();
         return 1;
     }
-    Buffer<double> table = angle_table(w);
+    for (int i = 0; i < threads; ++i) {
+        if (!scratch_new(scratch[i], longest, kBatchLines)) {
+            return 1;
+        }
+    }
+    Buffer<double> table = angle_table(w, threads);
     if (!table) {
         return 1;
     }
     const auto groups = [&](int64_t lines) { return (lines + info.lanes - 1) / info.lanes; };
-    Tally tally{progress, 0, groups(h) + groups(w)};
-    transform_lines(info, table.get(), scratch, re, im, w, h, w, 1, dir, tally);
+    Tally tally{progress, 0, groups(h) + groups(w), 0};
+    transform_lines(info, table.get(), scratch.get(), threads, re, im, w, h, w, 1, dir, tally);
     if (w != h) {
         table.reset();
-        table = angle_table(h);
+        table = angle_table(h, threads);
         if (!table) {
             return 1;
         }
     }
-    transform_lines(info, table.get(), scratch, re, im, h, w, 1, w, dir, tally);
+    transform_lines(info, table.get(), scratch.get(), threads, re, im, h, w, 1, w, dir, tally);
     return 0;
 }
 
@@ -602,28 +791,38 @@ const char* dft_path_name(DftPath path) {
 }
 
 int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(path, re, im, width, height, dir, nullptr);
+    return transform_plane(path, re, im, width, height, dir, 1, nullptr);
 }
 
-namespace {
-
-DftPath best_path() {
+DftPath dft_path_best() {
     static const DftPath best = [] {
-        for (int p = kDftPathCount - 1; p > kDftPortable; --p) {
-            if (dft_path_supported(static_cast<DftPath>(p))) return static_cast<DftPath>(p);
+        for (DftPath p : kPreference) {
+            if (dft_path_supported(p)) return p;
         }
         return kDftPortable;
     }();
     return best;
 }
 
-}  // namespace
-
 int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(best_path(), re, im, width, height, dir, nullptr);
+    return transform_plane(dft_path_best(), re, im, width, height, dir, 1, nullptr);
 }
 
 int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
                     const DftProgress* progress) {
-    return transform_plane(best_path(), re, im, width, height, dir, progress);
+    return transform_plane(dft_path_best(), re, im, width, height, dir, 1, progress);
+}
+
+int dft_threads_used(int32_t width, int32_t height, int threads) {
+    // More threads than batches in the longer pass would have nothing to do. Every path's
+    // batch is kBatchLines lines.
+    const int64_t longest = width > height ? width : height;
+    const int64_t batches = (longest + kBatchLines - 1) / kBatchLines;
+    if (threads > batches) threads = static_cast<int>(batches);
+    return threads < 1 ? 1 : threads;
+}
+
+int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run) {
+    const DftPath path = run.path == kDftPathCount ? dft_path_best() : run.path;
+    return transform_plane(path, re, im, width, height, dir, run.threads, run.progress);
 }

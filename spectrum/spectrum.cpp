@@ -62,7 +62,7 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
 }
 
 int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
-                     const DftProgress* progress) {
+                     const DftProgress* progress, int threads) {
     const int64_t n = side;
     // As in image_spectrum: every height goes straight to its centred place.
     for (int64_t r = 0; r < n; ++r) {
@@ -74,14 +74,15 @@ int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
         std::fill(im + r * n, im + (r + 1) * n, 0.0);
     }
     const auto n32 = static_cast<int32_t>(n);
-    if (dft_2d_progress(re, im, n32, n32, +1, progress) != 0) {
+    if (dft_2d_run(re, im, n32, n32, +1, DftRun{kDftPathCount, threads, progress}) != 0) {
         return 1;
     }
     swap_quadrants(re, im, n32, n32);
     return 0;
 }
 
-int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress) {
+int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress,
+                   int threads) {
     const int64_t w = image.width;
     const int64_t h = image.height;
     const uint8_t* p = image.pixels.get();
@@ -97,7 +98,7 @@ int image_spectrum(const Image& image, double* re, double* im, const DftProgress
     }
     const auto w32 = static_cast<int32_t>(w);
     const auto h32 = static_cast<int32_t>(h);
-    if (dft_2d_progress(re, im, w32, h32, +1, progress) != 0) {
+    if (dft_2d_run(re, im, w32, h32, +1, DftRun{kDftPathCount, threads, progress}) != 0) {
         return 1;
     }
     swap_quadrants(re, im, w32, h32);

@@ -12,6 +12,8 @@
 //                               console that takes the terminal escapes; needs
 //                               os_console_setup first)
 //   os_process_id()             the process's id, to make names unique to this run
+//   os_processor_count()        the processors this process may run on (its affinity
+//                               mask, not the machine's count); at least 1
 //   os_create_new(path, text)   creates `path`, which must not exist yet (not even as a
 //                               link), and opens it for writing in text or binary mode;
 //                               null when it exists or cannot be created. Prints nothing
@@ -79,6 +81,7 @@ void os_standard_streams();
 void os_console_setup();
 bool os_stderr_is_terminal();
 long os_process_id();
+int os_processor_count();
 std::FILE* os_create_new(const std::string& path, bool text);
 int os_sync_file(std::FILE* file);
 void os_sync_directory(const std::string& dir);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 #ifdef __linux__
 #include <linux/fs.h>
+#include <sched.h>
 #endif
 
 #include <cerrno>
@@ -107,6 +108,24 @@ void os_console_setup() {}
 bool os_stderr_is_terminal() { return isatty(2) != 0; }
 
 long os_process_id() { return static_cast<long>(getpid()); }
+
+int os_processor_count() {
+#ifdef __linux__
+    // The mask grows until it holds every processor the kernel knows of.
+    for (int size = 1024; size <= (1 << 20); size *= 2) {
+        cpu_set_t* set = CPU_ALLOC(size);
+        if (set == nullptr) break;
+        const std::size_t bytes = CPU_ALLOC_SIZE(size);
+        const int status = sched_getaffinity(0, bytes, set);
+        const int count = status == 0 ? CPU_COUNT_S(bytes, set) : 0;
+        CPU_FREE(set);
+        if (status == 0) return count > 0 ? count : 1;
+        if (errno != EINVAL) break;
+    }
+#endif
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 && online < (1 << 20) ? static_cast<int>(online) : 1;
+}
 
 std::FILE* os_create_new(const std::string& path, bool text) {
     // O_EXCL also refuses an existing link, dangling or not: nothing is written through one.

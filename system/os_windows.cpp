@@ -137,6 +137,20 @@ bool os_stderr_is_terminal() { return g_err_terminal; }
 
 long os_process_id() { return static_cast<long>(_getpid()); }
 
+int os_processor_count() {
+    // The mask covers the process's processor group (up to 64 processors).
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        int count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
 std::FILE* os_create_new(const std::string& path, bool text) {
     // CREATE_NEW refuses any existing name, links included. Sharing deletion lets an
     // interrupted run remove the file while it is still open.

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "spectrum/dft.h"
@@ -98,107 +101,139 @@ TEST(Dft1d, RefusesEmptyLine) {
     EXPECT_EQ(im, 2);
 }
 
-struct Shape {
+// A plane the fast transform is checked on, in the directions given.
+struct Input {
+    std::string what;
     int w, h;
+    Plane plane;
+    std::vector<int> dirs;
 };
 
-const Shape kShapes[] = {{1, 1},   {2, 2},   {3, 3},  {4, 4},   {5, 5},  {7, 7},
-                         {8, 8},   {16, 16}, {17, 17}, {31, 31}, {64, 64}, {100, 100},
-                         {5, 3},   {3, 5},   {64, 16}, {16, 64}, {1, 9},  {33, 2}};
+std::vector<Input> literal_cases() {
+    std::vector<Input> cases;
+    const int shapes[][2] = {{1, 1},   {2, 2},   {3, 3},   {4, 4},   {5, 5},   {7, 7},
+                             {8, 8},   {16, 16}, {17, 17}, {31, 31}, {64, 64}, {100, 100},
+                             {5, 3},   {3, 5},   {64, 16}, {16, 64}, {1, 9},   {33, 2}};
+    for (const auto& s : shapes) {
+        for (bool real_only : {true, false}) {
+            cases.push_back({std::to_string(s[0]) + "x" + std::to_string(s[1]) + (real_only ? " real" : " complex"),
+                             s[0], s[1], random_plane(s[0], s[1], real_only, s[0] * 131 + s[1]), {+1, -1}});
+        }
+    }
+    // Skipping the products with zero imaginary parts must keep signed zeros: zeros of
+    // both signs in the real parts, and exact zero imaginary parts of both signs.
+    const int n = 12;
+    Plane zeros{std::vector<double>(n * n), std::vector<double>(n * n)};
+    for (int i = 0; i < n * n; ++i) {
+        zeros.re[i] = (i % 3 == 0) ? 0.0 : (i % 3 == 1 ? -0.0 : (i % 7) - 3.0);
+        zeros.im[i] = (i % 2 == 0) ? 0.0 : -0.0;
+    }
+    cases.push_back({"signed zeros", n, n, zeros, {+1, -1}});
+    // A group of lines is transformed without its imaginary parts only when every one of
+    // them is zero: a single nonzero one, in any line of a group (first, last or a partial
+    // last group) and at any element, must be taken into account.
+    const int w = 21, h = 37;
+    const int spots[][2] = {{0, 0}, {3, 20}, {7, 0}, {31, 10}, {32, 5}, {36, 20}, {18, 11}};
+    for (const auto& spot : spots) {
+        Plane p = random_plane(w, h, true, 5);
+        p.im[std::size_t(spot[0]) * w + spot[1]] = 0.25;
+        cases.push_back({"one imaginary part at (" + std::to_string(spot[0]) + "," + std::to_string(spot[1]) + ")",
+                         w, h, p, {+1}});
+    }
+    return cases;
+}
 
-TEST(Dft2d, BitIdenticalToLiteralOnEveryPathShapeAndDirection) {
-    int checked_paths = 0;
+TEST(Dft2d, BitIdenticalToLiteralOnEveryPath) {
+    // Every path the processor runs, and kDftPathCount for dft_2d's own choice.
+    std::vector<int> paths;
+    for (int p = 0; p < kDftPathCount; ++p) {
+        if (dft_path_supported(static_cast<DftPath>(p))) paths.push_back(p);
+    }
+    paths.push_back(kDftPathCount);
+    for (const Input& c : literal_cases()) {
+        for (int dir : c.dirs) {
+            Plane want = c.plane;
+            ASSERT_EQ(dft_2d_literal(want.re.data(), want.im.data(), c.w, c.h, dir), 0);
+            for (int p : paths) {
+                const auto path = static_cast<DftPath>(p);
+                Plane got = c.plane;
+                const int status = p == kDftPathCount ? dft_2d(got.re.data(), got.im.data(), c.w, c.h, dir)
+                                                      : dft_2d_on(path, got.re.data(), got.im.data(), c.w, c.h, dir);
+                ASSERT_EQ(status, 0);
+                const std::string where = std::string(p == kDftPathCount ? "dft_2d" : dft_path_name(path)) + " " +
+                                          c.what + " dir " + std::to_string(dir);
+                std::size_t at = 0;
+                EXPECT_TRUE(same_bits(got.re, want.re, &at)) << where << " re[" << at << "] " << got.re[at]
+                                                             << " vs " << want.re[at];
+                EXPECT_TRUE(same_bits(got.im, want.im, &at)) << where << " im[" << at << "]";
+            }
+        }
+    }
+}
+
+TEST(Dft2d, EveryThreadCountGivesTheSameBitsAndOneProgress) {
+    // Sides of several batches of 64 lines, odd and even, square and not, real and
+    // complex; thread counts that divide the batches evenly and not, and more threads
+    // than batches.
+    const int shapes[][2] = {{200, 200}, {129, 129}, {70, 300}, {300, 7}};
+    struct Seen {
+        std::vector<double> done;
+        std::thread::id caller;
+        bool other_thread;
+    };
+    const DftProgress progress{[](void* c, double done) {
+                                   auto* seen = static_cast<Seen*>(c);
+                                   seen->done.push_back(done);
+                                   seen->other_thread |= std::this_thread::get_id() != seen->caller;
+                               },
+                               nullptr};
     for (int p = 0; p < kDftPathCount; ++p) {
         const auto path = static_cast<DftPath>(p);
         if (!dft_path_supported(path)) continue;
-        ++checked_paths;
-        for (const Shape& s : kShapes) {
-            for (int dir : {+1, -1}) {
-                for (bool real_only : {true, false}) {
-                    const Plane in = random_plane(s.w, s.h, real_only, s.w * 131 + s.h);
-                    Plane want = in;
+        for (const auto& s : shapes) {
+            for (bool real_only : {true, false}) {
+                const Plane in = random_plane(s[0], s[1], real_only, s[0] + s[1]);
+                Plane want = in;
+                ASSERT_EQ(dft_2d_on(path, want.re.data(), want.im.data(), s[0], s[1], +1), 0);
+                for (int threads : {1, 2, 3, 7}) {
                     Plane got = in;
-                    ASSERT_EQ(dft_2d_literal(want.re.data(), want.im.data(), s.w, s.h, dir), 0);
-                    ASSERT_EQ(dft_2d_on(path, got.re.data(), got.im.data(), s.w, s.h, dir), 0);
+                    Seen seen{{}, std::this_thread::get_id(), false};
+                    DftProgress reporting = progress;
+                    reporting.context = &seen;
+                    ASSERT_EQ(dft_2d_run(got.re.data(), got.im.data(), s[0], s[1], +1,
+                                         DftRun{path, threads, &reporting}),
+                              0);
+                    const std::string where = std::string(dft_path_name(path)) + " " + std::to_string(s[0]) +
+                                              "x" + std::to_string(s[1]) + (real_only ? " real" : " complex") +
+                                              " threads " + std::to_string(threads);
                     std::size_t at = 0;
-                    EXPECT_TRUE(same_bits(got.re, want.re, &at))
-                        << dft_path_name(path) << " " << s.w << "x" << s.h << " dir " << dir
-                        << (real_only ? " real" : " complex") << " re[" << at << "] "
-                        << got.re[at] << " vs " << want.re[at];
-                    EXPECT_TRUE(same_bits(got.im, want.im, &at))
-                        << dft_path_name(path) << " " << s.w << "x" << s.h << " dir " << dir
-                        << (real_only ? " real" : " complex") << " im[" << at << "]";
+                    EXPECT_TRUE(same_bits(got.re, want.re, &at)) << where << " re[" << at << "]";
+                    EXPECT_TRUE(same_bits(got.im, want.im, &at)) << where << " im[" << at << "]";
+                    EXPECT_FALSE(seen.other_thread) << where;
+                    ASSERT_FALSE(seen.done.empty()) << where;
+                    EXPECT_TRUE(std::is_sorted(seen.done.begin(), seen.done.end())) << where;
+                    EXPECT_EQ(seen.done.back(), 1.0) << where;
                 }
             }
         }
     }
-    // The paths every processor of the architecture has were among those checked.
-    int baseline_paths = 0;
+}
+
+TEST(DftPath, BaselinePathsAreSupportedAndTheWidestIsPreferred) {
+    // Doubles per vector of each path: the one dft_2d takes must have the widest vectors
+    // this processor runs.
+    const int width[kDftPathCount] = {1, 2, 4, 8, 2};
+    int widest = 0;
     for (int p = 0; p < kDftPathCount; ++p) {
         const auto path = static_cast<DftPath>(p);
-        if (!dft_path_baseline(path)) continue;
-        ++baseline_paths;
-        EXPECT_TRUE(dft_path_supported(path)) << dft_path_name(path);
+        if (dft_path_baseline(path)) {
+            EXPECT_TRUE(dft_path_supported(path)) << dft_path_name(path);
+        }
+        if (dft_path_supported(path) && width[p] > widest) widest = width[p];
     }
     EXPECT_TRUE(dft_path_baseline(kDftPortable));
-    EXPECT_GE(checked_paths, baseline_paths);
-}
-
-TEST(Dft2d, SkippingZeroImaginaryTermsKeepsSignedZeros) {
-    // Inputs that make many products exactly zero or negative zero: zeros of both signs
-    // in the real parts, and exact zero imaginary parts of both signs.
-    const int n = 12;
-    Plane in{std::vector<double>(n * n), std::vector<double>(n * n)};
-    for (int i = 0; i < n * n; ++i) {
-        in.re[i] = (i % 3 == 0) ? 0.0 : (i % 3 == 1 ? -0.0 : (i % 7) - 3.0);
-        in.im[i] = (i % 2 == 0) ? 0.0 : -0.0;
-    }
-    for (int p = 0; p < kDftPathCount; ++p) {
-        const auto path = static_cast<DftPath>(p);
-        if (!dft_path_supported(path)) continue;
-        for (int dir : {+1, -1}) {
-            Plane want = in, got = in;
-            ASSERT_EQ(dft_2d_literal(want.re.data(), want.im.data(), n, n, dir), 0);
-            ASSERT_EQ(dft_2d_on(path, got.re.data(), got.im.data(), n, n, dir), 0);
-            std::size_t at = 0;
-            EXPECT_TRUE(same_bits(got.re, want.re, &at)) << dft_path_name(path) << " re " << at;
-            EXPECT_TRUE(same_bits(got.im, want.im, &at)) << dft_path_name(path) << " im " << at;
-        }
-    }
-}
-
-TEST(Dft2d, OneNonzeroImaginaryPartMakesItsGroupComplex) {
-    // A group of lines is transformed without its imaginary parts only when every one of
-    // them is zero. A single nonzero imaginary part, in any line of a group (first, last
-    // or a partial last group) and at any element, must be taken into account.
-    const int w = 21, h = 37;
-    const int spots[][2] = {{0, 0}, {3, 20}, {7, 0}, {31, 10}, {32, 5}, {36, 20}, {18, 11}};
-    for (int p = 0; p < kDftPathCount; ++p) {
-        const auto path = static_cast<DftPath>(p);
-        if (!dft_path_supported(path)) continue;
-        for (const auto& spot : spots) {
-            Plane in = random_plane(w, h, true, 5);
-            in.im[std::size_t(spot[0]) * w + spot[1]] = 0.25;
-            Plane want = in, got = in;
-            ASSERT_EQ(dft_2d_literal(want.re.data(), want.im.data(), w, h, +1), 0);
-            ASSERT_EQ(dft_2d_on(path, got.re.data(), got.im.data(), w, h, +1), 0);
-            std::size_t at = 0;
-            EXPECT_TRUE(same_bits(got.re, want.re, &at))
-                << dft_path_name(path) << " spot (" << spot[0] << "," << spot[1] << ") re[" << at << "]";
-            EXPECT_TRUE(same_bits(got.im, want.im, &at))
-                << dft_path_name(path) << " spot (" << spot[0] << "," << spot[1] << ") im[" << at << "]";
-        }
-    }
-}
-
-TEST(Dft2d, DefaultPathMatchesLiteral) {
-    const Plane in = random_plane(20, 20, false, 3);
-    Plane want = in, got = in;
-    ASSERT_EQ(dft_2d_literal(want.re.data(), want.im.data(), 20, 20, +1), 0);
-    ASSERT_EQ(dft_2d(got.re.data(), got.im.data(), 20, 20, +1), 0);
-    std::size_t at = 0;
-    EXPECT_TRUE(same_bits(got.re, want.re, &at));
-    EXPECT_TRUE(same_bits(got.im, want.im, &at));
+    EXPECT_TRUE(dft_path_supported(dft_path_best()));
+    EXPECT_EQ(width[dft_path_best()], widest) << dft_path_name(dft_path_best());
 }
 
 TEST(Dft2d, RoundTripReturnsThePlane) {

@@ -42,6 +42,9 @@ uint32_t le32(const Bytes& b, std::size_t at) {
 // empty when the file must be accepted.
 std::string expected_reader_message(const Bytes& b, const std::string& name) {
     if (b.size() < 2 || b[0] != 'B' || b[1] != 'M') return "Error: " + name + " is not a bitmap image";
+    if (b.size() >= 18 && le32(b, 14) == 12) {
+        return "Error: " + name + " is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
+    }
     const auto w = static_cast<int32_t>(le32(b, 18));
     const auto h = static_cast<int32_t>(le32(b, 22));
     if (w != h) return "Error: " + name + " is not a square image";
@@ -96,29 +99,45 @@ Bytes small_picture(int n) {
 }
 
 TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
-    TempDir dir;
-    testutil::write_file(dir.path("in.bmp"), small_picture(6));
-    const std::string count_file = dir.path("count");
-    const auto base = testutil::run_program(FAULTS_EXE, {"in.bmp"}, dir.root.string(),
-                                            {"VARLOX_ALLOC_COUNT=" + count_file});
-    ASSERT_EQ(base.status, 0) << base.err;
-    const int total = std::stoi(testutil::read_text(count_file));
-    // Reader (row buffer, record, pixels: 3), two planes, three bin arrays, four transform
-    // scratch arrays and one shared angle table, and a row buffer for each picture (4).
-    EXPECT_GE(total, 17);
-    RecordProperty("allocation_points", total);
-    const auto before = testutil::snapshot(dir.root);
-    for (int n = 1; n <= total; ++n) {
-        const auto r = testutil::run_program(FAULTS_EXE, {"in.bmp"}, dir.root.string(),
-                                             {"VARLOX_FAIL_ALLOC=" + std::to_string(n)});
-        EXPECT_EQ(r.status, 1) << "allocation " << n;
-        const std::string msg = "Error: Memory allocation error\n";
-        ASSERT_GE(r.err.size(), msg.size()) << "allocation " << n;
-        EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << "allocation " << n;
-        EXPECT_EQ(count_of(r.err, "Error: "), 1u) << "allocation " << n << ": " << r.err;
-        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << "allocation " << n;
-        // The first run's outputs are kept as they were, and no temporary is left.
-        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << "allocation " << n;
+    struct Case {
+        const char* exe;
+        std::vector<std::string> args;
+        int side;
+        int least;  // allocation points the run has at least
+    };
+    const Case cases[] = {
+        // Reader (row buffer, record, pixels: 3), two planes, three bin arrays, four
+        // transform scratch arrays and one shared angle table, and a row buffer for each
+        // picture (4).
+        {FAULTS_EXE, {"in.bmp"}, 6, 17},
+        // varlox-view on three threads (three batches of lines): each thread's four
+        // scratch arrays, and one picture.
+        {VIEW_FAULTS_EXE, {"--threads", "3", "in.bmp"}, 130, 22},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        testutil::write_file(dir.path("in.bmp"), small_picture(c.side));
+        const std::string count_file = dir.path("count");
+        const auto base = testutil::run_program(c.exe, c.args, dir.root.string(),
+                                                {"VARLOX_ALLOC_COUNT=" + count_file});
+        ASSERT_EQ(base.status, 0) << base.err;
+        const int total = std::stoi(testutil::read_text(count_file));
+        EXPECT_GE(total, c.least) << c.exe;
+        RecordProperty("allocation_points", total);
+        const auto before = testutil::snapshot(dir.root);
+        for (int n = 1; n <= total; ++n) {
+            const auto r = testutil::run_program(c.exe, c.args, dir.root.string(),
+                                                 {"VARLOX_FAIL_ALLOC=" + std::to_string(n)});
+            const std::string label = std::string(c.exe) + " allocation " + std::to_string(n);
+            EXPECT_EQ(r.status, 1) << label;
+            const std::string msg = "Error: Memory allocation error\n";
+            ASSERT_GE(r.err.size(), msg.size()) << label;
+            EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg) << label;
+            EXPECT_EQ(count_of(r.err, "Error: "), 1u) << label << ": " << r.err;
+            EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
+            // The first run's outputs are kept as they were, and no temporary is left.
+            EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label;
+        }
     }
 }
 

@@ -4,7 +4,9 @@
 // ratio is known, and the command line's refusals against a directory left as it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <vector>
@@ -195,7 +197,8 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
     testutil::write_file(dir.path("busy.bmp"), testutil::read_file(dir.path("in.bmp")));
     const std::string usage =
         "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
-        "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K] <inputfile>\n";
+        "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
+        "                   [--threads N] <inputfile>\n";
     const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
     const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Case {
@@ -214,6 +217,13 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"--decades", "", "in.bmp"}, "Error: --decades takes a number of decades above 0, not ''\n"},
         {{"--length=", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not ''\n"},
         {{"--", "--gray"}, "Error: Could not read --gray"},
+        {{"--threads", "0", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '0'\n"},
+        {{"--threads=-2", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '-2'\n"},
+        {{"--threads=", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not ''\n"},
+        {{"--threads", "two", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not 'two'\n"},
+        {{"--threads", "3.0", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '3.0'\n"},
+        {{"--threads=4097", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '4097'\n"},
+        {{"in.bmp", "--threads"}, usage},
         {{"missing.bmp"}, "Error: Could not read missing.bmp"},
         {{"busy.bmp"}, "Error: Could not write to busy-full.csv\n"},
         {{"--band", "", "in.bmp"}, band + "''\n"},
@@ -315,6 +325,48 @@ TEST_F(View, WritesBothOutputsAndSaysWhat) {
     EXPECT_EQ(after.size(), 3u) << testutil::listing(after);
     EXPECT_EQ(after.at("in-as-log.bmp").size(), 54u + 16 * 16 * 3);
 }
+
+TEST_F(View, EveryThreadCountWritesTheSameBytesAndSaysHowMany) {
+    // Sides of several batches of 64 lines, even and odd; thread counts dividing them and
+    // not, and more threads than batches (7 for 3 batches: the transform runs on 3).
+    struct Case {
+        int side;
+        int batches;
+    };
+    for (const Case c : {Case{130, 3}, Case{199, 4}}) {
+        const int n = c.side;
+        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
+        ASSERT_EQ(view({"--threads", "1", "in.bmp"}).status, 0);
+        const Bytes log = testutil::read_file(dir.path("in-as-log.bmp"));
+        const Bytes full = testutil::read_file(dir.path("in-full.csv"));
+        for (int threads : {1, 2, 3, 7}) {
+            const std::string label = "side " + std::to_string(n) + " threads " + std::to_string(threads);
+            const auto r = view({"--threads=" + std::to_string(threads), "in.bmp"});
+            ASSERT_EQ(r.status, 0) << label << r.err;
+            const int ran = std::min(threads, c.batches);
+            EXPECT_NE(r.err.find("The transform ran on " + std::to_string(ran) + (ran == 1 ? " thread\n" : " threads\n")),
+                      std::string::npos)
+                << label << r.err;
+            EXPECT_TRUE(testutil::read_file(dir.path("in-as-log.bmp")) == log) << label;
+            EXPECT_TRUE(testutil::read_file(dir.path("in-full.csv")) == full) << label;
+        }
+    }
+}
+
+#if defined(__linux__)
+TEST_F(View, ThreadsDefaultToTheProcessorsItMayRunOn) {
+    // The default is the affinity mask's count, not the machine's: pinned to one
+    // processor, the program runs on one thread.
+    if (std::system("taskset -c 0 true >/dev/null 2>&1") != 0) GTEST_SKIP() << "no taskset";
+    const int n = 130;
+    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 1)));
+    const auto r = testutil::run_program(
+        "/bin/sh", {"-c", "taskset -c 0 " + testutil::emulator_prefix() + VARLOX_VIEW_EXE + " in.bmp"},
+        dir.root.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("The transform ran on 1 thread\n"), std::string::npos) << r.err;
+}
+#endif
 
 }  // namespace
 
