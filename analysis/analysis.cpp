@@ -4,8 +4,16 @@
 #include "system/progress.h"
 #include "system/report.h"
 
-int spectrum_measure(const Image& image, Spectrum& s, int threads) {
-    if (!size_mul(image.width, image.height, &s.count)) {
+namespace {
+
+// What fills the planes with a centred spectrum: a picture or a grid of heights.
+struct Source {
+    const Image* image;
+    const double* z;
+};
+
+int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s, int threads) {
+    if (!size_mul(width, height, &s.count)) {
         report_alloc_failure();
         return 1;
     }
@@ -15,13 +23,17 @@ int spectrum_measure(const Image& image, Spectrum& s, int threads) {
     if (!s.power) {
         return 1;
     }
-    if (!radial_bins_new(s.bins, radial_bin_count(image.width, image.height))) {
+    if (!radial_bins_new(s.bins, radial_bin_count(width, height))) {
         return 1;
     }
     ProgressLine line{};
     progress_begin(line);
     const DftProgress progress{progress_report, &line};
-    const int transform_status = image_spectrum(image, s.amplitude.get(), s.power.get(), &progress, threads);
+    const int transform_status =
+        source.image != nullptr
+            ? image_spectrum(*source.image, s.amplitude.get(), s.power.get(), &progress, threads)
+            : heights_spectrum(source.z, width, s.amplitude.get(), s.power.get(), &progress,
+                               threads);
     progress_end(line);
     if (transform_status != 0) {
         return 1;
@@ -30,7 +42,16 @@ int spectrum_measure(const Image& image, Spectrum& s, int threads) {
     spectrum_magnitudes(s.amplitude.get(), s.power.get(), s.count);
     s.amp = value_range_fresh();
     s.pow = value_range_fresh();
-    radial_accumulate(s.amplitude.get(), s.power.get(), image.width, image.height, s.bins, s.amp,
-                      s.pow);
+    radial_accumulate(s.amplitude.get(), s.power.get(), width, height, s.bins, s.amp, s.pow);
     return 0;
+}
+
+}  // namespace
+
+int spectrum_measure(const Image& image, Spectrum& s, int threads) {
+    return measure(Source{&image, nullptr}, image.width, image.height, s, threads);
+}
+
+int heights_measure(const double* z, uint32_t side, Spectrum& s, int threads) {
+    return measure(Source{nullptr, z}, side, side, s, threads);
 }

@@ -12,6 +12,11 @@
 //                                it into amplitudes and powers and spreads them over the
 //                                bins, widening the ranges; 0, or 1 after the message
 //                                (what was allocated is released with the record)
+//   heights_measure(z, side, spectrum, threads)
+//                                the same for a square grid of heights (image/heights.h
+//                                layout) through heights_spectrum: for the red bytes of a
+//                                grey picture the record is spectrum_measure's, bit for
+//                                bit
 #pragma once
 
 #include <cstdint>
@@ -33,3 +38,4 @@ struct Spectrum {
 };
 
 int spectrum_measure(const Image& image, Spectrum& spectrum, int threads = 1);
+int heights_measure(const double* z, uint32_t side, Spectrum& spectrum, int threads = 1);

@@ -21,14 +21,23 @@
 //                                leaves out the cycles per metre. The number of rows and
 //                                the last bin written go to *rows and *last; 0, or 1 when
 //                                a write failed
+//   profile_write_psd(f, b, psd, side, length, rows, last)
+//                                the full profile with three more columns at the end of
+//                                each row (psd.h): cycles_per_pixel (bin / 2 / side), psd
+//                                (the ring mean of the 2-D PSD) and psd_sd (its spread
+//                                in the ring); the other columns exactly as
+//                                profile_write_full writes them
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "analysis/bins.h"
+#include "analysis/psd.h"
 
 int profile_write_header(std::FILE* file);
 int profile_write_rows(std::FILE* file, RadialBins& bins, uint64_t half);
 int profile_write_full(std::FILE* file, const RadialBins& bins, double length, uint64_t* rows,
                        uint64_t* last);
+int profile_write_psd(std::FILE* file, const RadialBins& bins, const Psd& psd, uint32_t side,
+                      double length, uint64_t* rows, uint64_t* last);

@@ -165,6 +165,21 @@ ImagePtr run_read(const std::string& input, const std::string* names, int count)
     return image;
 }
 
+int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map) {
+    HeightMap read{};
+    if (heights_read(input, read) != 0) {
+        return 1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (names_input(names[i], input)) {
+            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            return 1;
+        }
+    }
+    map = std::move(read);
+    return 0;
+}
+
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,
                       const std::string& csv_name) {

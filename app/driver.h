@@ -22,6 +22,10 @@
 //   run_read(input, names, n)   reads and greys the input picture, after checking that
 //                               none of the n output names is the input itself; null
 //                               after the message
+//   run_read_heights(input, names, n, map)
+//                               the same for a height map (image/heights.h: a BMP greyed
+//                               as varlox greys it, a PGM or a PFM); 0, or 1 after the
+//                               message (map unchanged)
 //   analyze_spectrum(image, as_bw, as_tg, ps_bw, ps_tg, csv)
 //                               varlox's analysis of a grey square picture into the five
 //                               named files, written under temporaries that replace the
@@ -41,6 +45,7 @@
 #include <string>
 
 #include "app/output_table.h"
+#include "image/heights.h"
 #include "image/image.h"
 
 using OutputNames = std::array<std::string, kOutputCount>;
@@ -51,6 +56,7 @@ void output_names_of(const std::string& input, const OutputRow* rows, int count,
                      std::string* names);
 void run_start();
 ImagePtr run_read(const std::string& input, const std::string* names, int count);
+int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map);
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,
                       const std::string& csv_name);

@@ -36,11 +36,17 @@ constexpr OutputRow kVarloxOutputs[kOutputCount] = {
     {".csv", 0, true, "radial profile, rescaled"},
 };
 
-enum ViewOutputName { kViewLog, kViewFull, kViewOutputCount };
+// varlox-view's plain run (a BMP, none of the measuring options) writes the first
+// kViewPlainCount rows, as it always has; a measuring run writes every row.
+enum ViewOutputName { kViewLog, kViewFull, kViewSummary, kViewAngles, kViewPeaks, kViewOutputCount };
+constexpr int kViewPlainCount = 2;
 
 constexpr OutputRow kViewOutputs[kViewOutputCount] = {
     {"-as-log.bmp", 1, false, "the amplitude spectrum on a log scale (colour ramp, or grey)"},
-    {"-full.csv", 0, true, "the radial profile in absolute numbers, bin 0 to the corner"},
+    {"-full.csv", 0, true, "the radial profile in absolute numbers, bin 0 to the corner (with the psd when measuring)"},
+    {"-summary.csv", 2, true, "when measuring: one row of rms, psd slope and Hurst exponent, direction, aspect, period"},
+    {"-angles.csv", 3, true, "when measuring: the angular spectrum, mean power in one-degree sectors"},
+    {"-peaks.csv", 4, true, "when measuring: the strongest peaks, periods and directions between the grid's"},
 };
 
 // Each table's places are 0..count-1, each once, and fit an output set.
@@ -55,5 +61,6 @@ constexpr bool output_table_valid(const OutputRow* rows, int count) {
 }
 static_assert(output_table_valid(kVarloxOutputs, kOutputCount), "varlox's output places");
 static_assert(output_table_valid(kViewOutputs, kViewOutputCount), "varlox-view's output places");
+static_assert(output_table_valid(kViewOutputs, kViewPlainCount), "a plain run's output places");
 
 void output_table_add(OutputSet& set, const OutputRow* rows, int count, const std::string* names);

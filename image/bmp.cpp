@@ -78,6 +78,15 @@ ImagePtr bmp_read(const std::string& path) {
         std::fprintf(stderr, "Error: %s is not a bitmap image", path.c_str());
         return ImagePtr();
     }
+    // An OS/2 bitmap's 12-byte header holds 16-bit sides where the 40-byte one has 32-bit
+    // ones: read as this form, any such picture would seem not square.
+    if (get_le32(header + 14) == 12) {
+        std::fprintf(stderr,
+                     "Error: %s is an OS/2 bitmap (12-byte header); only 24bit color Windows "
+                     "bitmaps are read",
+                     path.c_str());
+        return ImagePtr();
+    }
     // Width and height are compared as raw signed values, so a top-down file (negative
     // height) is not square.
     const int32_t width = get_le32_signed(header + 18);

@@ -3,15 +3,17 @@
 // each row padded with zero bytes to a multiple of 4. All header fields are little-endian.
 //
 // The reader accepts square pictures only and reads the rows from the pixel-data offset
-// the file gives (54 when the field holds less). It consults the signature, width,
-// height and bytes 28-31 (bit count and the low half of the compression field, which
+// the file gives (54 when the field holds less). It consults the signature, the header
+// size (to name an OS/2 bitmap, whose header is 12 bytes), width, height and bytes 28-31 (bit count and the low half of the compression field, which
 // together must read 24); a file shorter than its rows is refused, not zero-filled.
 //
 //   bmp_stride(width)    bytes of one stored row: width*3 rounded up to a multiple of 4
 //   bmp_read(path)       the picture as a new Image (top-down rows), or null after one
 //                        message: "Error: Could not read PATH", "Error: PATH is not a
-//                        bitmap image", "Error: PATH is not a square image", "Error: PATH
-//                        is not a 24bit color image" (these four without line end),
+//                        bitmap image", "Error: PATH is an OS/2 bitmap (12-byte header);
+//                        only 24bit color Windows bitmaps with a 40-byte header are read",
+//                        "Error: PATH is not a square image", "Error: PATH is not a 24bit
+//                        color image" (these five without line end),
 //                        "Error: PATH is truncated\n" or "Error: Memory allocation error\n"
 //   bmp_write(path, img) writes img to a file created or truncated at path; 0 on
 //                        success, 1 after "Error: Could not write to PATH\n" (file cannot

@@ -63,6 +63,12 @@
 //                                   grey level is taken from each pixel's red byte; the
 //                                   transform runs on `threads` threads (dft_2d_run).
 //                                   0, or 1 when the transform failed
+//   heights_spectrum(z, side, re, im, progress, threads)
+//                                   the same for a square grid of heights (side*side
+//                                   doubles, row-major, row 0 the top): the planes hold
+//                                   their centred spectrum. For the red bytes of a grey
+//                                   picture the planes are image_spectrum's, bit for bit.
+//                                   0, or 1 when the transform failed
 #pragma once
 
 #include <cstdint>
@@ -103,3 +109,5 @@ const char* dft_path_name(DftPath path);
 void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
 int image_spectrum(const Image& image, double* re, double* im,
                    const DftProgress* progress = nullptr, int threads = 1);
+int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
+                     const DftProgress* progress = nullptr, int threads = 1);

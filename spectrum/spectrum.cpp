@@ -61,7 +61,28 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
     shift_plane(im, width, height);
 }
 
-int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress, int threads) {
+int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
+                     const DftProgress* progress, int threads) {
+    const int64_t n = side;
+    // As in image_spectrum: every height goes straight to its centred place.
+    for (int64_t r = 0; r < n; ++r) {
+        const double* src = z + ((r + n - n / 2) % n) * n;
+        double* dst = re + r * n;
+        const int64_t half = n / 2;
+        for (int64_t c = 0; c < half; ++c) dst[c] = src[c + n - half];
+        for (int64_t c = half; c < n; ++c) dst[c] = src[c - half];
+        std::fill(im + r * n, im + (r + 1) * n, 0.0);
+    }
+    const auto n32 = static_cast<int32_t>(n);
+    if (dft_2d_run(re, im, n32, n32, +1, DftRun{kDftPathCount, threads, progress}) != 0) {
+        return 1;
+    }
+    swap_quadrants(re, im, n32, n32);
+    return 0;
+}
+
+int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress,
+                   int threads) {
     const int64_t w = image.width;
     const int64_t h = image.height;
     const uint8_t* p = image.pixels.get();

@@ -17,30 +17,52 @@
 //   os_create_new(path, text)   creates `path`, which must not exist yet (not even as a
 //                               link), and opens it for writing in text or binary mode;
 //                               null when it exists or cannot be created. Prints nothing
+//   os_sync_file(file)          flushes an open file and has the system put its data on
+//                               the disk; 0, or 1 when either failed. Prints nothing
+//   os_sync_directory(dir)      has the system put the directory's entries (new, renamed
+//                               and removed names) on the disk. Best effort: nothing is
+//                               done where the directory cannot be opened (no read
+//                               permission) or synced; on Windows os_rename writes
+//                               through already
+//   os_rename(from, to)         renames a file onto `to`, replacing what is there (a link
+//                               is replaced, not followed); true on success. Prints nothing
 //   os_interrupts_install(fn)   on an interrupt (every signal whose default is to end
 //                               the process and that can be caught: SIGINT, SIGTERM,
 //                               SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
-//                               SIGVTALRM, SIGPROF; on Windows Ctrl+C, Ctrl+Break or
-//                               closing the console) calls fn, then ends the process by
-//                               that same signal (on Windows with the Ctrl+C status,
-//                               0xC000013A); fn must be safe inside a signal handler. An
-//                               interrupt that was ignored when the program started stays
-//                               ignored. A write to a closed pipe or past a file-size
-//                               limit fails like a full disk instead of ending the process
-//                               (SIGPIPE and SIGXFSZ are ignored)
+//                               SIGVTALRM, SIGPROF, SIGPWR, SIGSTKFLT, SIGIO, SIGTRAP,
+//                               SIGSYS, SIGABRT, SIGBUS, SIGSEGV, SIGFPE, SIGILL and the
+//                               real-time signals, as far as the system has them; on
+//                               Windows Ctrl+C, Ctrl+Break or closing the console) calls
+//                               fn, then ends the process by that same signal (on Windows
+//                               with the Ctrl+C status, 0xC000013A); fn must be safe
+//                               inside a signal handler, also after a fault. An interrupt
+//                               that was ignored when the program started stays ignored.
+//                               A write to a closed pipe or past a file-size limit fails
+//                               like a full disk instead of ending the process (SIGPIPE
+//                               and SIGXFSZ are ignored)
 //   os_interrupts_hold()        delays interrupts until os_interrupts_release(), for a
 //                               step that must not be cut in two
+//   os_interrupt_pending()      whether an interrupt arrived while held and waits for the
+//                               release (it will end the process then)
 //   os_may_replace(path)        false when this process certainly may not replace or
 //                               remove the existing entry `path`: its directory is not
 //                               writable, it is another user's in a sticky directory, or
 //                               it is immutable or append-only (Windows: read-only); true
 //                               is no promise
+//   os_directory_fixed(dir)     true when the directory is append-only or immutable, so
+//                               that no name in it can be replaced or removed; false when
+//                               it is not or that cannot be told (no read permission, a
+//                               system without such attributes)
 //   os_lock_directory(dir)      an exclusive lock on a directory, shared by every process
 //                               that asks for it, waiting while another holds it; the
 //                               system releases it when the holder ends, however it ends.
-//                               kNoLock when the directory cannot be locked (a file
-//                               system without locks, say): then nothing is held
-//   os_unlock(lock)             releases a lock; kNoLock does nothing
+//                               POSIX: a lock on the hidden file ".varlox.lock" in the
+//                               directory (so it works without read permission on the
+//                               directory), which os_unlock removes again; Windows: a
+//                               named mutex. handle -1 when the directory cannot be
+//                               locked (the lock file cannot be made, a file system
+//                               without locks): then nothing is held
+//   os_unlock(lock)             releases a lock; one whose handle is -1 does nothing
 //   os_remove_now(path)         removes a file; safe inside a signal handler
 //   os_write_stderr_now(text)   writes text to standard error unbuffered; safe inside a
 //                               signal handler
@@ -50,8 +72,10 @@
 #include <cstdio>
 #include <string>
 
-using OsLock = std::intptr_t;
-constexpr OsLock kNoLock = -1;
+struct OsLock {
+    std::intptr_t handle = -1;  // the lock file's descriptor or the mutex; -1: none held
+    std::string file;           // the lock file, removed on release (POSIX)
+};
 
 void os_standard_streams();
 void os_console_setup();
@@ -59,11 +83,16 @@ bool os_stderr_is_terminal();
 long os_process_id();
 int os_processor_count();
 std::FILE* os_create_new(const std::string& path, bool text);
+int os_sync_file(std::FILE* file);
+void os_sync_directory(const std::string& dir);
+bool os_rename(const std::string& from, const std::string& to);
 void os_interrupts_install(void (*on_interrupt)());
 void os_interrupts_hold();
 void os_interrupts_release();
+bool os_interrupt_pending();
 bool os_may_replace(const std::string& path);
+bool os_directory_fixed(const std::string& dir);
 OsLock os_lock_directory(const std::string& dir);
-void os_unlock(OsLock lock);
+void os_unlock(const OsLock& lock);
 void os_remove_now(const char* path);
 void os_write_stderr_now(const char* text);

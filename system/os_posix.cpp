@@ -19,9 +19,29 @@
 namespace {
 
 // Every signal that ends the process by default and can be caught, but for SIGPIPE and
-// SIGXFSZ, which are ignored so that the write that raised them fails instead.
-constexpr int kInterrupts[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGXCPU,
-                               SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF};
+// SIGXFSZ, which are ignored so that the write that raised them fails instead; the
+// real-time signals are added at run time (their range is only known then).
+constexpr int kInterrupts[] = {
+    SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
+    SIGTRAP, SIGSYS,  SIGABRT, SIGBUS,  SIGSEGV, SIGFPE,  SIGILL,
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGIO
+    SIGIO,
+#elif defined(SIGPOLL)
+    SIGPOLL,
+#endif
+#ifdef SIGEMT
+    SIGEMT,
+#endif
+#ifdef SIGLOST
+    SIGLOST,
+#endif
+};
 
 void (*g_on_interrupt)() = nullptr;
 
@@ -31,17 +51,41 @@ extern "C" void interrupted(int sig) {
     }
     // The signal is blocked while its handler runs: raised again with the default action,
     // it ends the process as soon as the handler returns, so the parent sees the signal.
+    // After a fault the instruction would fault again anyway.
     std::signal(sig, SIG_DFL);
     std::raise(sig);
 }
 
+void interrupt_set(sigset_t* set) {
+    sigemptyset(set);
+    for (int sig : kInterrupts) {
+        sigaddset(set, sig);
+    }
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        sigaddset(set, sig);
+    }
+#endif
+}
+
 void interrupts_mask(int how) {
     sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kInterrupts) {
-        sigaddset(&set, sig);
-    }
+    interrupt_set(&set);
     sigprocmask(how, &set, nullptr);
+}
+
+void install_one(int sig) {
+    struct sigaction old {};
+    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) {
+        // A run started with the signal ignored (nohup, a background job) keeps ignoring it.
+        return;
+    }
+    struct sigaction action {};
+    action.sa_handler = interrupted;
+    // Every other interrupt waits while the handler runs, so that it runs once.
+    interrupt_set(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(sig, &action, nullptr);
 }
 
 }  // namespace
@@ -97,14 +141,45 @@ std::FILE* os_create_new(const std::string& path, bool text) {
     return file;
 }
 
+int os_sync_file(std::FILE* file) {
+    if (std::fflush(file) != 0) {
+        return 1;
+    }
+    while (fsync(fileno(file)) != 0) {
+        // EINVAL: a file that cannot be synced (not a disk's); nothing is lost by it.
+        if (errno == EINVAL) {
+            return 0;
+        }
+        if (errno != EINTR) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void os_sync_directory(const std::string& dir) {
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        while (fsync(fd) != 0 && errno == EINTR) {
+        }
+        close(fd);
+    }
+}
+
+bool os_rename(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
 void os_interrupts_install(void (*on_interrupt)()) {
     g_on_interrupt = on_interrupt;
     for (int sig : kInterrupts) {
-        // A run started with the signal ignored (nohup, a background job) keeps ignoring it.
-        if (std::signal(sig, interrupted) == SIG_IGN) {
-            std::signal(sig, SIG_IGN);
-        }
+        install_one(sig);
     }
+#ifdef SIGRTMIN
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
+        install_one(sig);
+    }
+#endif
     std::signal(SIGXFSZ, SIG_IGN);
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -112,6 +187,21 @@ void os_interrupts_install(void (*on_interrupt)()) {
 void os_interrupts_hold() { interrupts_mask(SIG_BLOCK); }
 
 void os_interrupts_release() { interrupts_mask(SIG_UNBLOCK); }
+
+bool os_interrupt_pending() {
+    sigset_t pending;
+    sigset_t watched;
+    if (sigpending(&pending) != 0) {
+        return false;
+    }
+    interrupt_set(&watched);
+    for (int sig = 1; sig < NSIG; ++sig) {
+        if (sigismember(&watched, sig) == 1 && sigismember(&pending, sig) == 1) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool os_may_replace(const std::string& path) {
     struct stat file {};
@@ -148,25 +238,74 @@ bool os_may_replace(const std::string& path) {
     return true;
 }
 
-OsLock os_lock_directory(const std::string& dir) {
-    // flock on the directory itself: no lock file is left behind, and the lock goes with
-    // the descriptor when the process ends.
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool os_directory_fixed(const std::string& dir) {
+#ifdef FS_IOC_GETFLAGS
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return kNoLock;
+        return false;
     }
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            close(fd);
-            return kNoLock;
-        }
-    }
-    return fd;
+    int flags = 0;
+    const bool fixed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                       (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+    close(fd);
+    return fixed;
+#else
+    (void)dir;
+    return false;
+#endif
 }
 
-void os_unlock(OsLock lock) {
-    if (lock != kNoLock) {
-        close(static_cast<int>(lock));
+OsLock os_lock_directory(const std::string& dir) {
+    // A lock file, not the directory itself: a directory that may be written and searched
+    // but not read (mode 0300) cannot be opened, and its lock would be skipped. Every
+    // process opens the file read-only (flock needs no more), so that runs of other users
+    // share it; it is made readable by all for them. A holder removes it when done, so a
+    // waiter that gets the lock checks that the file it locked is still the one of that
+    // name, and starts again otherwise.
+    const std::string file = dir + "/.varlox.lock";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        // No link is followed and nothing but a regular file is kept (a fifo would block).
+        constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+        int fd = open(file.c_str(), kFlags);
+        if (fd < 0 && errno == ENOENT) {
+            fd = open(file.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+            if (fd >= 0) {
+                fchmod(fd, 0644);
+            }
+        }
+        if (fd < 0) {
+            if (errno == ENOENT || errno == EEXIST) {
+                continue;  // removed or made by another run meanwhile
+            }
+            return OsLock{};
+        }
+        struct stat held {};
+        if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+            close(fd);
+            return OsLock{};
+        }
+        int got = 0;
+        while ((got = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        struct stat now {};
+        if (got == 0 && fstat(fd, &held) == 0 && stat(file.c_str(), &now) == 0 &&
+            held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
+            return OsLock{fd, file};
+        }
+        close(fd);
+        if (got != 0) {
+            return OsLock{};
+        }
+    }
+    return OsLock{};
+}
+
+void os_unlock(const OsLock& lock) {
+    if (lock.handle != -1) {
+        // Removed while still held: a waiter that locked it meanwhile sees it gone. Where
+        // it cannot be removed (another user's, in a sticky directory) it stays for reuse.
+        unlink(lock.file.c_str());
+        close(static_cast<int>(lock.handle));
     }
 }
 

@@ -28,6 +28,9 @@ HANDLE g_main_thread = nullptr;
 
 // Held by os_interrupts_hold; the interrupt handler waits for it.
 CRITICAL_SECTION g_hold;
+
+// Set by the interrupt handler before it waits for a held step, for os_interrupt_pending.
+volatile LONG g_interrupt_waiting = 0;
 const bool g_hold_ready = [] {
     InitializeCriticalSection(&g_hold);
     return true;
@@ -70,6 +73,7 @@ std::wstring widen(const std::string& text) {
 BOOL WINAPI console_interrupt(DWORD) {
     // A step held by os_interrupts_hold finishes first; the main thread then stops where
     // it is, so nothing it does races with the removal.
+    InterlockedExchange(&g_interrupt_waiting, 1);
     EnterCriticalSection(&g_hold);
     if (g_main_thread != nullptr) {
         SuspendThread(g_main_thread);
@@ -169,6 +173,22 @@ std::FILE* os_create_new(const std::string& path, bool text) {
     return file;
 }
 
+int os_sync_file(std::FILE* file) {
+    if (std::fflush(file) != 0) {
+        return 1;
+    }
+    const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) ? 0 : 1;
+}
+
+// A directory cannot be flushed here; os_rename writes each rename through instead.
+void os_sync_directory(const std::string&) {}
+
+bool os_rename(const std::string& from, const std::string& to) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 void os_interrupts_install(void (*on_interrupt)()) {
     g_on_interrupt = on_interrupt;
     DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0,
@@ -182,11 +202,17 @@ void os_interrupts_hold() { EnterCriticalSection(&g_hold); }
 
 void os_interrupts_release() { LeaveCriticalSection(&g_hold); }
 
+bool os_interrupt_pending() { return InterlockedCompareExchange(&g_interrupt_waiting, 0, 0) != 0; }
+
 bool os_may_replace(const std::string& path) {
     // A read-only file cannot be replaced by a rename.
     const DWORD attributes = GetFileAttributesW(widen(path).c_str());
     return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 }
+
+// Windows has no append-only directories; a read-only attribute on a directory does not
+// keep names in it from being replaced.
+bool os_directory_fixed(const std::string&) { return false; }
 
 OsLock os_lock_directory(const std::string& dir) {
     // A named mutex stands for the directory: its name is a hash of the directory's full
@@ -220,19 +246,19 @@ OsLock os_lock_directory(const std::string& dir) {
     }
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (mutex == nullptr) {
-        return kNoLock;
+        return OsLock{};
     }
     const DWORD got = WaitForSingleObject(mutex, INFINITE);
     if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
         CloseHandle(mutex);
-        return kNoLock;
+        return OsLock{};
     }
-    return reinterpret_cast<OsLock>(mutex);
+    return OsLock{reinterpret_cast<std::intptr_t>(mutex), std::string()};
 }
 
-void os_unlock(OsLock lock) {
-    if (lock != kNoLock) {
-        const HANDLE mutex = reinterpret_cast<HANDLE>(lock);
+void os_unlock(const OsLock& lock) {
+    if (lock.handle != -1) {
+        const HANDLE mutex = reinterpret_cast<HANDLE>(lock.handle);
         ReleaseMutex(mutex);
         CloseHandle(mutex);
     }

@@ -1,8 +1,7 @@
 // A set of output files written all or nothing. Each file is written under a hidden
-// temporary name beside its final name, and all of them are renamed onto their names
-// only once every one is complete: a run that fails or is interrupted leaves every
-// earlier file as it was and no new file behind (a SIGKILL can leave hidden temporaries,
-// nothing else).
+// temporary name beside its final name, put on the disk, and all of them are renamed onto
+// their names only once every one is complete: a run that fails or is interrupted leaves
+// every earlier file as it was and no new file behind.
 //
 // A temporary is ".NAME.PID-N.tmp" in the directory of NAME: hidden, made with the
 // process id so that two runs never share one, and created exclusively. Messages always
@@ -10,29 +9,46 @@
 // added; that is the order in which they are created and renamed. All outputs of a set
 // lie in one directory.
 //
-// The commit keeps each file it replaces reachable until every rename has succeeded, as
-// a hidden hard link ".NAME.PID-N.bak" (or, where there are no hard links, the file
-// itself moved to that name). When a rename fails, the outputs already renamed give way
-// to the files they replaced again, so a failed commit leaves the directory exactly as it
-// was. A name whose file can be neither linked nor moved (another user's file in a
-// sticky directory, an immutable file) fails the commit before anything changes. Commits
-// into one directory take turns under a lock that the system releases if the process
-// dies, so a set's names never hold outputs of two runs.
+// The commit keeps each file it replaces until every rename has succeeded, as a hidden
+// hard link ".NAME.PID-N.bak", or a copy where no hard link can be made; the name holds
+// a file at every moment. When a rename fails, the outputs already renamed give way to
+// the files they replaced again, so a failed commit leaves the directory exactly as it
+// was (a file put back from a copy is a new file with the same bytes and mode). A name
+// that cannot be replaced (another user's file in a sticky directory, an immutable file)
+// fails the commit before anything changes; an append-only directory fails the run
+// before anything is written. An interrupt during the commit is held: if it came before
+// the last rename, the set is put back and the run ends by the signal; after it, the run
+// is complete and ends normally.
+//
+// Commits into one directory take turns under a lock that the system releases if the
+// process dies, so a set's names never hold outputs of two runs. A commit first writes
+// and syncs a journal (".varlox.journal" in the directory) naming its temporaries and
+// backups, and removes it when done; the next commit into that directory that finds one
+// (its run was killed, or the power failed) finishes that commit first: it keeps the new
+// set where every rename was done and puts the earlier set back otherwise, and removes
+// the temporaries and backups. The renames are synced to the disk before the commit
+// reports success (POSIX: where the directory can be opened for reading). A SIGKILL
+// before the commit still leaves the temporaries; a directory that cannot be locked is
+// committed into without the lock and without the journal.
 //
 //   outputs_add(set, name, text)  adds an output (opened in text mode when `text` is
 //                               set), nothing created yet; its number, or -1 when the
 //                               set already holds kOutputsMax
 //   outputs_create(set)         creates every temporary, in the order added. 0, or 1
 //                               after "Error: Could not write to NAME\n" for the first
-//                               output that cannot be made or whose name is a directory;
-//                               then nothing is left behind
+//                               output that cannot be made or whose name is a directory,
+//                               or "Error: Could not write to NAME: its directory is
+//                               append-only or immutable\n" for the first output; then
+//                               nothing is left behind
 //   outputs_file(set, which)    the open temporary of one output
-//   outputs_close(set, which)   closes it; 0, or 1 after the message when a write or the
-//                               close failed
+//   outputs_close(set, which)   puts it on the disk and closes it; 0, or 1 after the
+//                               message when a write, the sync or the close failed
 //   outputs_commit(set)         closes what is still open and renames every temporary onto
 //                               its name (a link of that name is replaced, not followed);
 //                               0, or 1 after the message, the temporaries removed and
-//                               every name as before
+//                               every name as before. After 0 interrupts stay held until
+//                               the process ends; an interrupt held during the commit
+//                               ends the process, the names as before
 //   outputs_discard(set)        closes and removes every temporary still there
 //   outputs_remove_now()        removes the temporaries of the set being written; safe
 //                               inside a signal handler, for an interrupted run

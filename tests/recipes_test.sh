@@ -6,11 +6,14 @@
 # same pictures, leave out the outputs of the first (and of a varlox-view run between
 # them), write every picture's outputs and log, and name and count the one failure.
 #
-#   folder    the xargs recipe, on this machine
+#   folder    the xargs recipe, on this machine, with varlox-view's summaries gathered
+#             into one table (and refused, in a third run, when their headers differ)
 #   ssh       the GNU parallel recipe over ssh: the test starts an sshd of its own on a
 #             free port of 127.0.0.1 and reaches it under two host names, so that every
 #             picture is really copied to a "host", processed there and its outputs
-#             copied back; the remote work directories must be gone afterwards
+#             copied back; the remote work directories must be gone afterwards. Both
+#             sides have homes of their own in the test's folder, so that GNU parallel's
+#             caches and work directories never touch the real ~/.parallel
 #   slurm     the Slurm job array, on a one-node cluster the test starts (munged,
 #             slurmctld, slurmd from tests/slurm_cluster.sh), then the failure listing
 #             once the array has ended
@@ -64,6 +67,8 @@ trap 'exit 129' HUP
 trap 'exit 130' INT
 trap 'exit 143' TERM
 cd "$work" || exit 1
+nl='
+'
 failed=0
 fail() {
     echo "FAIL: $1"
@@ -80,11 +85,16 @@ extract() {  # extract NAME FILE
 if [ "$recipe" = ssh ]; then extract parallel recipe.sh; else extract "$recipe" recipe.sh; fi
 [ "$recipe" = slurm ] && extract slurm-failures failures.sh
 
-# The installed program is called by name, so put it first on the PATH.
-mkdir bin
+# The installed program is called by name, so put it first on the PATH. The recipe runs
+# with a home and a temporary folder of its own, so that what its tools keep there (GNU
+# parallel its cache in ~/.parallel) stays in the test's folder.
+mkdir bin home tmp
 ln -s "$varlox" bin/varlox
+ln -s "$view" bin/varlox-view
 PATH=$work/bin:$PATH
-export PATH
+HOME=$work/home
+TMPDIR=$work/tmp
+export PATH HOME TMPDIR
 
 mkdir -p scans/sub
 for name in a.bmp B.BMP "sub/with space.Bmp" sub/-dash.bmp; do
@@ -97,10 +107,21 @@ printf '%s\n' scans/B.BMP scans/a.bmp scans/broken.bmp "scans/sub/-dash.bmp" "sc
 
 if [ "$recipe" = ssh ]; then
     # An sshd of the test's own: host key, authorized key, configuration and pid file in
-    # $work/ssh, a free port of 127.0.0.1, varlox first on the PATH of its sessions. The
-    # client reaches it as host-a and host-b, with a job limit of one each, through an
-    # ssh configuration that GNU parallel is told to use (PARALLEL_SSH).
-    mkdir -m 700 ssh
+    # $work/ssh, a free port of 127.0.0.1, varlox first on the PATH of its sessions, which
+    # start in a home of their own, $work/remote (HOME, and the folder the command runs
+    # in, as a login would). The client reaches it as host-a and host-b, with a job limit
+    # of one each, through an ssh configuration that GNU parallel is told to use
+    # (PARALLEL_SSH).
+    mkdir -m 700 ssh remote
+    cat >ssh/session <<'EOF'
+#!/bin/sh
+# The login of the test's sshd: the command the client sent, run by the user's shell
+# from the session's home.
+cd "$HOME" || exit 1
+if [ -n "${SSH_ORIGINAL_COMMAND:-}" ]; then exec "$SHELL" -c "$SSH_ORIGINAL_COMMAND"; fi
+exec "$SHELL" -l
+EOF
+    chmod 755 ssh/session
     ssh-keygen -q -t ed25519 -N '' -f ssh/host_key && ssh-keygen -q -t ed25519 -N '' -f ssh/id || exit 1
     cp ssh/id.pub ssh/authorized_keys
     while :; do
@@ -119,7 +140,8 @@ PermitRootLogin yes
 StrictModes no
 UsePAM no
 PidFile $work/ssh/sshd.pid
-SetEnv PATH=$work/bin:/usr/local/bin:/usr/bin:/bin
+SetEnv PATH=$work/bin:/usr/local/bin:/usr/bin:/bin HOME=$work/remote
+ForceCommand '$work/ssh/session'
 EOF
     cat >ssh/config <<EOF
 Host host-a host-b
@@ -147,12 +169,11 @@ EOF
         [ "$i" -lt 100 ] || { echo "FAIL: sshd did not come up: $(tail -n 3 ssh/sshd.log)"; exit 1; }
         sleep 0.1
     done
+    where=$(ssh -F "$work/ssh/config" host-a 'pwd; echo ~')
+    [ "$where" = "$work/remote$nl$work/remote" ] || fail "a session starts in $(printf '%s' "$where" | tr '\n' ' '), not in $work/remote"
     PARALLEL_SSH="ssh -F $work/ssh/config"
     export PARALLEL_SSH
     printf '1/host-a\n1/host-b\n' >hosts.txt
-    # GNU parallel works in ~/.parallel/tmp on each host: what is there now must be all
-    # that is left.
-    remote_before=$(ssh -F "$work/ssh/config" host-a 'ls -A ~/.parallel/tmp 2>/dev/null' | sort)
 fi
 if [ "$recipe" = slurm ]; then
     conf=$(sh "$src/tests/slurm_cluster.sh" start "$work/cluster") || { echo "FAIL: no cluster: $conf"; exit 1; }
@@ -218,13 +239,40 @@ for run in 1 2; do
         grep -q 'is not a bitmap image' scans/broken.bmp.log || fail "run $run: broken.bmp.log lacks the reason"
     fi
     [ -e scans/notes.csv ] && fail "run $run: a file not ending in .bmp was processed"
+    # The folder recipe gathers the summaries of the pictures it measured into one table:
+    # the header of varlox-view's summaries once, then one row per picture, named as
+    # the recipe gave it.
+    if [ "$recipe" = folder ]; then
+        [ "$(head -n 1 summary.csv 2>/dev/null)" = "$(head -n 1 scans/a-summary.csv)" ] ||
+            fail "run $run: summary.csv does not start with the summaries' header"
+        tail -n +2 summary.csv | cut -d, -f1 | LC_ALL=C sort >gathered.txt
+        grep -vxF scans/broken.bmp want.txt | diff - gathered.txt >/dev/null ||
+            fail "run $run: summary.csv has rows of $(tr '\n' ' ' <gathered.txt)"
+        awk -F, 'NR == 1 { n = NF } NF != n { exit 1 }' summary.csv || fail "run $run: summary.csv has rows of other lengths"
+    fi
 done
 
+# Summaries whose headers differ are not gathered: the recipe names the one that differs
+# and leaves no table.
+if [ "$recipe" = folder ]; then
+    rm bin/varlox-view
+    cat >bin/varlox-view <<EOF
+#!/bin/sh
+"$view" "\$@" || exit
+case \$* in *"with space.Bmp") sed -i '1s/,rms,/,rms_z,/' "scans/sub/with space-summary.csv" ;; esac
+EOF
+    chmod +x bin/varlox-view
+    sh recipe.sh >summary.txt 2>recipe-err.txt
+    grep -qxF "scans/sub/with space-summary.csv: its header differs from the others'" recipe-err.txt ||
+        fail "different headers: the recipe said $(cat recipe-err.txt)"
+    [ ! -e summary.csv ] && [ ! -e summary.tmp ] || fail "different headers: a table was left"
+fi
+
 if [ "$recipe" = ssh ]; then
-    remote_after=$(ssh -F "$work/ssh/config" host-a 'ls -A ~/.parallel/tmp 2>/dev/null' | sort)
-    [ "$remote_after" = "$remote_before" ] ||
-        fail "left in the remote work directory ~/.parallel/tmp: $(printf '%s\n' "$remote_after" | tr '\n' ' ')"
-    ssh -F "$work/ssh/config" host-a 'test -e scans' && fail "the pictures were left in the remote home"
+    # The jobs' work directories, in ~/.parallel/tmp of the host, are removed with the
+    # folders above them once empty: nothing is left in the remote home.
+    left=$(cd remote && find . -mindepth 1)
+    [ -z "$left" ] || fail "left in the remote home: $(printf '%s\n' "$left" | tr '\n' ' ')"
     for host in host-a host-b; do
         cut -f2 varlox-jobs.txt | grep -qx "$host" || fail "no job ran on $host"
     done

@@ -154,6 +154,32 @@ TEST(BmpRead, RejectsInOrderWithTheReadersMessages) {
     }
 }
 
+TEST(BmpRead, NamesOs2BitmapsWhateverTheirSides) {
+    // A 12-byte BITMAPCOREHEADER: 16-bit width and height, planes, 24 bits, then pixels.
+    const std::pair<uint16_t, uint16_t> sides[] = {{4, 4}, {640, 480}};
+    TempDir dir;
+    const std::string path = dir.path("os2.bmp");
+    for (const auto& [width, height] : sides) {
+        Bytes b(26 + 64, 0);
+        b[0] = 'B';
+        b[1] = 'M';
+        testutil::put_le32(b, 2, static_cast<uint32_t>(b.size()));
+        testutil::put_le32(b, 10, 26);
+        testutil::put_le32(b, 14, 12);
+        testutil::put_le16(b, 18, width);
+        testutil::put_le16(b, 20, height);
+        testutil::put_le16(b, 22, 1);
+        testutil::put_le16(b, 24, 24);
+        testutil::write_file(path, b);
+        ReadResult r = read_capturing(path);
+        EXPECT_FALSE(r.image) << width << " x " << height;
+        EXPECT_EQ(r.err, "Error: " + path +
+                             " is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps "
+                             "are read")
+            << width << " x " << height;
+    }
+}
+
 TEST(BmpRead, HighCompressionBytesAreNotConsulted) {
     TempDir dir;
     const Bytes px = testutil::pattern_pixels(2, 2);

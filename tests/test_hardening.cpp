@@ -42,6 +42,9 @@ uint32_t le32(const Bytes& b, std::size_t at) {
 // empty when the file must be accepted.
 std::string expected_reader_message(const Bytes& b, const std::string& name) {
     if (b.size() < 2 || b[0] != 'B' || b[1] != 'M') return "Error: " + name + " is not a bitmap image";
+    if (b.size() >= 18 && le32(b, 14) == 12) {
+        return "Error: " + name + " is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
+    }
     const auto w = static_cast<int32_t>(le32(b, 18));
     const auto h = static_cast<int32_t>(le32(b, 22));
     if (w != h) return "Error: " + name + " is not a square image";

@@ -137,7 +137,7 @@ for tool in awk sed mktemp chmod mv rm; do
 done
 cat >"$work/failbin/gnuplot" <<'EOF'
 #!/bin/sh
-out=$(sed -n "s/^set output '\(.*\)'$/\1/p")
+out=$(sed -n 's/^set output "\(.*\)"$/\1/p')
 echo partial >"$out"
 echo "line 9: an error of the fake gnuplot" >&2
 exit 1
@@ -178,7 +178,7 @@ refuse() {
     no_leftovers "${output%/*}" || fail "$expected: temporary file left behind"
 }
 s=$work/a/sample
-usage="Usage: varlox-plot [--svg] [--amplitude | --power] PROFILE.csv... [OUTPUT.png | OUTPUT.svg]"
+usage="Usage: varlox-plot [--svg] [--amplitude | --power | --psd] [--depth DECADES] FILE.csv... [OUTPUT.png | OUTPUT.svg]"
 refuse "$PATH" "Error: $s.bmp is not a varlox profile (line 1)" "$s-profile.png" "$s.bmp"
 refuse "$PATH" "Error: $r/wording.csv is not a varlox profile (line 4)" "$r/wording-profile.png" "$r/wording.csv"
 refuse "$PATH" "Error: $r/noempty.csv is not a varlox profile (line 3)" "$r/noempty-profile.png" "$r/noempty.csv"
@@ -224,21 +224,40 @@ sed '3s/,[^,]*$/,x/' "$work/full/grating-full.csv" >"$work/full/broken-full.csv"
 refuse "$PATH" "Error: $work/full/broken-full.csv is not a varlox profile (line 3)" \
     "$work/full/broken-full-profile.png" "$work/full/broken-full.csv"
 
-# Interrupted while gnuplot draws: the temporary file goes, no output appears, and the
-# status is the one a shell gives for that signal.
+# Interrupted while gnuplot draws, by any signal whose default ends a process: the
+# temporary file beside the output and the scratch folder (made in TMPDIR) go, no output
+# appears, and the status is the one a shell gives for that signal. The signals whose
+# default is to stop, continue or be ignored leave the plot to finish.
 cat >"$work/failbin/gnuplot" <<EOF
 #!/bin/sh
-out=\$(sed -n "s/^set output '\\(.*\\)'\$/\\1/p")
+out=\$(sed -n 's/^set output "\\(.*\\)"\$/\\1/p')
 echo partial >"\$out"
 : >"$work/drawing"
-sleep 1
+sleep 0.5
 EOF
+mkdir "$work/scratch"
 late_plot_left_nothing() {
     [ ! -e "$r/late.png" ] || fail "plot interrupted by SIG$1 left its output"
     no_leftovers "$r" || fail "plot interrupted by SIG$1 left its temporary file"
+    [ -z "$(ls -A "$work/scratch")" ] || fail "plot interrupted by SIG$1 left its scratch folder"
+    rm -rf "$work/scratch"/*
 }
-interrupt_each "$work/drawing" late_plot_left_nothing \
-    env PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png"
+interrupt_by "HUP INT QUIT ILL TRAP ABRT BUS FPE USR1 SEGV USR2 PIPE ALRM TERM XCPU XFSZ VTALRM PROF IO PWR SYS RTMIN RTMAX" \
+    "$work/drawing" late_plot_left_nothing \
+    env PATH="$work/failbin:$PATH" TMPDIR="$work/scratch" "$sh" "$plot" "$s.csv" "$r/late.png"
+# Left to finish, the plot is the fake gnuplot's partial file.
+for sig in WINCH URG CHLD CONT; do
+    rm -f "$work/drawing" "$r/late.png"
+    env PATH="$work/failbin:$PATH" "$sh" "$plot" "$s.csv" "$r/late.png" 2>/dev/null &
+    pid=$!
+    i=0
+    while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    kill -s "$sig" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq 0 ] && [ -s "$r/late.png" ] || fail "SIG$sig ended the plot (status $status)"
+done
+rm -f "$r/late.png"
 
 # A message keeps its backslashes (printf, not echo).
 mkdir "$work/back"
@@ -280,6 +299,180 @@ for endless in /dev/zero "$work/long/unended.csv"; do
     grep -q 'is not a varlox profile' "$work/err" || fail "$endless: $(cat "$work/err")"
     awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a < 2) }' || fail "$endless took over 2 s to refuse"
 done
+
+# Names that gnuplot could misread: quotes alone and in pairs (its own escaping of '' fails
+# on two in a row), a backquoted command, a macro, backslashes, format directives, a
+# leading dash, a semicolon and a hash, non-ASCII letters. Each plots alone and all in one
+# plot, the name shown as it is, and nothing is run.
+mkdir "$work/hostile"
+while IFS= read -r name; do
+    cp "$s.csv" "$work/hostile/$name"
+    (cd "$work/hostile" && "$sh" "$plot" --svg "./$name" 2>"$work/err") || fail "plot of $name: $(cat "$work/err")"
+    grep -qF ">Radial profile of $name<" "$work/hostile/${name%.csv}-profile.svg" 2>/dev/null ||
+        fail "the plot of $name lacks its name in the title"
+done <<'EOF'
+a''b.csv
+it's.csv
+''''.csv
+"quoted".csv
+a`touch pwned`b.csv
+@macro $HOME.csv
+back\slash\\n.csv
+%s%n\101.csv
+-dash.csv
+semi;colon #hash.csv
+é ü.csv
+EOF
+(cd "$work/hostile" && "$sh" "$plot" ./*.csv all.svg 2>"$work/err") || fail "plot of all the hostile names: $(cat "$work/err")"
+for name in "$work/hostile"/*.csv; do
+    grep -qF ">${name##*/}<" "$work/hostile/all.svg" || fail "the key lacks ${name##*/}"
+done
+[ ! -e "$work/hostile/pwned" ] || fail "a backquoted command in a name was run"
+
+# Spectral densities (--psd) of full profiles made here for one surface, whose psd is
+# 1e-3 f^-3 in z^2 px^2 at f cycles per pixel: sides 128 and 512 without a length, 256
+# with a side of 0.0512 m (psd in z^2 m^2, 0.2 mm pixels), the 512 one falling to 1e-46
+# (rounding noise) from bin 300. Drawn against cycles per pixel the three lie on one
+# curve; a summary beside the 256 one adds its fit.
+# full_profile FILE SIDE LENGTH(0: none) [NOISE_FROM_BIN]
+full_profile() {
+    awk -v n="$2" -v len="$3" -v noise="${4:-0}" 'BEGIN {
+        half = int(n / 2); last = int(2 * sqrt(2) * half)
+        a = (len > 0) ? len / n : 1
+        printf "bin,cycles_per_side,cycles_per_pixel,%smean_amplitude,mean_power,weight,psd,psd_sd\n", (len > 0 ? "cycles_per_metre," : "")
+        for (b = 0; b <= last; b++) {
+            cps = b / 2; cpp = cps / n
+            p = (b == 0) ? 5 : 1e-3 * cpp ^ -3
+            if (noise && b >= noise) p = 1e-46
+            printf "%d,%.17g,%.17g,", b, cps, cpp
+            if (len > 0) printf "%.17g,", cps / len
+            printf "%.17g,%.17g,%d,%.17g,%.17g\n", sqrt(p * n * n), p * n * n, (b ? 8 * b : 1), p * a * a, p * a * a / 2
+        }
+    }' >"$1"
+}
+# svg_points FILE PLOT: the "x y" points of the PLOT-th curve of an SVG plot: the first
+# path of its first group (the second holds its sample in the key), over several lines.
+svg_points() {
+    awk -v id="gnuplot_plot_$2" '
+        /id="gnuplot_plot_/ { inside = !done && index($0, "id=\"" id "\""); if (inside) done = 1 }
+        inside { text = text " " $0 }
+        END {
+            if (!match(text, /d=.M[^'"'"']*/)) exit
+            d = substr(text, RSTART + 3, RLENGTH - 3)
+            while (match(d, /[0-9.]+,[0-9.]+/)) {
+                pair = substr(d, RSTART, RLENGTH); sub(",", " ", pair); print pair
+                d = substr(d, RSTART + RLENGTH)
+            }
+        }' "$1"
+}
+# same_curve A B: every point of B at an x where A has one lies within 0.05 of A's.
+same_curve() {
+    awk 'NR == FNR { y[$1] = $2; next } ($1 in y) { shared++; d = $2 - y[$1]; if (d > 0.05 || d < -0.05) bad++ }
+         END { exit !(shared >= 2 && !bad) }' "$1" "$2"
+}
+mkdir "$work/psd"
+full_profile "$work/psd/s128-full.csv" 128 0
+full_profile "$work/psd/s256-full.csv" 256 0.0512
+full_profile "$work/psd/s512-full.csv" 512 0 300
+# The fit over bins 10 to 200 of the 256 one, in its cycles per metre (bin / 2 / 0.0512).
+printf '%s\n%s\n' 'picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows' \
+    'a,b.bmp,256,0.0002,3.1,-3,0.02,0.5,97.65625,1953.125,191' >"$work/psd/s256-summary.csv"
+noise=$(awk -F, 'NR > 1 && $1 >= 300 { n++ } END { print n }' "$work/psd/s512-full.csv")
+p=$work/psd
+"$sh" "$plot" --psd "$p/s128-full.csv" "$p/s256-full.csv" "$p/s512-full.csv" "$p/all.svg" 2>/dev/null || fail "psd plot"
+"$sh" "$plot" --psd --depth 60 "$p/s512-full.csv" "$p/deep.svg" 2>/dev/null || fail "psd plot, --depth 60"
+# The summary as varlox-view writes it, with the intercept: psd = 1e-3 (f a)^-3 a^2 at f
+# cycles per metre for pixels of a = 0.2 mm, 5 f^-3. The picture's name is quoted.
+printf '%s\n%s\n' 'picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept' \
+    '"a,b.bmp",256,0.0002,3.1,-3,0.02,0.5,97.65625,1953.125,191,5' >"$p/s256-summary.csv"
+"$sh" "$plot" --psd "$p/s256-full.csv" "$p/metres.svg" 2>/dev/null || fail "psd plot in metres"
+"$sh" "$plot" "$p/s128-full.csv" "$p/s256-full.csv" "$p/sides.svg" 2>/dev/null || fail "plot of two sides"
+while IFS='|' read -r file text; do
+    grep -qF ">$text<" "$p/$file" || fail "$file lacks \"$text\""
+done <<EOF
+all.svg|Power spectral densities of s128-full.csv, s256-full.csv, s512-full.csv
+all.svg|s256-full.csv fit, slope -3 ± 0.02, H 0.5
+all.svg|Left out: the zero frequency (bin 0); more than 12 decades below the largest value: $noise rows of s512-full.csv
+all.svg|spatial frequency: cycles per pixel
+all.svg|period in pixels
+deep.svg|Left out: the zero frequency (bin 0)
+metres.svg|spatial frequency: cycles per metre
+metres.svg|period in metres
+metres.svg|fit, slope -3 ± 0.02, H 0.5
+sides.svg|side 128 / 2; varlox's profile ends (side 256)
+sides.svg|varlox's profile ends (side 128)
+sides.svg|side 256 / 2
+EOF
+for k in 1 2 3 4; do svg_points "$p/all.svg" "$k" >"$p/curve$k"; done
+same_curve "$p/curve1" "$p/curve2" || fail "the psd of side 256 in z^2 m^2 does not overlay side 128's"
+same_curve "$p/curve3" "$p/curve2" || fail "the psd of side 256 in z^2 m^2 does not overlay side 512's"
+same_curve "$p/curve2" "$p/curve4" || fail "the fit's ends are not on the profile it was fitted to"
+svg_points "$p/metres.svg" 1 >"$p/curve1"
+svg_points "$p/metres.svg" 2 >"$p/curve2"
+same_curve "$p/curve1" "$p/curve2" || fail "the fit of the summary's intercept is not on the profile"
+[ "$(wc -l <"$p/curve4")" -eq 2 ] || fail "the fit is not drawn from fit_from to fit_to"
+# A long name is wrapped in the title: no line of text runs wider than the picture.
+long=$(printf 'scan-%s' 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789 0123456789)-full.csv
+cp "$p/s128-full.csv" "$p/$long"
+"$sh" "$plot" "$p/s256-full.csv" "$p/$long" "$p/long.svg" 2>/dev/null || fail "plot of a long name"
+awk '/<text/ { t = $0; gsub(/<[^>]*>/, "", t); gsub(/^[ \t]+|[ \t]+$/, "", t); if (length(t) > 80) { print t; bad = 1 } } END { exit bad }' "$p/long.svg" >"$work/err" ||
+    fail "a title line runs wider than the picture: $(cat "$work/err")"
+grep -qF ">scan-${long#scan-}" "$p/long.svg" && fail "a long name is drawn on one line"
+old=$work/full/grating-full.csv
+refuse "$PATH" "Error: $old has no psd to plot (--psd takes varlox-view's full profiles with a psd column)" \
+    "$p/x.png" --psd "$old" "$p/x.png"
+refuse "$PATH" "Error: $s.csv is varlox's rescaled profile, which has no psd: --psd takes varlox-view's full profiles" \
+    "$p/x.png" --psd "$s.csv" "$p/x.png"
+for bad in x 0 -1 1.2.3; do
+    refuse "$PATH" "Error: --depth takes a number of decades, above 0 and at most 300, not '$bad'" "$p/x.png" --depth "$bad" "$p/s128-full.csv" "$p/x.png"
+done
+sed 's/psd_slope/slope/' "$p/s256-summary.csv" >"$p/bad-summary.csv"
+cp "$p/s256-full.csv" "$p/bad-full.csv"
+refuse "$PATH" "Error: $p/bad-summary.csv is not a varlox-view summary" "$p/x.png" --psd "$p/bad-full.csv" "$p/x.png"
+
+# Angular spectra (made here: psd 1 + 100 exp(-((d - 30) / 3)^2), a peak at 30 degrees)
+# and a peaks file, whose peak of period 16 pixels at 30 degrees is marked on the
+# angular plot and on the radial one.
+awk 'BEGIN { print "direction_deg,mean_power,psd,weight"
+    for (d = 0; d < 180; d++) { p = 1 + 100 * exp(-((d - 30) / 3) ^ 2); printf "%d,%.17g,%.17g,%d\n", d, 10 * p, p, 40 } }' \
+    >"$p/s-angles.csv"
+printf '%s\n%s\n' 'rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg,amplitude,power_share' \
+    '1,8,0.0625,16,30,12.5,0.4' >"$p/s128-peaks.csv"
+"$sh" "$plot" "$p/s-angles.csv" "$p/s128-peaks.csv" "$p/angles.svg" 2>/dev/null || fail "plot of an angular spectrum"
+cp "$p/s-angles.csv" "$p/t-angles.csv"
+"$sh" "$plot" --power "$p/s-angles.csv" "$p/t-angles.csv" "$p/power.svg" 2>/dev/null || fail "plot of angular power"
+"$sh" "$plot" --psd "$p/s128-full.csv" "$p/s128-peaks.csv" "$p/peaks.svg" 2>/dev/null || fail "psd plot with peaks"
+while IFS='|' read -r file text; do
+    grep -qF ">$text<" "$p/$file" || fail "$file lacks \"$text\""
+done <<EOF
+angles.svg|Angular spectrum (psd) of s-angles.csv
+angles.svg|16 px
+power.svg|Angular spectra (power) of s-angles.csv, t-angles.csv
+peaks.svg|16 px
+EOF
+# The peak's mark lies where the curve peaks (angular) and at the bin of its frequency.
+svg_points "$p/angles.svg" 1 | awk '$2 < y || NR == 1 { y = $2; x = $1 } END { print x }' >"$p/top"
+grep -q "d='M$(cat "$p/top")," "$p/angles.svg" || fail "the peak at 30 degrees is not marked at the curve's top"
+refuse "$PATH" "Error: $p/s-angles.csv and $p/s128-full.csv are an angular spectrum and a radial profile: plot them apart" \
+    "$p/x.png" "$p/s-angles.csv" "$p/s128-full.csv" "$p/x.png"
+refuse "$PATH" "Error: $p/s-angles.csv is an angular spectrum, which has no amplitude: draw its psd, or its power with --power" \
+    "$p/x.png" --amplitude "$p/s-angles.csv" "$p/x.png"
+refuse "$PATH" "Error: $p/s128-peaks.csv holds peaks only: give the profile or angular spectrum to mark them on" \
+    "$p/x.png" "$p/s128-peaks.csv" "$p/x.png"
+
+# varlox-view's own measurement of the grating (10 cycles per side along (6, 8), a period
+# of 12.8 pixels): its psd with the fit of its summary and the strongest peak marked with
+# that period, and its angular spectrum with the same mark.
+mkdir "$work/measured"
+cp "$work/b/grating.bmp" "$work/measured/g.bmp"
+"$view" --fit 2:40 --peaks 1 "$work/measured/g.bmp" 2>/dev/null || fail "varlox-view measuring the grating"
+m=$work/measured
+"$sh" "$plot" --psd "$m/g-full.csv" "$m/g-peaks.csv" "$m/psd.svg" 2>/dev/null || fail "psd plot of a measured profile"
+"$sh" "$plot" "$m/g-angles.csv" "$m/g-peaks.csv" "$m/angles.svg" 2>/dev/null || fail "plot of a measured angular spectrum"
+for file in psd.svg angles.svg; do
+    grep -qF '>12.8 px<' "$m/$file" || fail "$file does not mark the grating's period of 12.8 px"
+done
+grep -qF '>fit, slope ' "$m/psd.svg" || fail "the measured profile's plot lacks its fit"
 
 # SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
 # a control character, markup and the end of a CDATA section.

@@ -319,9 +319,8 @@ int start_program(const std::string& exe, const std::vector<std::string>& args,
         dup2(err_fd, 2);
         // The program decides for itself what to do with these; start it as a shell would
         // start a foreground job, whatever this process inherited.
-        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2,
-                        SIGVTALRM, SIGPROF, SIGPIPE}) {
-            signal(sig, SIG_DFL);
+        for (int sig = 1; sig < NSIG; ++sig) {
+            if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
         }
         // Signals whose default dumps core must not leave a core file in the test's folder.
         const struct rlimit no_core {0, 0};

@@ -195,7 +195,12 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
     testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, 1)));
     std::filesystem::create_directory(dir.path("busy-full.csv"));
     testutil::write_file(dir.path("busy.bmp"), testutil::read_file(dir.path("in.bmp")));
-    const std::string usage = "Usage: varlox-view [--decades D] [--gray] [--length L] [--threads N] <inputfile>\n";
+    const std::string usage =
+        "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
+        "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
+        "                   [--threads N] <inputfile>\n";
+    const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
+    const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Case {
         std::vector<std::string> args;
         std::string message;  // the end of what it prints
@@ -221,6 +226,26 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"in.bmp", "--threads"}, usage},
         {{"missing.bmp"}, "Error: Could not read missing.bmp"},
         {{"busy.bmp"}, "Error: Could not write to busy-full.csv\n"},
+        {{"--band", "", "in.bmp"}, band + "''\n"},
+        {{"--band=", "in.bmp"}, band + "''\n"},
+        {{"--band", "5:2", "in.bmp"}, band + "'5:2'\n"},
+        {{"--band", "-1:2", "in.bmp"}, band + "'-1:2'\n"},
+        {{"--band", "2:nan", "in.bmp"}, band + "'2:nan'\n"},
+        {{"--band", "3", "in.bmp"}, band + "'3'\n"},
+        {{"--band", "1:2x", "in.bmp"}, band + "'1:2x'\n"},
+        // An 8 x 8 picture's samples lie from 1 to 4 sqrt 2 cycles per side.
+        {{"--band", "5.7:9", "in.bmp"},
+         "Error: --band 5.7:9 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+        {{"--band", "2.1:2.2", "in.bmp"},
+         "Error: --band 2.1:2.2 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+        {{"--length", "2", "--band", "3:4", "in.bmp"},
+         "Error: --band 3:4 holds no frequency of this picture: its samples lie from 0.5 to 2.82843 cycles per metre\n"},
+        {{"--peaks", "0", "in.bmp"}, peaks + "'0'\n"},
+        {{"--peaks=", "in.bmp"}, peaks + "''\n"},
+        {{"--peaks", "-3", "in.bmp"}, peaks + "'-3'\n"},
+        {{"--peaks", "2.5", "in.bmp"}, peaks + "'2.5'\n"},
+        {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
+        {{"in.bmp", "--peaks"}, usage},
     };
     const auto before = testutil::snapshot(dir.root);
     for (const Case& c : cases) {
@@ -254,7 +279,7 @@ TEST_F(View, HelpAndTheEndOfOptions) {
     const auto r = view({"--gray", "--", "-in.bmp"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Wrote -in-as-log.bmp: the amplitude on a log scale (grey)"), std::string::npos) << r.err;
-    EXPECT_EQ(testutil::snapshot(dir.root).size(), before.size() + kViewOutputCount);
+    EXPECT_EQ(testutil::snapshot(dir.root).size(), before.size() + kViewPlainCount);
 }
 
 TEST_F(View, TopOfTheScaleIsAnAmplitudeOnEverySide) {
@@ -342,5 +367,110 @@ TEST_F(View, ThreadsDefaultToTheProcessorsItMayRunOn) {
     EXPECT_NE(r.err.find("The transform ran on 1 thread\n"), std::string::npos) << r.err;
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// A 16-bit PGM of side n: level(row, col).
+template <class F>
+testutil::Bytes pgm16(int n, F level) {
+    const std::string header = "P5\n" + std::to_string(n) + " " + std::to_string(n) + "\n65535\n";
+    testutil::Bytes b(header.begin(), header.end());
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) {
+            const unsigned v = level(r, c);
+            b.push_back(uint8_t(v >> 8));
+            b.push_back(uint8_t(v));
+        }
+    return b;
+}
+
+TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
+    // A BMP with a measuring option, and a PGM without one: the profile's columns end in
+    // the psd's, its other columns as a plain run writes them, and the summary's row
+    // names the picture. White noise would do; a grating's one ring is easier to check:
+    // heights 1000 cos(2 pi 4 c / 16) give psd * weight / L^2 = 1000^2 / 2 at 4 cycles.
+    const int n = 16;
+    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 5)));
+    testutil::write_file(dir.path("wave.pgm"), pgm16(n, [](int, int c) {
+                             return unsigned(30000 + std::lround(1000 * std::cos(2 * kPi * 4 * c / 16)));
+                         }));
+    ASSERT_EQ(view({"in.bmp"}).status, 0);
+    const auto plain = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("in-full.csv"))));
+    const auto r = view({"--level", "none", "in.bmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto measured = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("in-full.csv"))));
+    ASSERT_EQ(measured.size(), plain.size());
+    EXPECT_EQ(measured[0], plain[0] + ",cycles_per_pixel,psd,psd_sd");
+    for (std::size_t i = 1; i < plain.size(); ++i) {
+        EXPECT_EQ(measured[i].compare(0, plain[i].size() + 1, plain[i] + ","), 0) << measured[i];
+    }
+    EXPECT_NE(r.err.find("Wrote in-summary.csv: rms "), std::string::npos) << r.err;
+
+    const auto w = view({"--level=mean", "--length", "0.016", "--fit", "100:300", "wave.pgm"});
+    ASSERT_EQ(w.status, 0) << w.err;
+    const auto full = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("wave-full.csv"))));
+    ASSERT_EQ(full[0], "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight,cycles_per_pixel,psd,psd_sd");
+    double ring = 0;
+    for (std::size_t i = 1; i < full.size(); ++i) {
+        const auto f = fields_of(full[i]);
+        ASSERT_EQ(f.size(), 9u) << full[i];
+        EXPECT_EQ(f[6], f[1] / n) << full[i];
+        if (f[0] == 8) ring = f[7] * f[5] / (0.016 * 0.016);
+    }
+    EXPECT_NEAR(ring, 1000.0 * 1000 / 2, 1e-6);
+    const auto summary = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("wave-summary.csv"))));
+    ASSERT_EQ(summary.size(), 2u);
+    EXPECT_EQ(summary[0], "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
+                          "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg");
+    const auto row = fields_of(summary[1]);
+    ASSERT_EQ(row.size(), 16u) << summary[1];
+    EXPECT_EQ(summary[1].substr(0, 12), "wave.pgm,16,");
+    EXPECT_EQ(row[2], 0.001);
+    EXPECT_NEAR(row[3], 1000 / std::sqrt(2.0), 1e-9);  // the rms of the levelled cosine
+    EXPECT_EQ(row[7], 100);
+    EXPECT_EQ(row[8], 300);
+    EXPECT_GE(row[9], 3);
+}
+
+TEST_F(View, MeasuringRefusalsChangeNothing) {
+    testutil::write_file(dir.path("in.pgm"), pgm16(8, [](int r, int c) { return unsigned(r * 100 + c * 7); }));
+    testutil::write_file(dir.path("one.pgm"), pgm16(1, [](int, int) { return 5u; }));
+    testutil::write_file(dir.path("nan.pfm"), [] {
+        const std::string h = "Pf\n1 1\n-1\n";
+        testutil::Bytes b(h.begin(), h.end());
+        for (const uint8_t v : {0x00, 0x00, 0xc0, 0x7f}) b.push_back(v);
+        return b;
+    }());
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
+        {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
+        {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
+        {{"--window", "tukey:2", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
+        {{"--z-scale", "0", "in.pgm"}, "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
+        {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
+        {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
+        {{"--fit", "0:1.5", "in.pgm"}, "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
+        {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of side 2 or more\n"},
+        {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
+        {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
+    };
+    const auto before = testutil::snapshot(dir.root);
+    for (const Case& c : cases) {
+        const auto r = view(c.args);
+        std::string label;
+        for (const auto& a : c.args) label += a + " ";
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_TRUE(r.err.size() >= c.message.size() &&
+                    r.err.compare(r.err.size() - c.message.size(), c.message.size(), c.message) == 0)
+            << label << ": " << r.err;
+        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
+    }
+}
 
 }  // namespace

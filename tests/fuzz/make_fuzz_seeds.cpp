@@ -1,5 +1,6 @@
-// Writes the fuzzer's seed corpus: small valid BMPs of every stride and with a larger
-// header, and one file for each of the reader's refusals.
+// Writes the fuzzers' seed corpus: small valid BMPs of every stride and with a larger
+// header, and one file for each of the reader's refusals; then PGMs of both depths and
+// PFMs of both byte orders, valid and with each kind of flaw (for the height-map reader).
 //
 // Usage: make_fuzz_seeds DIR
 #include <string>
@@ -29,5 +30,21 @@ int main(int argc, char** argv) {
     put(cut);
     put({'B', 'M'});
     put({});
+    auto text = [&](const std::string& header, std::size_t samples, uint8_t fill) {
+        testutil::Bytes b(header.begin(), header.end());
+        for (std::size_t i = 0; i < samples; ++i) b.push_back(static_cast<uint8_t>(fill + i * 37));
+        testutil::write_file(dir + "/seed" + std::to_string(count++) + ".pgm", b);
+    };
+    text("P5\n3 3\n255\n", 9, 1);
+    text("P5 # comment\n2 2 # side\n65535\n", 8, 3);
+    text("P5\n2 2\n1000\n", 8, 0);
+    text("P5\n2 2\n10\n", 4, 9);
+    text("P5\n2 3\n255\n", 6, 1);
+    text("P5\n4 4\n255\n", 5, 1);
+    text("P5\n1 1\n0\n", 1, 1);
+    text("Pf\n2 2\n-1.0\n", 16, 0);
+    text("Pf\n2 2\n1.0\n", 16, 64);
+    text("Pf 1 1 -1 ", 4, 0x7f);
+    text("Pf\n1 1\n0\n", 4, 0);
     return 0;
 }

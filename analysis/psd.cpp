@@ -1,0 +1,45 @@
+#include "analysis/psd.h"
+
+#include <cmath>
+
+double psd_scale(uint32_t side, double length, double mean_square) {
+    const double n = side;
+    const double l = length > 0 ? length : n;
+    return l * l / (n * n * n * n) / mean_square;
+}
+
+int psd_from_spectrum(const double* power, uint32_t side, const RadialBins& bins, double length,
+                      double mean_square, Psd& psd) {
+    Buffer<double> mean = buffer_new<double>(bins.count);
+    Buffer<double> var = mean ? buffer_new<double>(bins.count) : Buffer<double>();
+    if (!var) return 1;
+    const double scale = psd_scale(side, length, mean_square);
+    for (uint64_t b = 0; b < bins.count; ++b) {
+        mean[b] = bins.weight[b] > 0 ? bins.pow_sum[b] / bins.weight[b] * scale : 0;
+        var[b] = 0;
+    }
+    // The second pass shares each sample between its bins exactly as radial_accumulate
+    // does, and sums the shares' squared distances from their bin's mean.
+    const int64_t n = side;
+    const int64_t half = n / 2;
+    uint64_t k = 0;
+    for (int64_t y = 0; y < n; ++y) {
+        const int64_t dy = y - half;
+        for (int64_t x = 0; x < n; ++x, ++k) {
+            const int64_t dx = x - half;
+            const double p = 2 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
+            const auto b = static_cast<uint64_t>(p);
+            const double f = p - static_cast<double>(b);
+            const double c = power[k] * scale;
+            var[b] += (1 - f) * (c - mean[b]) * (c - mean[b]);
+            if (b + 1 < bins.count) var[b + 1] += f * (c - mean[b + 1]) * (c - mean[b + 1]);
+        }
+    }
+    for (uint64_t b = 0; b < bins.count; ++b) {
+        var[b] = bins.weight[b] > 0 ? std::sqrt(var[b] / bins.weight[b]) : 0;
+    }
+    psd.count = bins.count;
+    psd.mean = std::move(mean);
+    psd.sd = std::move(var);
+    return 0;
+}

@@ -1,0 +1,59 @@
+// Height maps: a square grid of heights in double precision, the input of varlox-view's
+// measurement. A map comes from a 24-bit BMP (grey exactly as varlox makes it: the red
+// byte of the greyed picture), from a grey PGM or from a grey PFM; the reader tells them
+// apart by their first two bytes, not by the file's name.
+//
+// Layout of `z`: side * side heights, rows from the top of the picture down (row 0 is the
+// top row), each row from left to right: sample (row r, column c) at index r * side + c.
+// Positions in messages use the same convention, counted from 0.
+//
+// Formats read besides the BMP (bmp.h):
+//   PGM  "P5", width, height and maxval as decimal numbers separated by whitespace (a '#'
+//        starts a comment to the end of its line), one whitespace byte, then the rows top
+//        first; maxval 1 to 255 gives one byte a sample, 256 to 65535 two bytes, most
+//        significant first. A sample is its grey level as it stands (not divided by
+//        maxval); one above maxval is refused. Bytes after the picture are ignored.
+//   PFM  "Pf", width, height and scale separated by whitespace, one whitespace byte, then
+//        32-bit IEEE floats, the rows bottom first; a negative scale means little-endian,
+//        a positive one big-endian. Only the scale's sign is used: the values are taken
+//        as they stand. A NaN or infinite value is refused with its position.
+// Both must be square; their headers may take at most 4096 bytes.
+//
+//   heights_read(path, map)      reads a BMP, PGM or PFM into map (replacing what it
+//                                held); 0, or 1 after one message, map unchanged. A file
+//                                that cannot be opened or is neither PGM nor PFM goes to
+//                                bmp_read, with its messages; the others' are "Error:
+//                                Could not read PATH\n", "Error: PATH is not a
+//                                square image\n", "Error: PATH has a malformed PGM
+//                                header\n" (or PFM), "Error: PATH has a maxval outside 1
+//                                to 65535\n", "Error: PATH is truncated\n", "Error: PATH
+//                                has a sample above its maxval at row R, column C\n",
+//                                "Error: PATH has a non-finite sample at row R, column
+//                                C\n" or the allocation message
+//   heights_from_image(image, map)
+//                                a map of a grey square picture's red bytes; 0, or 1 after
+//                                the allocation message (also for a picture that is not
+//                                square)
+//   heights_scale(map, factor)   multiplies every height by factor (1 changes nothing); 0,
+//                                or 1 after "Error: Heights times F exceed 1e100 in
+//                                magnitude\n" (map left scaled): beyond that the squared
+//                                sums of a spectrum could overflow a double
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "image/image.h"
+#include "system/size.h"
+
+enum HeightFormat { kHeightsBmp, kHeightsPgm, kHeightsPfm };
+
+struct HeightMap {
+    uint32_t side;
+    Buffer<double> z;
+    HeightFormat format;  // the file it came from
+};
+
+int heights_read(const std::string& path, HeightMap& map);
+int heights_from_image(const Image& image, HeightMap& map);
+int heights_scale(HeightMap& map, double factor);

@@ -1,0 +1,178 @@
+// Height maps: PGM and PFM read exactly (byte orders, depths, the PFM's bottom-up rows),
+// every malformed file refused with its one message, a BMP read as varlox greys it, and
+// the spectrum of heights equal to varlox's spectrum of the same picture bit for bit.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "image/bmp.h"
+#include "image/heights.h"
+#include "spectrum/dft.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using testutil::Bytes;
+using testutil::TempDir;
+
+Bytes text_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+
+// A PGM: `header` as it stands, then each level in one byte or two (high byte first).
+Bytes pgm(const std::string& header, const std::vector<uint32_t>& levels, int bytes_per_sample) {
+    Bytes b = text_bytes(header);
+    for (const uint32_t v : levels) {
+        if (bytes_per_sample == 2) b.push_back(static_cast<uint8_t>(v >> 8));
+        b.push_back(static_cast<uint8_t>(v));
+    }
+    return b;
+}
+
+// A PFM: `header`, then the values in the order given, 4 bytes each in the byte order asked.
+Bytes pfm(const std::string& header, const std::vector<float>& values, bool little) {
+    Bytes b = text_bytes(header);
+    for (const float f : values) {
+        uint32_t u = 0;
+        std::memcpy(&u, &f, 4);
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(u >> (little ? 8 * i : 24 - 8 * i)));
+    }
+    return b;
+}
+
+struct ReadResult {
+    int status;
+    HeightMap map;
+    std::string err;
+};
+
+ReadResult read_map(const std::string& path) {
+    ReadResult r{1, HeightMap{}, ""};
+    testing::internal::CaptureStderr();
+    r.status = heights_read(path, r.map);
+    r.err = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+TEST(HeightsRead, ReadsEveryFormatExactly) {
+    // Values without symmetry, so that a flip, a transpose or a swapped byte order shows.
+    // The PFM stores its rows bottom first: the file's first row is the map's last.
+    struct Case {
+        const char* label;
+        Bytes file;
+        uint32_t side;
+        std::vector<double> top_down;
+        HeightFormat format;
+    };
+    const Case cases[] = {
+        {"pgm 8-bit", pgm("P5\n2 2\n255\n", {0, 7, 200, 255}, 1), 2, {0, 7, 200, 255}, kHeightsPgm},
+        {"pgm comments and blanks", pgm("P5 # made by hand\n 3\t3 # side\n9\r", {1, 2, 3, 4, 5, 6, 7, 8, 9}, 1), 3,
+         {1, 2, 3, 4, 5, 6, 7, 8, 9}, kHeightsPgm},
+        {"pgm 16-bit high byte first", pgm("P5\n2 2\n65535\n", {1, 256, 65535, 4660}, 2), 2,
+         {1, 256, 65535, 4660}, kHeightsPgm},
+        {"pgm maxval 256 takes two bytes", pgm("P5\n1 1\n256\n", {256}, 2), 1, {256}, kHeightsPgm},
+        {"pgm bytes after the picture", [] { Bytes b = pgm("P5\n1 1\n1\n", {1}, 1); append(b, text_bytes("more")); return b; }(),
+         1, {1}, kHeightsPgm},
+        {"pfm little-endian", pfm("Pf\n2 2\n-1.0\n", {1.5f, -2.25f, 3e-8f, 1e30f}, true), 2,
+         {3e-8f, 1e30f, 1.5, -2.25}, kHeightsPfm},
+        {"pfm big-endian, scale ignored", pfm("Pf\n2 2\n4.5\n", {1.5f, -2.25f, 3e-8f, 1e30f}, false), 2,
+         {3e-8f, 1e30f, 1.5, -2.25}, kHeightsPfm},
+        {"pfm 3 x 3", pfm("Pf 3 3 -1 ", {1, 2, 3, 4, 5, 6, 7, 8, 9}, true), 3, {7, 8, 9, 4, 5, 6, 1, 2, 3},
+         kHeightsPfm},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        // The name says BMP: the content decides.
+        testutil::write_file(dir.path("in.bmp"), c.file);
+        const ReadResult r = read_map(dir.path("in.bmp"));
+        ASSERT_EQ(r.status, 0) << c.label << ": " << r.err;
+        EXPECT_EQ(r.err, "") << c.label;
+        EXPECT_EQ(r.map.format, c.format) << c.label;
+        ASSERT_EQ(r.map.side, c.side) << c.label;
+        for (std::size_t k = 0; k < c.top_down.size(); ++k) EXPECT_EQ(r.map.z[k], c.top_down[k]) << c.label << " " << k;
+    }
+}
+
+TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* label;
+        Bytes file;
+        std::string message;  // %s is the path
+    };
+    const Case cases[] = {
+        {"no maxval", text_bytes("P5\n2 2\n"), "Error: %s has a malformed PGM header\n"},
+        {"letters for a side", text_bytes("P5\n2 x\n255\n...."), "Error: %s has a malformed PGM header\n"},
+        {"negative side", text_bytes("P5\n-2 -2\n255\n...."), "Error: %s has a malformed PGM header\n"},
+        {"side 0", text_bytes("P5\n0 0\n255\n"), "Error: %s has a malformed PGM header\n"},
+        {"side beyond 32 bits", text_bytes("P5\n4294967297 4294967297\n255\n"), "Error: %s has a malformed PGM header\n"},
+        {"header ends at maxval", text_bytes("P5\n1 1\n255"), "Error: %s has a malformed PGM header\n"},
+        {"comment right after maxval", text_bytes("P5\n1 1\n255#x\n."), "Error: %s has a malformed PGM header\n"},
+        {"header of 5000 blanks", [] { Bytes b = text_bytes("P5"); b.resize(5000, ' '); append(b, text_bytes("1 1 255 x")); return b; }(),
+         "Error: %s has a malformed PGM header\n"},
+        {"not square", pgm("P5\n2 1\n255\n", {1, 2}, 1), "Error: %s is not a square image\n"},
+        {"maxval 0", pgm("P5\n1 1\n0\n", {0}, 1), "Error: %s has a maxval outside 1 to 65535\n"},
+        {"maxval 65536", pgm("P5\n1 1\n65536\n", {0}, 2), "Error: %s has a maxval outside 1 to 65535\n"},
+        {"short by one byte", [] { Bytes b = pgm("P5\n2 2\n65535\n", {1, 2, 3, 4}, 2); b.pop_back(); return b; }(),
+         "Error: %s is truncated\n"},
+        {"huge side, few bytes", text_bytes("P5\n2000000000 2000000000\n65535\n...."), "Error: %s is truncated\n"},
+        {"sample above maxval", pgm("P5\n2 2\n100\n", {1, 2, 101, 4}, 1),
+         "Error: %s has a sample above its maxval at row 1, column 0\n"},
+        {"pfm scale 0", pfm("Pf\n1 1\n0\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        {"pfm scale not a number", pfm("Pf\n1 1\nabc\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        {"pfm scale inf", pfm("Pf\n1 1\ninf\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        {"pfm not square", pfm("Pf\n1 2\n-1\n", {1, 2}, true), "Error: %s is not a square image\n"},
+        {"pfm truncated", [] { Bytes b = pfm("Pf\n2 2\n-1\n", {1, 2, 3, 4}, true); b.resize(b.size() - 3); return b; }(),
+         "Error: %s is truncated\n"},
+        // File order is bottom row first: the third value is the top row's first.
+        {"pfm NaN", pfm("Pf\n2 2\n-1\n", {1, 2, nan, 4}, true), "Error: %s has a non-finite sample at row 0, column 0\n"},
+        {"pfm infinity", pfm("Pf\n2 2\n1\n", {1, -inf, 3, 4}, false),
+         "Error: %s has a non-finite sample at row 1, column 1\n"},
+        {"other netpbm goes to the BMP reader", text_bytes("P6\n1 1\n255\nabc"), "Error: %s is not a bitmap image"},
+        {"empty file", {}, "Error: %s is not a bitmap image"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = dir.path("in.pgm");
+        testutil::write_file(path, c.file);
+        ReadResult r = read_map(path);
+        std::string expected = c.message;
+        expected.replace(expected.find("%s"), 2, path);
+        EXPECT_EQ(r.status, 1) << c.label;
+        EXPECT_EQ(r.err, expected) << c.label;
+        EXPECT_FALSE(r.map.z) << c.label;
+    }
+    TempDir dir;
+    const ReadResult missing = read_map(dir.path("none.pgm"));
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "Error: Could not read " + dir.path("none.pgm")) << "the BMP reader's message";
+}
+
+TEST(HeightsSpectrum, BmpHeightsGiveVarloxSpectrumBitForBit) {
+    // The map of a BMP is the greyed picture's red bytes, and its spectrum is
+    // image_spectrum's in every bit; odd and even sides.
+    for (const int n : {1, 2, 3, 7, 8, 13, 16}) {
+        TempDir dir;
+        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 3)));
+        const ReadResult r = read_map(dir.path("in.bmp"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.map.format, kHeightsBmp);
+        ImagePtr image = bmp_read(dir.path("in.bmp"));
+        ASSERT_TRUE(image);
+        image_to_gray(*image);
+        const std::size_t count = std::size_t(n) * n;
+        for (std::size_t k = 0; k < count; ++k) ASSERT_EQ(r.map.z[k], image->pixels[k * 3 + 2]) << n;
+        std::vector<double> re1(count), im1(count), re2(count), im2(count);
+        ASSERT_EQ(image_spectrum(*image, re1.data(), im1.data()), 0);
+        ASSERT_EQ(heights_spectrum(r.map.z.get(), r.map.side, re2.data(), im2.data()), 0);
+        EXPECT_EQ(std::memcmp(re1.data(), re2.data(), count * sizeof(double)), 0) << n;
+        EXPECT_EQ(std::memcmp(im1.data(), im2.data(), count * sizeof(double)), 0) << n;
+    }
+}
+
+}  // namespace
