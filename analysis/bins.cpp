@@ -46,10 +46,9 @@ void radial_accumulate(const double* amplitude, const double* power, uint32_t wi
         const int64_t dy = y - half;
         for (int64_t x = 0; x < width; ++x, ++k) {
             const int64_t dx = x - half;
-            const double d = std::sqrt(static_cast<double>(dx * dx + dy * dy));
-            const double p = 2 * d;
-            const auto b = static_cast<uint64_t>(p);
-            const double f = p - static_cast<double>(b);
+            const BinShare share = radial_share(dx, dy);
+            const uint64_t b = share.bin;
+            const double f = share.next;
             const double a = amplitude[k];
             const double w = power[k];
             bins.weight[b] += 1 - f;

@@ -13,6 +13,8 @@
 //   value_range_scale(r, v)      (v - minimum) / (maximum - minimum); a range of zero
 //                                width is taken as one of width 1, so no NaN or
 //                                infinity comes out of a finite value
+//   radial_share(dx, dy)         the bin of a sample dx, dy from the centre and its share
+//                                of the next bin
 //   radial_bin_count(w, h)       (sqrt(w^2 + h^2) * 2) truncated, the sum formed exactly
 //   radial_bins_new(bins, count) three zeroed arrays of `count` values; false after the
 //                                allocation message
@@ -27,6 +29,7 @@
 //                                the centre 3 x 3 (bin > 2)
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "system/size.h"
@@ -54,6 +57,20 @@ inline double value_range_scale(const ValueRange& range, double value) {
         width = 1;
     }
     return (value - range.minimum) / width;
+}
+
+// Where a sample dx columns and dy rows from the centre falls: bin `bin` takes the share
+// 1 - next of it, bin `bin` + 1 the share next. Inline: every pass over a plane calls it
+// once per sample, and the passes that share samples between bins must agree exactly.
+struct BinShare {
+    uint64_t bin;
+    double next;
+};
+
+inline BinShare radial_share(int64_t dx, int64_t dy) {
+    const double p = 2 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
+    const auto b = static_cast<uint64_t>(p);
+    return BinShare{b, p - static_cast<double>(b)};
 }
 
 uint64_t radial_bin_count(uint32_t width, uint32_t height);

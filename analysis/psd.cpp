@@ -18,8 +18,8 @@ int psd_from_spectrum(const double* power, uint32_t side, const RadialBins& bins
         mean[b] = bins.weight[b] > 0 ? bins.pow_sum[b] / bins.weight[b] * scale : 0;
         var[b] = 0;
     }
-    // The second pass shares each sample between its bins exactly as radial_accumulate
-    // does, and sums the shares' squared distances from their bin's mean.
+    // The second pass shares each sample between its bins through radial_share, as
+    // radial_accumulate does, and sums the shares' squared distances from their bin's mean.
     const int64_t n = side;
     const int64_t half = n / 2;
     uint64_t k = 0;
@@ -27,9 +27,9 @@ int psd_from_spectrum(const double* power, uint32_t side, const RadialBins& bins
         const int64_t dy = y - half;
         for (int64_t x = 0; x < n; ++x, ++k) {
             const int64_t dx = x - half;
-            const double p = 2 * std::sqrt(static_cast<double>(dx * dx + dy * dy));
-            const auto b = static_cast<uint64_t>(p);
-            const double f = p - static_cast<double>(b);
+            const BinShare share = radial_share(dx, dy);
+            const uint64_t b = share.bin;
+            const double f = share.next;
             const double c = power[k] * scale;
             var[b] += (1 - f) * (c - mean[b]) * (c - mean[b]);
             if (b + 1 < bins.count) var[b + 1] += f * (c - mean[b + 1]) * (c - mean[b + 1]);

@@ -93,8 +93,31 @@ TEST(DrawLog, PlacesAmplitudesOnTheirDecades) {
     }
 }
 
+// A command line varlox-view must refuse, and the end of what it then prints.
+struct Refusal {
+    std::vector<std::string> args;
+    std::string message;
+};
+
 class View : public testing::Test {
 protected:
+    // Each command line ends with status 1 and its message, claims no success, and leaves
+    // the directory as it was.
+    template <std::size_t N>
+    void expect_refusals(const Refusal (&cases)[N]) {
+        const auto before = testutil::snapshot(dir.root);
+        for (const Refusal& c : cases) {
+            const auto r = view(c.args);
+            std::string label;
+            for (const auto& a : c.args) label += a + " ";
+            EXPECT_EQ(r.status, 1) << label;
+            EXPECT_TRUE(r.err.size() >= c.message.size() &&
+                        r.err.compare(r.err.size() - c.message.size(), c.message.size(), c.message) == 0)
+                << label << ": " << r.err;
+            EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
+            EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
+        }
+    }
     testutil::RunResult view(const std::vector<std::string>& args) {
         return testutil::run_program(VARLOX_VIEW_EXE, args, dir.root.string());
     }
@@ -201,11 +224,7 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         "                   [--threads N] <inputfile>\n";
     const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
     const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;  // the end of what it prints
-    };
-    const Case cases[] = {
+    const Refusal cases[] = {
         {{}, usage},
         {{"in.bmp", "busy.bmp"}, usage},
         {{"--bogus", "in.bmp"}, usage},
@@ -247,18 +266,7 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
         {{"in.bmp", "--peaks"}, usage},
     };
-    const auto before = testutil::snapshot(dir.root);
-    for (const Case& c : cases) {
-        const auto r = view(c.args);
-        std::string label;
-        for (const auto& a : c.args) label += a + " ";
-        EXPECT_EQ(r.status, 1) << label;
-        EXPECT_TRUE(r.err.size() >= c.message.size() &&
-                    r.err.compare(r.err.size() - c.message.size(), c.message.size(), c.message) == 0)
-            << label << ": " << r.err;
-        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
-        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
-    }
+    expect_refusals(cases);
 }
 
 TEST_F(View, HelpAndTheEndOfOptions) {
@@ -443,11 +451,7 @@ TEST_F(View, MeasuringRefusalsChangeNothing) {
         for (const uint8_t v : {0x00, 0x00, 0xc0, 0x7f}) b.push_back(v);
         return b;
     }());
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;
-    };
-    const Case cases[] = {
+    const Refusal cases[] = {
         {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
         {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
         {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
@@ -460,17 +464,7 @@ TEST_F(View, MeasuringRefusalsChangeNothing) {
         {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
         {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
     };
-    const auto before = testutil::snapshot(dir.root);
-    for (const Case& c : cases) {
-        const auto r = view(c.args);
-        std::string label;
-        for (const auto& a : c.args) label += a + " ";
-        EXPECT_EQ(r.status, 1) << label;
-        EXPECT_TRUE(r.err.size() >= c.message.size() &&
-                    r.err.compare(r.err.size() - c.message.size(), c.message.size(), c.message) == 0)
-            << label << ": " << r.err;
-        EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
-    }
+    expect_refusals(cases);
 }
 
 }  // namespace
