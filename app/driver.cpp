@@ -131,6 +131,13 @@ OutputNames output_names_build(const std::string& input) {
 }
 
 void output_table_add(OutputSet& set, const OutputRow* rows, int count, const std::string* names) {
+    // Either program may find a journal left by the other in the folder.
+    for (const OutputRow& row : kVarloxOutputs) {
+        outputs_know(set, row.suffix);
+    }
+    for (const OutputRow& row : kViewOutputs) {
+        outputs_know(set, row.suffix);
+    }
     for (int place = 0; place < count; ++place) {
         for (int i = 0; i < count; ++i) {
             if (rows[i].order == place) {

@@ -12,7 +12,8 @@
 //   output_table_add(set, rows, count, names)
 //                               adds the outputs names[0..count) to the set, each at the
 //                               place its row gives; their numbers in the set are then
-//                               rows[i].order
+//                               rows[i].order. Every suffix of both tables becomes known
+//                               to the set: the names a journal in the folder may list
 #pragma once
 
 #include <string>
@@ -62,5 +63,6 @@ constexpr bool output_table_valid(const OutputRow* rows, int count) {
 static_assert(output_table_valid(kVarloxOutputs, kOutputCount), "varlox's output places");
 static_assert(output_table_valid(kViewOutputs, kViewOutputCount), "varlox-view's output places");
 static_assert(output_table_valid(kViewOutputs, kViewPlainCount), "a plain run's output places");
+static_assert(kOutputCount + kViewOutputCount <= kOutputsKnownMax, "every suffix known to an output set");
 
 void output_table_add(OutputSet& set, const OutputRow* rows, int count, const std::string* names);

@@ -14,16 +14,29 @@
 //   os_process_id()             the process's id, to make names unique to this run
 //   os_processor_count()        the processors this process may run on (its affinity
 //                               mask, not the machine's count); at least 1
-//   os_create_new(path, text)   creates `path`, which must not exist yet (not even as a
-//                               link), and opens it for writing in text or binary mode;
-//                               null when it exists or cannot be created. Prints nothing
+//   os_create_new(path, text, owner_only)
+//                               creates `path`, which must not exist yet (not even as a
+//                               link), and opens it for writing in text or binary mode,
+//                               readable and writable by its owner only when `owner_only`
+//                               is set (else as the umask allows); null when it exists or
+//                               cannot be created. Prints nothing
+//   os_entry(path)              what the name `path` holds, without following a link and
+//                               without opening it; kind kMissing when nothing (or when
+//                               it cannot be looked at)
+//   os_open_read(path, entry)   opens `path` for reading in binary mode without following
+//                               a link and without waiting (a FIFO or a device at the
+//                               name returns at once) and describes what it opened in
+//                               `entry`, taken from the open file; the file only when it
+//                               is a regular file, else null (then `entry` says what is
+//                               there: kMissing when nothing could be opened or seen)
 //   os_sync_file(file)          flushes an open file and has the system put its data on
 //                               the disk; 0, or 1 when either failed. Prints nothing
 //   os_sync_directory(dir)      has the system put the directory's entries (new, renamed
-//                               and removed names) on the disk. Best effort: nothing is
-//                               done where the directory cannot be opened (no read
-//                               permission) or synced; on Windows os_rename writes
-//                               through already
+//                               and removed names) on the disk; 0, or 1 when the sync
+//                               failed. Where the directory cannot be opened for reading
+//                               (mode 0300) or its file system cannot sync a directory,
+//                               nothing is done and 0 returned; on Windows os_rename
+//                               writes through already. Prints nothing
 //   os_rename(from, to)         renames a file onto `to`, replacing what is there (a link
 //                               is replaced, not followed); true on success. Prints nothing
 //   os_interrupts_install(fn)   on an interrupt (every signal whose default is to end
@@ -53,16 +66,22 @@
 //                               that no name in it can be replaced or removed; false when
 //                               it is not or that cannot be told (no read permission, a
 //                               system without such attributes)
-//   os_lock_directory(dir)      an exclusive lock on a directory, shared by every process
-//                               that asks for it, waiting while another holds it; the
-//                               system releases it when the holder ends, however it ends.
-//                               POSIX: a lock on the hidden file ".varlox.lock" in the
-//                               directory (so it works without read permission on the
-//                               directory), which os_unlock removes again; Windows: a
-//                               named mutex. handle -1 when the directory cannot be
-//                               locked (the lock file cannot be made, a file system
-//                               without locks): then nothing is held
-//   os_unlock(lock)             releases a lock; one whose handle is -1 does nothing
+//   os_lock_try(dir)            one attempt, which never waits, at the exclusive lock of a
+//                               directory that every process writing into it shares;
+//                               the system releases it when the holder ends, however it
+//                               ends. POSIX: a lock on the hidden regular file
+//                               ".varlox.lock" in the directory (so it works without read
+//                               permission on the directory), made readable by all for
+//                               other users' runs, which os_unlock removes again; Windows:
+//                               a named mutex. The state says what came of it: kHeld;
+//                               kBusy while another process holds it; kUnusable when the
+//                               name holds something that cannot be the lock (a FIFO, a
+//                               link, a directory, a file this process may not open),
+//                               described in `found`; kNone when the directory cannot be
+//                               locked at all (the lock file cannot be made there, a file
+//                               system without locks). Nothing is held but for kHeld
+//   os_unlock(lock)             releases a held lock (and removes its file if it is still
+//                               the one locked); any other does nothing
 //   os_remove_now(path)         removes a file; safe inside a signal handler
 //   os_write_stderr_now(text)   writes text to standard error unbuffered; safe inside a
 //                               signal handler
@@ -72,9 +91,24 @@
 #include <cstdio>
 #include <string>
 
+// What a name in a directory holds, as the system tells it without following a link.
+enum class OsKind { kMissing, kRegular, kLink, kDirectory, kFifo, kOther };
+
+struct OsEntry {
+    OsKind kind = OsKind::kMissing;
+    bool own = false;               // owned by the user the process runs as (Windows: true)
+    bool others_may_write = false;  // writable by its group or by others (POSIX)
+    unsigned long owner = 0;        // the owner's user id (POSIX)
+    unsigned long links = 0;        // its hard links
+};
+
+enum class OsLockState { kHeld, kBusy, kUnusable, kNone };
+
 struct OsLock {
     std::intptr_t handle = -1;  // the lock file's descriptor or the mutex; -1: none held
-    std::string file;           // the lock file, removed on release (POSIX)
+    std::string file;           // the lock file (POSIX), for messages; removed on release
+    OsLockState state = OsLockState::kNone;
+    OsEntry found;              // what holds the lock's name, for kUnusable
 };
 
 void os_standard_streams();
@@ -82,9 +116,11 @@ void os_console_setup();
 bool os_stderr_is_terminal();
 long os_process_id();
 int os_processor_count();
-std::FILE* os_create_new(const std::string& path, bool text);
+std::FILE* os_create_new(const std::string& path, bool text, bool owner_only = false);
+OsEntry os_entry(const std::string& path);
+std::FILE* os_open_read(const std::string& path, OsEntry& entry);
 int os_sync_file(std::FILE* file);
-void os_sync_directory(const std::string& dir);
+int os_sync_directory(const std::string& dir);
 bool os_rename(const std::string& from, const std::string& to);
 void os_interrupts_install(void (*on_interrupt)());
 void os_interrupts_hold();
@@ -92,7 +128,7 @@ void os_interrupts_release();
 bool os_interrupt_pending();
 bool os_may_replace(const std::string& path);
 bool os_directory_fixed(const std::string& dir);
-OsLock os_lock_directory(const std::string& dir);
+OsLock os_lock_try(const std::string& dir);
 void os_unlock(const OsLock& lock);
 void os_remove_now(const char* path);
 void os_write_stderr_now(const char* text);

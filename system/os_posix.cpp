@@ -88,6 +88,20 @@ void install_one(int sig) {
     sigaction(sig, &action, nullptr);
 }
 
+OsEntry entry_of(const struct stat& st) {
+    OsEntry entry;
+    entry.kind = S_ISREG(st.st_mode)   ? OsKind::kRegular
+                 : S_ISLNK(st.st_mode) ? OsKind::kLink
+                 : S_ISDIR(st.st_mode) ? OsKind::kDirectory
+                 : S_ISFIFO(st.st_mode) ? OsKind::kFifo
+                                        : OsKind::kOther;
+    entry.own = st.st_uid == geteuid();
+    entry.others_may_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    entry.owner = static_cast<unsigned long>(st.st_uid);
+    entry.links = static_cast<unsigned long>(st.st_nlink);
+    return entry;
+}
+
 }  // namespace
 
 void os_standard_streams() {
@@ -127,9 +141,9 @@ int os_processor_count() {
     return online > 0 && online < (1 << 20) ? static_cast<int>(online) : 1;
 }
 
-std::FILE* os_create_new(const std::string& path, bool text) {
+std::FILE* os_create_new(const std::string& path, bool text, bool owner_only) {
     // O_EXCL also refuses an existing link, dangling or not: nothing is written through one.
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, owner_only ? 0600 : 0666);
     if (fd < 0) {
         return nullptr;
     }
@@ -137,6 +151,37 @@ std::FILE* os_create_new(const std::string& path, bool text) {
     if (file == nullptr) {
         close(fd);
         unlink(path.c_str());
+    }
+    return file;
+}
+
+OsEntry os_entry(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 ? entry_of(st) : OsEntry{};
+}
+
+std::FILE* os_open_read(const std::string& path, OsEntry& entry) {
+    // O_NONBLOCK: opening a FIFO with no writer, or some devices, would wait otherwise.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        // A link (ELOOP), or a name this process may not open: say what is there.
+        entry = os_entry(path);
+        return nullptr;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        entry = OsEntry{};
+        close(fd);
+        return nullptr;
+    }
+    entry = entry_of(st);
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file = nullptr;
+    if (entry.kind == OsKind::kRegular && flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+        file = fdopen(fd, "rb");
+    }
+    if (file == nullptr) {
+        close(fd);
     }
     return file;
 }
@@ -157,13 +202,25 @@ int os_sync_file(std::FILE* file) {
     return 0;
 }
 
-void os_sync_directory(const std::string& dir) {
+int os_sync_directory(const std::string& dir) {
     const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        while (fsync(fd) != 0 && errno == EINTR) {
-        }
-        close(fd);
+    if (fd < 0) {
+        // A directory that may be written and searched but not read (mode 0300) cannot be
+        // opened: its renames' durability rests on the file system.
+        return errno == EACCES || errno == EPERM ? 0 : 1;
     }
+    int status = 0;
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) {
+            continue;
+        }
+        // EINVAL: a file system that cannot sync a directory. Any other error (EIO after a
+        // failed write-back, say) means the entries may not be on the disk.
+        status = errno == EINVAL ? 0 : 1;
+        break;
+    }
+    close(fd);
+    return status;
 }
 
 bool os_rename(const std::string& from, const std::string& to) {
@@ -255,58 +312,88 @@ bool os_directory_fixed(const std::string& dir) {
 #endif
 }
 
-OsLock os_lock_directory(const std::string& dir) {
+OsLock os_lock_try(const std::string& dir) {
     // A lock file, not the directory itself: a directory that may be written and searched
     // but not read (mode 0300) cannot be opened, and its lock would be skipped. Every
     // process opens the file read-only (flock needs no more), so that runs of other users
     // share it; it is made readable by all for them. A holder removes it when done, so a
-    // waiter that gets the lock checks that the file it locked is still the one of that
-    // name, and starts again otherwise.
-    const std::string file = dir + "/.varlox.lock";
+    // process that gets the lock checks that the file it locked is still the one of that
+    // name, and tries again otherwise.
+    OsLock lock;
+    lock.file = dir + "/.varlox.lock";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        // No link is followed and nothing but a regular file is kept (a fifo would block).
-        constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-        int fd = open(file.c_str(), kFlags);
+        // No link is followed, and opening a FIFO or a device does not wait.
+        constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+        int fd = open(lock.file.c_str(), kFlags);
+        bool made = false;
         if (fd < 0 && errno == ENOENT) {
-            fd = open(file.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
-            if (fd >= 0) {
-                fchmod(fd, 0644);
+            fd = open(lock.file.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+            made = fd >= 0;
+            if (fd < 0 && errno != ENOENT && errno != EEXIST) {
+                return lock;  // the lock cannot be made here (a directory not writable)
             }
         }
         if (fd < 0) {
             if (errno == ENOENT || errno == EEXIST) {
                 continue;  // removed or made by another run meanwhile
             }
-            return OsLock{};
+            // A link (ELOOP), or a file this process may not open (another user's, mode 0600).
+            lock.found = os_entry(lock.file);
+            lock.state = OsLockState::kUnusable;
+            return lock;
         }
         struct stat held {};
-        if (fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+        if (fstat(fd, &held) != 0) {
             close(fd);
-            return OsLock{};
+            return lock;
+        }
+        if (!S_ISREG(held.st_mode)) {
+            close(fd);
+            lock.found = entry_of(held);
+            lock.state = OsLockState::kUnusable;
+            return lock;
+        }
+        if (made) {
+            fchmod(fd, 0644);
         }
         int got = 0;
-        while ((got = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+        while ((got = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+        }
+        if (got != 0) {
+            const bool busy = errno == EWOULDBLOCK;
+            close(fd);
+            if (busy) {
+                lock.state = OsLockState::kBusy;
+            }
+            return lock;  // kNone: a file system without locks
         }
         struct stat now {};
-        if (got == 0 && fstat(fd, &held) == 0 && stat(file.c_str(), &now) == 0 &&
-            held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
-            return OsLock{fd, file};
+        if (fstat(fd, &held) == 0 && stat(lock.file.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+            held.st_ino == now.st_ino) {
+            lock.handle = fd;
+            lock.state = OsLockState::kHeld;
+            return lock;
         }
         close(fd);
-        if (got != 0) {
-            return OsLock{};
-        }
     }
-    return OsLock{};
+    return lock;
 }
 
 void os_unlock(const OsLock& lock) {
-    if (lock.handle != -1) {
-        // Removed while still held: a waiter that locked it meanwhile sees it gone. Where
-        // it cannot be removed (another user's, in a sticky directory) it stays for reuse.
-        unlink(lock.file.c_str());
-        close(static_cast<int>(lock.handle));
+    if (lock.state != OsLockState::kHeld || lock.handle == -1) {
+        return;
     }
+    // Removed while still held: a waiter that locked it meanwhile sees it gone. Only the
+    // file locked is removed, not one that took its name since. Where it cannot be removed
+    // (another user's, in a sticky directory) it stays for reuse.
+    const int fd = static_cast<int>(lock.handle);
+    struct stat held {};
+    struct stat now {};
+    if (fstat(fd, &held) == 0 && lstat(lock.file.c_str(), &now) == 0 && held.st_dev == now.st_dev &&
+        held.st_ino == now.st_ino) {
+        unlink(lock.file.c_str());
+    }
+    close(fd);
 }
 
 void os_remove_now(const char* path) { unlink(path); }

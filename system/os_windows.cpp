@@ -151,7 +151,7 @@ int os_processor_count() {
     return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
 }
 
-std::FILE* os_create_new(const std::string& path, bool text) {
+std::FILE* os_create_new(const std::string& path, bool text, bool) {
     // CREATE_NEW refuses any existing name, links included. Sharing deletion lets an
     // interrupted run remove the file while it is still open.
     const HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
@@ -182,7 +182,61 @@ int os_sync_file(std::FILE* file) {
 }
 
 // A directory cannot be flushed here; os_rename writes each rename through instead.
-void os_sync_directory(const std::string&) {}
+int os_sync_directory(const std::string&) { return 0; }
+
+// Windows folders are not shared the way a POSIX sticky directory is, and a file's owner
+// is often a group (Administrators) rather than the user: every entry counts as the
+// user's own. A reparse point (a symbolic link or junction) counts as a link.
+OsEntry os_entry(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    OsEntry entry;
+    if (!GetFileAttributesExW(widen(path).c_str(), GetFileExInfoStandard, &data)) {
+        return entry;
+    }
+    const DWORD a = data.dwFileAttributes;
+    entry.kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? OsKind::kLink
+                 : (a & FILE_ATTRIBUTE_DIRECTORY) != 0   ? OsKind::kDirectory
+                                                         : OsKind::kRegular;
+    entry.own = true;
+    entry.links = 1;
+    return entry;
+}
+
+std::FILE* os_open_read(const std::string& path, OsEntry& entry) {
+    // The link itself is opened, not its target, so that what is described is what is read.
+    const HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    entry = OsEntry{};
+    if (h == INVALID_HANDLE_VALUE) {
+        return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info)) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    const DWORD a = info.dwFileAttributes;
+    entry.kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ? OsKind::kLink
+                 : (a & FILE_ATTRIBUTE_DIRECTORY) != 0   ? OsKind::kDirectory
+                 : GetFileType(h) == FILE_TYPE_DISK      ? OsKind::kRegular
+                                                         : OsKind::kOther;
+    entry.own = true;
+    entry.links = info.nNumberOfLinks;
+    if (entry.kind != OsKind::kRegular) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "rb");
+    if (file == nullptr) {
+        _close(fd);
+    }
+    return file;
+}
 
 bool os_rename(const std::string& from, const std::string& to) {
     return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
@@ -214,7 +268,7 @@ bool os_may_replace(const std::string& path) {
 // keep names in it from being replaced.
 bool os_directory_fixed(const std::string&) { return false; }
 
-OsLock os_lock_directory(const std::string& dir) {
+OsLock os_lock_try(const std::string& dir) {
     // A named mutex stands for the directory: its name is a hash of the directory's full
     // path in upper case (names are case-insensitive there), so every process that writes
     // into that directory asks for the same one. Windows releases it when its holder ends;
@@ -244,20 +298,24 @@ OsLock os_lock_directory(const std::string& dir) {
     for (int shift = 60; shift >= 0; shift -= 4) {
         name += L"0123456789abcdef"[(hash >> shift) & 15];
     }
+    OsLock lock;
     const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
     if (mutex == nullptr) {
-        return OsLock{};
+        return lock;
     }
-    const DWORD got = WaitForSingleObject(mutex, INFINITE);
+    const DWORD got = WaitForSingleObject(mutex, 0);
     if (got != WAIT_OBJECT_0 && got != WAIT_ABANDONED) {
         CloseHandle(mutex);
-        return OsLock{};
+        lock.state = got == WAIT_TIMEOUT ? OsLockState::kBusy : OsLockState::kNone;
+        return lock;
     }
-    return OsLock{reinterpret_cast<std::intptr_t>(mutex), std::string()};
+    lock.handle = reinterpret_cast<std::intptr_t>(mutex);
+    lock.state = OsLockState::kHeld;
+    return lock;
 }
 
 void os_unlock(const OsLock& lock) {
-    if (lock.handle != -1) {
+    if (lock.state == OsLockState::kHeld && lock.handle != -1) {
         const HANDLE mutex = reinterpret_cast<HANDLE>(lock.handle);
         ReleaseMutex(mutex);
         CloseHandle(mutex);

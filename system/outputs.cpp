@@ -1,11 +1,13 @@
 #include "system/outputs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "system/os.h"
@@ -28,13 +30,14 @@ std::atomic<const char*> g_on_disk[kOutputsMax];
 
 // Seams for tests, as in size.cpp: a test binary may define these to make the rename of
 // output `index` fail, to make every hard link of a backup fail as on a file system
-// without them, or to act at each step of the commit (called with the number of renames
+// without them, to act at each step of the commit (called with the number of renames
 // done, before each rename and once after the last, then with one more once the commit
-// is over). The program itself defines none of
-// them, so the weak references are null there.
+// is over), or to wait for a held lock for a shorter time than a run does. The program
+// itself defines none of them, so the weak references are null there.
 extern "C" bool varlox_rename_should_fail(int index) __attribute__((weak));
 extern "C" bool varlox_link_should_fail() __attribute__((weak));
 extern "C" void varlox_commit_step(int renamed) __attribute__((weak));
+extern "C" double varlox_lock_wait_seconds() __attribute__((weak));
 
 namespace {
 
@@ -65,6 +68,37 @@ bool exists(const std::string& path) {
 }
 
 bool is_directory(const std::string& name) { return entry_type(name) == fs::file_type::directory; }
+
+// "a FIFO", "a directory" ...: what an entry is, for messages.
+const char* kind_text(OsKind kind) {
+    switch (kind) {
+        case OsKind::kRegular: return "a regular file";
+        case OsKind::kLink: return "a symbolic link";
+        case OsKind::kDirectory: return "a directory";
+        case OsKind::kFifo: return "a FIFO";
+        case OsKind::kOther: return "a device or socket";
+        case OsKind::kMissing: break;
+    }
+    return "something that cannot be read";
+}
+
+// The directory's lock, for messages: its file where it has one.
+std::string lock_text(const OsLock& lock, const std::string& dir) {
+    return lock.file.empty() ? "the lock of the folder " + dir : lock.file;
+}
+
+// The refusal of a lock whose name holds something that cannot be the lock.
+void report_unusable_lock(const std::string& name, const OsLock& lock) {
+    std::string what = lock.found.kind == OsKind::kRegular ? "a file" : kind_text(lock.found.kind);
+    if (lock.found.kind != OsKind::kMissing) {
+        what += " owned by uid " + std::to_string(lock.found.owner);
+    }
+    what += lock.found.kind == OsKind::kRegular ? " that this run may not open" : ", which no run can lock";
+    std::fprintf(stderr,
+                 "Error: Could not write to %s: the folder's lock %s is %s; remove it (its owner, the folder's "
+                 "owner or root can), or write the outputs elsewhere\n",
+                 name.c_str(), lock.file.c_str(), what.c_str());
+}
 
 void remove_entry(const std::string& path) {
     std::error_code ec;
@@ -122,7 +156,8 @@ struct Backup {
 };
 
 // Copies the file (or link) `from` to the new name `to` and puts the copy on the disk;
-// false, with no copy left, when that fails.
+// false, with no copy left, when that fails. Whatever holds `from` is opened without
+// following a link and without waiting, so that a FIFO put there cannot hold the commit.
 bool copy_synced(const std::string& from, const std::string& to) {
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(path_native(from), ec);
@@ -130,22 +165,26 @@ bool copy_synced(const std::string& from, const std::string& to) {
         fs::copy_symlink(path_native(from), path_native(to), ec);
         return !ec;
     }
-    if (ec || status.type() != fs::file_type::regular) {
-        return false;
-    }
-    std::ifstream in(path_native(from), std::ios::binary);
-    std::FILE* out = in ? os_create_new(to, false) : nullptr;
+    OsEntry entry;
+    std::FILE* in = os_open_read(from, entry);
+    std::FILE* out = in != nullptr ? os_create_new(to, false) : nullptr;
     if (out == nullptr) {
+        if (in != nullptr) {
+            std::fclose(in);
+        }
         return false;
     }
     bool ok = true;
     char chunk[1 << 16];
-    while (ok && in) {
-        in.read(chunk, sizeof chunk);
-        const auto got = static_cast<std::size_t>(in.gcount());
+    while (ok) {
+        const std::size_t got = std::fread(chunk, 1, sizeof chunk, in);
         ok = std::fwrite(chunk, 1, got, out) == got;
+        if (got < sizeof chunk) {
+            break;
+        }
     }
-    ok = ok && !in.bad() && std::ferror(out) == 0 && os_sync_file(out) == 0;
+    ok = ok && std::ferror(in) == 0 && std::ferror(out) == 0 && os_sync_file(out) == 0;
+    std::fclose(in);
     ok = std::fclose(out) == 0 && ok;
     if (ok) {
         fs::permissions(path_native(to), status.permissions(), ec);
@@ -220,7 +259,8 @@ void backup_restore(const std::string& name, bool replaced, Backup& backup) {
 // The journal: the magic line, then per output four fields each ended by a NUL byte (a
 // flag "1" when the name held a file, then the final name, the temporary and the backup,
 // all without their directory), then the end line. Written and synced before any backup
-// is made, so that a run killed later finds it; removed when the commit is over.
+// is made, so that a run killed later finds it; removed when the commit is over. Only its
+// owner may read or write it.
 bool journal_write(const std::string& path, const OutputSet& set, const Backup* backups) {
     std::string text = kJournalMagic;
     for (int i = 0; i < set.count; ++i) {
@@ -233,7 +273,7 @@ bool journal_write(const std::string& path, const OutputSet& set, const Backup* 
         }
     }
     text += kJournalEnd;
-    std::FILE* file = os_create_new(path, false);
+    std::FILE* file = os_create_new(path, false, true);
     if (file == nullptr) {
         return false;
     }
@@ -254,32 +294,57 @@ struct JournalEntry {
     std::string backup;
 };
 
-// Whether a journal's field is a plain name of the form the program makes: in the
-// directory itself, and for temporaries and backups hidden, with their ending.
-bool journal_field_ok(const std::string& field, const char* suffix) {
-    if (field.empty() || field == "." || field == ".." ||
-        field.find_first_of("/\\") != std::string::npos) {
-        return false;
-    }
-    const std::string end = suffix;
-    return end.empty() || (field[0] == '.' && field.size() > end.size() &&
-                           field.compare(field.size() - end.size(), end.size(), end) == 0);
+bool all_digits(const std::string& text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
-// Reads the entries of a journal; `complete` tells whether it was written to its end. A
-// journal cut short lists only what was written before the cut (no backup nor rename
-// follows before it is whole).
-std::vector<JournalEntry> journal_read(const std::string& path, const std::string& prefix,
-                                       bool& complete) {
+// Whether `field` is a hidden name that hidden_name() forms from the output `name` with
+// `suffix` (".NAME.PID-N" + suffix); its process id goes to `pid`.
+bool hidden_name_of(const std::string& field, const std::string& name, const std::string& suffix,
+                    std::string& pid) {
+    const std::string head = "." + name + ".";
+    if (field.size() <= head.size() + suffix.size() || field.compare(0, head.size(), head) != 0 ||
+        field.compare(field.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    const std::string middle = field.substr(head.size(), field.size() - head.size() - suffix.size());
+    const std::size_t dash = middle.find('-');
+    if (dash == std::string::npos || !all_digits(middle.substr(0, dash)) || !all_digits(middle.substr(dash + 1))) {
+        return false;
+    }
+    pid = middle.substr(0, dash);
+    return true;
+}
+
+// The base of an output name: the name without the known suffix it ends in; false when
+// it ends in none, or is not a plain name in the directory itself.
+bool output_base_of(const OutputSet& set, const std::string& name, std::string& base) {
+    if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
+        return false;
+    }
+    for (int i = 0; i < set.known_count; ++i) {
+        const std::string suffix = set.known[i];
+        if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+            base = name.substr(0, name.size() - suffix.size());
+            return true;
+        }
+    }
+    return false;
+}
+
+// Reads a journal's text into its entries. False when it is not a journal this program
+// writes: a wrong first line, or an entry whose names are not those of one output set
+// (each an output of one base, with the temporary and backup names formed from it by one
+// process). `complete` tells whether it was written to its end; a journal cut short
+// lists only the entries written whole before the cut (no backup nor rename follows
+// before it is whole).
+bool journal_parse(const std::string& text, const OutputSet& set, const std::string& prefix,
+                   std::vector<JournalEntry>& entries, bool& complete) {
     complete = false;
-    std::vector<JournalEntry> entries;
-    std::ifstream in(path_native(path), std::ios::binary);
-    std::string text(kJournalMaxBytes, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+    entries.clear();
     const std::size_t magic = sizeof kJournalMagic - 1;
     if (text.compare(0, magic, kJournalMagic) != 0) {
-        return entries;
+        return false;
     }
     std::size_t at = magic;
     const auto field = [&](std::string& out) {
@@ -291,36 +356,123 @@ std::vector<JournalEntry> journal_read(const std::string& path, const std::strin
         at = end + 1;
         return true;
     };
-    while (entries.size() < static_cast<std::size_t>(kOutputsMax)) {
+    std::string set_base;
+    std::string set_pid;
+    std::vector<std::string> names;
+    while (true) {
         if (text.compare(at, std::string::npos, kJournalEnd) == 0) {
             complete = true;
-            break;
+            return true;
         }
         std::string flag, name, temp, backup;
-        if (!field(flag) || !field(name) || !field(temp) || !field(backup) ||
-            (flag != "0" && flag != "1") || !journal_field_ok(name, "") ||
-            !journal_field_ok(temp, ".tmp") || !journal_field_ok(backup, ".bak")) {
-            break;
+        if (!field(flag) || !field(name) || !field(temp) || !field(backup)) {
+            return true;  // cut short
         }
+        std::string base, temp_pid, backup_pid;
+        const bool ok = entries.size() < static_cast<std::size_t>(kOutputsMax) && (flag == "0" || flag == "1") &&
+                        output_base_of(set, name, base) && (entries.empty() || base == set_base) &&
+                        std::find(names.begin(), names.end(), name) == names.end() &&
+                        hidden_name_of(temp, name, ".tmp", temp_pid) &&
+                        hidden_name_of(backup, name, ".bak", backup_pid) && temp_pid == backup_pid &&
+                        (entries.empty() || temp_pid == set_pid);
+        if (!ok) {
+            return false;
+        }
+        set_base = base;
+        set_pid = temp_pid;
+        names.push_back(name);
         entries.push_back(JournalEntry{flag == "1", prefix + name, prefix + temp, prefix + backup});
     }
-    return entries;
 }
 
-// Finishes the commit of a run that ended without finishing it (killed, or the power
-// failed), as its journal says. When every rename was done, the new set stays and only
-// the backups go; otherwise the set is rolled back: each name gets back the file it held
-// (or is removed where it held none), and the remaining temporaries and backups go.
-// Called with the directory locked, so that the journal's run cannot be alive.
-void journal_repair(const std::string& path, const std::string& prefix, const std::string& dir) {
-    if (!exists(path)) {
-        return;
+// Why a journal found in the directory is not to be trusted, or empty when it is the
+// user's own: a regular file of the user's, which nobody else may write and which has no
+// other name.
+std::string journal_distrust(const OsEntry& entry) {
+    if (entry.kind != OsKind::kRegular) {
+        return std::string("that is ") + kind_text(entry.kind);
     }
+    if (!entry.own) {
+        return "owned by uid " + std::to_string(entry.owner);
+    }
+    if (entry.others_may_write) {
+        return "that others may write";
+    }
+    if (entry.links != 1) {
+        return "with " + std::to_string(entry.links) + " names";
+    }
+    return std::string();
+}
+
+// Whether the journal's repair may remove or replace what `path` holds: nothing, or a
+// file of the user's own (a regular file, or a link where `link_ok`: a backup of a link
+// is a link).
+bool repair_may_touch(const std::string& path, bool link_ok) {
+    const OsEntry entry = os_entry(path);
+    return entry.kind == OsKind::kMissing ||
+           (entry.own && (entry.kind == OsKind::kRegular || (link_ok && entry.kind == OsKind::kLink)));
+}
+
+enum class Journal {
+    kClear,    // no journal is left: the commit may write its own
+    kForeign,  // one is left that is not to be acted on: the commit goes without
+    kFailed,   // the repair could not be put on the disk (the message is printed)
+};
+
+// Finishes the commit of a run that ended without finishing it (killed, or the power
+// failed), as its journal says, when that journal is the user's own (see the header).
+// When every rename was done, the new set stays and only the backups go; otherwise the
+// set is rolled back: each name gets back the file it held (or is removed where it held
+// none), and the remaining temporaries and backups go. Called with the directory locked,
+// so that the journal's run cannot be alive. The journal is removed once its repair is
+// on the disk.
+Journal journal_repair(const std::string& path, const std::string& prefix, const std::string& dir,
+                       const OutputSet& set) {
+    OsEntry entry;
+    std::FILE* file = os_open_read(path, entry);
+    if (entry.kind == OsKind::kMissing) {
+        return Journal::kClear;
+    }
+    const std::string distrust = journal_distrust(entry);
+    if (!distrust.empty() || file == nullptr) {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+        std::fprintf(stderr, "Warning: ignored a journal %s (%s): this commit goes without one\n",
+                     distrust.empty() ? "that cannot be read" : distrust.c_str(), path.c_str());
+        return Journal::kForeign;
+    }
+    std::string text(kJournalMaxBytes + 1, '\0');
+    const std::size_t got = std::fread(&text[0], 1, text.size(), file);
+    const bool read_ok = std::ferror(file) == 0;
+    std::fclose(file);
+    text.resize(got);
+    std::vector<JournalEntry> entries;
     bool complete = false;
-    const std::vector<JournalEntry> entries = journal_read(path, prefix, complete);
+    if (!read_ok || got > kJournalMaxBytes || !journal_parse(text, set, prefix, entries, complete)) {
+        // The user's own, but not what this program writes: nothing it names is touched.
+        remove_entry(path);
+        std::fprintf(stderr, "Warning: removed a damaged journal (%s); nothing it names was touched\n",
+                     path.c_str());
+        return Journal::kClear;
+    }
     bool renamed_all = complete;
     for (const JournalEntry& e : entries) {
         renamed_all = renamed_all && !exists(e.temp);
+    }
+    // Every file the repair would remove or replace is checked before any is touched.
+    for (const JournalEntry& e : entries) {
+        const bool renamed = !exists(e.temp);
+        const bool rollback = !renamed_all && renamed;
+        const char* refused = !repair_may_touch(e.temp, false)                  ? e.temp.c_str()
+                              : !repair_may_touch(e.backup, true)               ? e.backup.c_str()
+                              : rollback && !repair_may_touch(e.name, true)     ? e.name.c_str()
+                                                                                : nullptr;
+        if (refused != nullptr) {
+            std::fprintf(stderr, "Warning: ignored a journal that names a file not the user's own, %s (%s): "
+                                 "this commit goes without one\n", refused, path.c_str());
+            return Journal::kForeign;
+        }
     }
     for (const JournalEntry& e : entries) {
         const bool renamed = !exists(e.temp);
@@ -337,8 +489,48 @@ void journal_repair(const std::string& path, const std::string& prefix, const st
             remove_entry(e.name);
         }
     }
-    os_sync_directory(dir);
+    if (os_sync_directory(dir) != 0) {
+        // The journal stays, for the next commit to repeat the repair.
+        std::fprintf(stderr, "Error: Could not write to %s: the folder could not be synced\n",
+                     set.files[0].name.c_str());
+        return Journal::kFailed;
+    }
     remove_entry(path);
+    return Journal::kClear;
+}
+
+// Waits for the lock of the directory `dir`: 0 with the lock held in `lock`, or with no
+// lock where the directory cannot be locked; 1 after the message when the lock's name
+// holds something that cannot be the lock, or it stays held by another process for
+// kOutputsLockWaitSeconds (interrupts end the wait as they end the run).
+int lock_wait(const OutputSet& set, const std::string& dir, OsLock& lock) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const double limit = varlox_lock_wait_seconds != nullptr ? varlox_lock_wait_seconds() : kOutputsLockWaitSeconds;
+    bool said = false;
+    for (;;) {
+        lock = os_lock_try(dir);
+        if (lock.state == OsLockState::kUnusable) {
+            report_unusable_lock(set.files[0].name, lock);
+            return 1;
+        }
+        if (lock.state != OsLockState::kBusy) {
+            return 0;
+        }
+        const double waited = std::chrono::duration<double>(Clock::now() - start).count();
+        const std::string what = lock_text(lock, dir);
+        if (waited >= limit) {
+            std::fprintf(stderr, "Error: Could not write to %s: %s stayed held by another process for %.0f s\n",
+                         set.files[0].name.c_str(), what.c_str(), limit);
+            return 1;
+        }
+        if (!said && waited >= 0.5) {
+            std::fprintf(stderr, "Waiting for %s, held by another process (giving up after %.0f s)\n",
+                         what.c_str(), limit);
+            said = true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 }  // namespace
@@ -351,10 +543,22 @@ int outputs_add(OutputSet& set, const std::string& name, bool text) {
     return set.count++;
 }
 
+int outputs_know(OutputSet& set, const char* suffix) {
+    if (set.known_count == kOutputsKnownMax) {
+        return -1;
+    }
+    set.known[set.known_count] = suffix;
+    return set.known_count++;
+}
+
 int outputs_create(OutputSet& set) {
+    if (set.count == 0) {
+        return 0;
+    }
     // In an append-only directory the temporaries could be made but never renamed onto
     // the names nor removed again: refused before anything is written.
-    if (set.count > 0 && os_directory_fixed(dir_of(set.files[0].name))) {
+    const std::string dir = dir_of(set.files[0].name);
+    if (os_directory_fixed(dir)) {
         std::fprintf(stderr, "Error: Could not write to %s: its directory is append-only or immutable\n",
                      set.files[0].name.c_str());
         return 1;
@@ -367,6 +571,14 @@ int outputs_create(OutputSet& set) {
             return 1;
         }
     }
+    // A lock that the commit could never take is found now, before the long transform.
+    const OsLock probe = os_lock_try(dir);
+    if (probe.state == OsLockState::kUnusable) {
+        report_unusable_lock(set.files[0].name, probe);
+        outputs_discard(set);
+        return 1;
+    }
+    os_unlock(probe);
     return 0;
 }
 
@@ -400,42 +612,58 @@ int outputs_commit(OutputSet& set) {
     // are held: waiting for it can be interrupted.
     const std::string prefix = dir_prefix(set.files[0].name);
     const std::string dir = dir_of(set.files[0].name);
+    const std::string& first = set.files[0].name;
     const std::string journal = prefix + kJournalName;
-    const OsLock lock = os_lock_directory(dir);
+    OsLock lock;
+    if (lock_wait(set, dir, lock) != 0) {
+        outputs_discard(set);
+        return 1;
+    }
     os_interrupts_hold();
     // Without the lock a journal there may be another run's, alive: it is left alone, and
     // this commit goes without one.
-    const bool locked = lock.handle != -1;
-    if (locked) {
-        journal_repair(journal, prefix, dir);
-    }
+    const bool locked = lock.state == OsLockState::kHeld;
+    const Journal found = locked ? journal_repair(journal, prefix, dir, set) : Journal::kForeign;
     const long pid = os_process_id();
     Backup backups[kOutputsMax];
-    int failed = -1;
+    int failed = found == Journal::kFailed ? 0 : -1;
+    bool reported = failed >= 0;  // the failure's message is printed already
     int backed = 0;
     for (int i = 0; i < set.count && failed < 0; ++i) {
         if (!backup_plan(set.files[i].name, pid, backups[i])) {
             failed = i;
         }
     }
-    const bool journaled = failed < 0 && locked && journal_write(journal, set, backups);
+    bool journaled = false;
+    if (failed < 0 && found == Journal::kClear) {
+        journaled = journal_write(journal, set, backups);
+        if (!journaled) {
+            std::fprintf(stderr, "Error: Could not write to %s: its folder's journal %s could not be written\n",
+                         first.c_str(), journal.c_str());
+            failed = 0;
+            reported = true;
+        }
+    }
     for (; failed < 0 && backed < set.count; ++backed) {
         if (!backup_make(set.files[backed].name, backups[backed])) {
             failed = backed;
         }
     }
     // The backups and the journal are on the disk before any name changes.
-    os_sync_directory(dir);
+    if (failed < 0 && os_sync_directory(dir) != 0) {
+        std::fprintf(stderr, "Error: Could not write to %s: the folder could not be synced\n", first.c_str());
+        failed = 0;
+        reported = true;
+    }
     // An interrupt that arrives before the last rename is done puts the set back and ends
     // the run by its signal; one that arrives later finds the run complete.
-    bool interrupted = false;
     int renamed = 0;
     for (; failed < 0 && renamed <= set.count; ++renamed) {
         if (varlox_commit_step != nullptr) {
             varlox_commit_step(renamed);
         }
         if (os_interrupt_pending()) {
-            interrupted = true;
+            reported = true;  // the signal says it
             failed = renamed;
             break;
         }
@@ -449,8 +677,10 @@ int outputs_commit(OutputSet& set) {
         }
         record(set, renamed, false);
     }
+    // Whether what the journal describes is settled on the disk, so that the journal may go.
+    bool settled = true;
     if (failed >= 0) {
-        if (!interrupted) {
+        if (!reported) {
             report_write_failure(set.files[failed].name);
         }
         // Back to the directory as it was: the renamed outputs give way to the files they
@@ -458,17 +688,24 @@ int outputs_commit(OutputSet& set) {
         for (int i = 0; i < backed; ++i) {
             backup_restore(set.files[i].name, i < renamed, backups[i]);
         }
-        os_sync_directory(dir);
+        settled = os_sync_directory(dir) == 0;
+    } else if (os_sync_directory(dir) != 0) {
+        // Every name holds its new file, but the renames may not be on the disk. The
+        // journal and backups stay, so that the next commit here keeps the new set or, if
+        // the renames were lost, puts the earlier one back whole.
+        std::fprintf(stderr,
+                     "Error: Could not write to %s: the new outputs are in place, but their folder could not "
+                     "be synced, so they may not be on the disk\n",
+                     first.c_str());
+        settled = false;
     } else {
-        os_sync_directory(dir);
         for (int i = 0; i < set.count; ++i) {
             if (backups[i].made) {
                 remove_entry(backups[i].path);
             }
         }
     }
-    // Once what it describes is on the disk, the journal goes.
-    if (journaled) {
+    if (journaled && settled) {
         remove_entry(journal);
     }
     os_unlock(lock);
@@ -478,12 +715,12 @@ int outputs_commit(OutputSet& set) {
         outputs_discard(set);
         return 1;
     }
-    // The set is in place and the run is done: an interrupt from now on is held until the
+    // The set is in place and the run is over: an interrupt from now on is held until the
     // process ends, so that its status says what happened to the files.
     if (varlox_commit_step != nullptr) {
         varlox_commit_step(set.count + 1);
     }
-    return 0;
+    return settled ? 0 : 1;
 }
 
 void outputs_discard(OutputSet& set) {

@@ -8,6 +8,7 @@
 // is over), VARLOX_STEP_SIGNAL=N:SIG raises signal SIG, VARLOX_STEP_KILL=N ends the
 // process by SIGKILL, and VARLOX_STEP_CHECK=NAME:NAME:... reports on standard error each
 // of those names that is missing at any step ("Missing NAME at step N").
+// VARLOX_LOCK_WAIT=S makes a commit give up on a held lock after S seconds.
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -48,6 +49,11 @@ extern "C" bool varlox_rename_should_fail(int index) {
 extern "C" bool varlox_link_should_fail() {
     const char* on = std::getenv("VARLOX_FAIL_LINK");
     return on != nullptr && std::strcmp(on, "1") == 0;
+}
+
+extern "C" double varlox_lock_wait_seconds() {
+    const char* seconds = std::getenv("VARLOX_LOCK_WAIT");
+    return seconds != nullptr ? std::strtod(seconds, nullptr) : 600;
 }
 
 extern "C" void varlox_commit_step(int renamed) {
