@@ -316,16 +316,37 @@ bool hidden_name_of(const std::string& field, const std::string& name, const std
     return true;
 }
 
-// The base of an output name: the name without the known suffix it ends in; false when
-// it ends in none, or is not a plain name in the directory itself.
-bool output_base_of(const OutputSet& set, const std::string& name, std::string& base) {
-    if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
-        return false;
+// Whether `name` is an output of the base `base`: that base followed by a known suffix.
+bool output_of(const OutputSet& set, const std::string& name, const std::string& base) {
+    for (int i = 0; i < set.known_count; ++i) {
+        if (name == base + set.known[i]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether the entries' names are the outputs of one set: plain names in the directory
+// itself, each a base followed by a known suffix, one base for all. A name may end in
+// more than one suffix ("-full.csv" and ".csv"), so each base the first name allows is
+// tried.
+bool outputs_of_one_base(const OutputSet& set, const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+        if (name.empty() || name.find_first_of("/\\") != std::string::npos) {
+            return false;
+        }
+    }
+    if (names.empty()) {
+        return true;
     }
     for (int i = 0; i < set.known_count; ++i) {
         const std::string suffix = set.known[i];
-        if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
-            base = name.substr(0, name.size() - suffix.size());
+        const std::string& first = names.front();
+        if (first.size() < suffix.size() || first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0) {
+            continue;
+        }
+        const std::string base = first.substr(0, first.size() - suffix.size());
+        if (std::all_of(names.begin(), names.end(), [&](const std::string& n) { return output_of(set, n, base); })) {
             return true;
         }
     }
@@ -333,9 +354,9 @@ bool output_base_of(const OutputSet& set, const std::string& name, std::string& 
 }
 
 // Reads a journal's text into its entries. False when it is not a journal this program
-// writes: a wrong first line, or an entry whose names are not those of one output set
-// (each an output of one base, with the temporary and backup names formed from it by one
-// process). `complete` tells whether it was written to its end; a journal cut short
+// writes: a wrong first line, or entries whose names are not those of one output set
+// (outputs of one base, each once, with the temporary and backup names formed from it by
+// one process). `complete` tells whether it was written to its end; a journal cut short
 // lists only the entries written whole before the cut (no backup nor rename follows
 // before it is whole).
 bool journal_parse(const std::string& text, const OutputSet& set, const std::string& prefix,
@@ -356,21 +377,19 @@ bool journal_parse(const std::string& text, const OutputSet& set, const std::str
         at = end + 1;
         return true;
     };
-    std::string set_base;
     std::string set_pid;
     std::vector<std::string> names;
     while (true) {
         if (text.compare(at, std::string::npos, kJournalEnd) == 0) {
             complete = true;
-            return true;
+            break;
         }
         std::string flag, name, temp, backup;
         if (!field(flag) || !field(name) || !field(temp) || !field(backup)) {
-            return true;  // cut short
+            break;  // cut short
         }
-        std::string base, temp_pid, backup_pid;
+        std::string temp_pid, backup_pid;
         const bool ok = entries.size() < static_cast<std::size_t>(kOutputsMax) && (flag == "0" || flag == "1") &&
-                        output_base_of(set, name, base) && (entries.empty() || base == set_base) &&
                         std::find(names.begin(), names.end(), name) == names.end() &&
                         hidden_name_of(temp, name, ".tmp", temp_pid) &&
                         hidden_name_of(backup, name, ".bak", backup_pid) && temp_pid == backup_pid &&
@@ -378,11 +397,11 @@ bool journal_parse(const std::string& text, const OutputSet& set, const std::str
         if (!ok) {
             return false;
         }
-        set_base = base;
         set_pid = temp_pid;
         names.push_back(name);
         entries.push_back(JournalEntry{flag == "1", prefix + name, prefix + temp, prefix + backup});
     }
+    return outputs_of_one_base(set, names);
 }
 
 // Why a journal found in the directory is not to be trusted, or empty when it is the
