@@ -277,11 +277,15 @@ Snapshot snapshot(const std::filesystem::path& dir) {
     Snapshot entries;
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         const std::string name = e.path().filename().string();
-        if (e.is_symlink()) {
+        const auto type = e.symlink_status().type();
+        if (type == std::filesystem::file_type::symlink) {
             const std::string target = "link to " + std::filesystem::read_symlink(e.path()).string();
             entries[name] = Bytes(target.begin(), target.end());
-        } else if (e.is_directory()) {
+        } else if (type == std::filesystem::file_type::directory) {
             entries[name] = Bytes{'d', 'i', 'r'};
+        } else if (type != std::filesystem::file_type::regular) {
+            // A FIFO or device is not opened: reading it could wait for ever.
+            entries[name] = Bytes{'s', 'p', 'e', 'c', 'i', 'a', 'l'};
         } else {
             entries[name] = read_file(e.path().string());
         }

@@ -79,8 +79,9 @@ RunResult run_program(const std::string& exe, const std::vector<std::string>& ar
 // another architecture the emulator's command and a space.
 std::string emulator_prefix();
 
-// Every entry of a directory (not recursive) with its bytes; directories and links map
-// to a marker, so two snapshots are equal only when nothing in the directory changed.
+// Every entry of a directory (not recursive) with its bytes; directories, links (with
+// their target), FIFOs and devices map to a marker, so two snapshots are equal only when
+// nothing in the directory changed. Nothing but regular files is opened.
 using Snapshot = std::map<std::string, Bytes>;
 Snapshot snapshot(const std::filesystem::path& dir);
 
