@@ -10,7 +10,8 @@
 
 namespace {
 
-// The most bytes a PGM or PFM header may take, comments included.
+// The most bytes a PGM or PFM header may take, comments included; one whitespace byte
+// follows it.
 constexpr uint64_t kHeaderMax = 4096;
 
 // The largest side accepted: the transform indexes lines with 32-bit signed integers.
@@ -25,12 +26,12 @@ struct Header {
     uint64_t at;
 };
 
-// Skips whitespace and comments (a '#' to the end of its line).
-void skip_blank(Header& h) {
+// Skips whitespace, and comments (a '#' to the end of its line) when they are allowed.
+void skip_blank(Header& h, bool comments) {
     while (h.at < h.size) {
         if (is_space(h.bytes[h.at])) {
             ++h.at;
-        } else if (h.bytes[h.at] == '#') {
+        } else if (comments && h.bytes[h.at] == '#') {
             while (h.at < h.size && h.bytes[h.at] != '\n' && h.bytes[h.at] != '\r') ++h.at;
         } else {
             return;
@@ -39,9 +40,10 @@ void skip_blank(Header& h) {
 }
 
 // A decimal number of at most kSideMax after blanks; false when there is none or it is
-// larger. The number must end at a whitespace byte or a comment, not at the header's end.
-bool header_number(Header& h, uint64_t* out) {
-    skip_blank(h);
+// larger. The number must end at a whitespace byte or an allowed comment, not at the
+// header's end.
+bool header_number(Header& h, uint64_t* out, bool comments) {
+    skip_blank(h, comments);
     uint64_t v = 0;
     const uint64_t start = h.at;
     while (h.at < h.size && h.bytes[h.at] >= '0' && h.bytes[h.at] <= '9') {
@@ -50,7 +52,7 @@ bool header_number(Header& h, uint64_t* out) {
         ++h.at;
     }
     if (h.at == start || h.at >= h.size) return false;
-    if (!is_space(h.bytes[h.at]) && h.bytes[h.at] != '#') return false;
+    if (!is_space(h.bytes[h.at]) && !(comments && h.bytes[h.at] == '#')) return false;
     *out = v;
     return true;
 }
@@ -84,6 +86,39 @@ void report_truncated(const std::string& path) {
     std::fprintf(stderr, "Error: %s is truncated\n", path.c_str());
 }
 
+// The netpbm formats that are not read, by the byte after the 'P', named in the refusal.
+struct OtherNetpbm {
+    uint8_t letter;
+    const char* what;
+};
+constexpr OtherNetpbm kOtherNetpbm[] = {
+    {'1', "a plain-text PBM (P1)"}, {'2', "a plain-text PGM (P2)"}, {'3', "a plain-text PPM (P3)"},
+    {'4', "a binary PBM (P4)"},     {'6', "a binary PPM (P6)"},     {'7', "a PAM (P7)"},
+    {'F', "a colour PFM (PF)"},
+};
+
+// The format the first `got` bytes of a file announce: PGM for "P5", PFM for "Pf", and
+// kHeightsBmp for anything else (the BMP reader's to judge).
+HeightFormat format_of(const uint8_t* magic, uint64_t got) {
+    if (got < 2 || magic[0] != 'P') return kHeightsBmp;
+    return magic[1] == '5' ? kHeightsPgm : magic[1] == 'f' ? kHeightsPfm : kHeightsBmp;
+}
+
+// Refuses, naming it, a netpbm file of a kind that is not read; false (nothing printed)
+// when the first bytes announce none of them.
+bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t got) {
+    if (got < 2 || magic[0] != 'P') return false;
+    for (const OtherNetpbm& other : kOtherNetpbm) {
+        if (magic[1] == other.letter) {
+            std::fprintf(stderr,
+                         "Error: %s is %s; only binary PGM (P5), grey PFM (Pf) and 24-bit BMP are read\n",
+                         path.c_str(), other.what);
+            return true;
+        }
+    }
+    return false;
+}
+
 // What the header says about the samples that follow it.
 struct Layout {
     uint64_t side;
@@ -97,18 +132,26 @@ struct Layout {
 // Parses a PGM or PFM header; false after the message.
 bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, HeightFormat format,
                   Layout& layout) {
-    const char* name = format == kHeightsPgm ? "PGM" : "PFM";
+    // A PGM header may hold comments wherever it may hold whitespace; a PFM header holds
+    // whitespace and numbers only.
+    const bool pgm = format == kHeightsPgm;
+    const char* name = pgm ? "PGM" : "PFM";
+    // Whitespace must follow the magic number: "P532 32" has no side of 32.
+    if (size < 3 || !(is_space(bytes[2]) || (pgm && bytes[2] == '#'))) {
+        report_malformed(path, name);
+        return false;
+    }
     Header h{bytes, size, 2};
     uint64_t width = 0;
     uint64_t height = 0;
-    if (!header_number(h, &width) || !header_number(h, &height)) {
+    if (!header_number(h, &width, pgm) || !header_number(h, &height, pgm)) {
         report_malformed(path, name);
         return false;
     }
     layout = Layout{width, 0, 1, false, false, 0};
     if (format == kHeightsPgm) {
         uint64_t maxval = 0;
-        if (!header_number(h, &maxval)) {
+        if (!header_number(h, &maxval, true)) {
             report_malformed(path, name);
             return false;
         }
@@ -128,7 +171,6 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
         layout.maxval = static_cast<uint32_t>(maxval);
         layout.sample_bytes = maxval < 256 ? 1 : 2;
     } else {
-        // No comments in a PFM header: '#' would be read as part of the scale.
         double scale = 0;
         if (!header_real(h, &scale) || !std::isfinite(scale) || scale == 0) {
             report_malformed(path, name);
@@ -271,9 +313,8 @@ int heights_from_image(const Image& image, HeightMap& map) {
 }
 
 int heights_read(const std::string& path, HeightMap& map) {
-    // A file that cannot be opened, or holds neither PGM nor PFM, is the BMP reader's,
-    // with its messages.
-    bool netpbm = false;
+    // A file that cannot be opened, or holds neither PGM nor PFM nor another netpbm
+    // format, is the BMP reader's, with its messages.
     HeightFormat format = kHeightsBmp;
     std::ifstream in(path, std::ios::binary);
     if (in) {
@@ -284,10 +325,10 @@ int heights_read(const std::string& path, HeightMap& map) {
             report_read(path);
             return 1;
         }
-        netpbm = got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == 'f');
-        format = magic[1] == '5' ? kHeightsPgm : kHeightsPfm;
+        if (refuse_other_netpbm(path, magic, got)) return 1;
+        format = format_of(magic, got);
     }
-    if (netpbm) {
+    if (format != kHeightsBmp) {
         in.seekg(0, std::ios::beg);
         return read_netpbm(path, in, format, map);
     }

@@ -8,23 +8,30 @@
 // Positions in messages use the same convention, counted from 0.
 //
 // Formats read besides the BMP (bmp.h):
-//   PGM  "P5", width, height and maxval as decimal numbers separated by whitespace (a '#'
-//        starts a comment to the end of its line), one whitespace byte, then the rows top
-//        first; maxval 1 to 255 gives one byte a sample, 256 to 65535 two bytes, most
-//        significant first. A sample is its grey level as it stands (not divided by
-//        maxval); one above maxval is refused. Bytes after the picture are ignored.
-//   PFM  "Pf", width, height and scale separated by whitespace, one whitespace byte, then
-//        32-bit IEEE floats, the rows bottom first; a negative scale means little-endian,
-//        a positive one big-endian. Only the scale's sign is used: the values are taken
-//        as they stand. A NaN or infinite value is refused with its position.
-// Both must be square; their headers may take at most 4096 bytes.
+//   PGM  "P5", width, height and maxval as decimal numbers, each of them after whitespace
+//        (a '#' starts a comment to the end of its line, which counts as whitespace), one
+//        whitespace byte, then the rows top first; maxval 1 to 255 gives one byte a
+//        sample, 256 to 65535 two bytes, most significant first. A sample is its grey
+//        level as it stands (not divided by maxval); one above maxval is refused. Bytes
+//        after the picture are ignored.
+//   PFM  "Pf", width, height and scale, each after whitespace (no comments), one
+//        whitespace byte, then 32-bit IEEE floats, the rows bottom first; a negative scale
+//        means little-endian, a positive one big-endian. Only the scale's sign is used:
+//        the values are taken as they stand. A NaN or infinite value is refused with its
+//        position.
+// Both must be square; their headers may take at most 4096 bytes before the whitespace
+// byte that ends them. The other netpbm formats (P1 to P4, P6, P7 and the colour PFM "PF")
+// are refused by name.
 //
 //   heights_read(path, map)      reads a BMP, PGM or PFM into map (replacing what it
 //                                held); 0, or 1 after one message, map unchanged. A file
-//                                that cannot be opened or is neither PGM nor PFM goes to
-//                                bmp_read, with its messages; the others' are "Error:
-//                                Could not read PATH\n", "Error: PATH is not a
-//                                square image\n", "Error: PATH has a malformed PGM
+//                                that cannot be opened or starts with none of the netpbm
+//                                magics above goes to bmp_read, with its messages; the
+//                                others' are "Error:
+//                                Could not read PATH\n", "Error: PATH is a plain-text PGM
+//                                (P2); only binary PGM (P5), grey PFM (Pf) and 24-bit BMP
+//                                are read\n" (or another netpbm format), "Error: PATH is
+//                                not a square image\n", "Error: PATH has a malformed PGM
 //                                header\n" (or PFM), "Error: PATH has a maxval outside 1
 //                                to 65535\n", "Error: PATH is truncated\n", "Error: PATH
 //                                has a sample above its maxval at row R, column C\n",

@@ -58,6 +58,11 @@ ReadResult read_map(const std::string& path) {
     return r;
 }
 
+// A header of exactly `size` bytes: `magic`, blanks, then `numbers`.
+std::string padded_header(const std::string& magic, const std::string& numbers, std::size_t size) {
+    return magic + std::string(size - magic.size() - numbers.size(), ' ') + numbers;
+}
+
 TEST(HeightsRead, ReadsEveryFormatExactly) {
     // Values without symmetry, so that a flip, a transpose or a swapped byte order shows.
     // The PFM stores its rows bottom first: the file's first row is the map's last.
@@ -83,6 +88,11 @@ TEST(HeightsRead, ReadsEveryFormatExactly) {
          {3e-8f, 1e30f, 1.5, -2.25}, kHeightsPfm},
         {"pfm 3 x 3", pfm("Pf 3 3 -1 ", {1, 2, 3, 4, 5, 6, 7, 8, 9}, true), 3, {7, 8, 9, 4, 5, 6, 1, 2, 3},
          kHeightsPfm},
+        // A comment ends the magic as whitespace does; the header may take 4096 bytes.
+        {"pgm comment right after the magic", pgm("P5#x\n1 1\n9\n", {7}, 1), 1, {7}, kHeightsPgm},
+        {"pgm header of 4096 bytes", pgm(padded_header("P5", "1 1 255", 4096) + "\n", {7}, 1), 1, {7}, kHeightsPgm},
+        {"pfm header of 4096 bytes", pfm(padded_header("Pf", "1 1 -1", 4096) + "\n", {7}, true), 1, {7},
+         kHeightsPfm},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -100,6 +110,7 @@ TEST(HeightsRead, ReadsEveryFormatExactly) {
 TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::string read_instead = "; only binary PGM (P5), grey PFM (Pf) and 24-bit BMP are read\n";
     struct Case {
         const char* label;
         Bytes file;
@@ -115,6 +126,11 @@ TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
         {"comment right after maxval", text_bytes("P5\n1 1\n255#x\n."), "Error: %s has a malformed PGM header\n"},
         {"header of 5000 blanks", [] { Bytes b = text_bytes("P5"); b.resize(5000, ' '); append(b, text_bytes("1 1 255 x")); return b; }(),
          "Error: %s has a malformed PGM header\n"},
+        {"header of 4097 bytes", pgm(padded_header("P5", "1 1 255", 4097) + "\n", {7}, 1),
+         "Error: %s has a malformed PGM header\n"},
+        // Whitespace or a comment must follow the magic: "P532" is no side of 32.
+        {"no whitespace after the magic", pgm("P532 32\n255\n", std::vector<uint32_t>(32 * 32, 9), 1),
+         "Error: %s has a malformed PGM header\n"},
         {"not square", pgm("P5\n2 1\n255\n", {1, 2}, 1), "Error: %s is not a square image\n"},
         {"maxval 0", pgm("P5\n1 1\n0\n", {0}, 1), "Error: %s has a maxval outside 1 to 65535\n"},
         {"maxval 65536", pgm("P5\n1 1\n65536\n", {0}, 2), "Error: %s has a maxval outside 1 to 65535\n"},
@@ -126,6 +142,12 @@ TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
         {"pfm scale 0", pfm("Pf\n1 1\n0\n", {1}, true), "Error: %s has a malformed PFM header\n"},
         {"pfm scale not a number", pfm("Pf\n1 1\nabc\n", {1}, true), "Error: %s has a malformed PFM header\n"},
         {"pfm scale inf", pfm("Pf\n1 1\ninf\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        // A PFM header is whitespace and numbers only: no comment anywhere.
+        {"pfm without whitespace after the magic", pfm("Pf1 1\n-1\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        {"pfm comment before the sides", pfm("Pf # by hand\n1 1\n-1\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        {"pfm comment before the scale", pfm("Pf\n1 1 # by hand\n-1\n", {1}, true), "Error: %s has a malformed PFM header\n"},
+        {"pfm header of 4097 bytes", pfm(padded_header("Pf", "1 1 -1", 4097) + "\n", {7}, true),
+         "Error: %s has a malformed PFM header\n"},
         {"pfm not square", pfm("Pf\n1 2\n-1\n", {1, 2}, true), "Error: %s is not a square image\n"},
         {"pfm truncated", [] { Bytes b = pfm("Pf\n2 2\n-1\n", {1, 2, 3, 4}, true); b.resize(b.size() - 3); return b; }(),
          "Error: %s is truncated\n"},
@@ -133,7 +155,18 @@ TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
         {"pfm NaN", pfm("Pf\n2 2\n-1\n", {1, 2, nan, 4}, true), "Error: %s has a non-finite sample at row 0, column 0\n"},
         {"pfm infinity", pfm("Pf\n2 2\n1\n", {1, -inf, 3, 4}, false),
          "Error: %s has a non-finite sample at row 1, column 1\n"},
-        {"other netpbm goes to the BMP reader", text_bytes("P6\n1 1\n255\nabc"), "Error: %s is not a bitmap image"},
+        // The other netpbm files are named, with what is read instead.
+        {"plain pbm", text_bytes("P1\n1 1\n0\n"), "Error: %s is a plain-text PBM (P1)" + read_instead},
+        {"plain pgm", text_bytes("P2\n1 1\n255\n7\n"), "Error: %s is a plain-text PGM (P2)" + read_instead},
+        {"plain ppm", text_bytes("P3\n1 1\n255\n7 7 7\n"), "Error: %s is a plain-text PPM (P3)" + read_instead},
+        {"binary pbm", text_bytes("P4\n8 8\n........"), "Error: %s is a binary PBM (P4)" + read_instead},
+        {"binary ppm", text_bytes("P6\n1 1\n255\nabc"), "Error: %s is a binary PPM (P6)" + read_instead},
+        {"pam", text_bytes("P7\nWIDTH 1\nHEIGHT 1\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n."),
+         "Error: %s is a PAM (P7)" + read_instead},
+        {"colour pfm", pfm("PF\n1 1\n-1\n", {1, 2, 3}, true), "Error: %s is a colour PFM (PF)" + read_instead},
+        // Neither netpbm nor BMP: the BMP reader's messages, without a line end.
+        {"P and another digit", text_bytes("P8\n1 1\n255\n."), "Error: %s is not a bitmap image"},
+        {"a lone P", text_bytes("P"), "Error: %s is not a bitmap image"},
         {"empty file", {}, "Error: %s is not a bitmap image"},
     };
     for (const Case& c : cases) {
