@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <istream>
 #include <limits>
 
 namespace {
@@ -32,7 +33,7 @@ void put_le32(uint8_t* p, uint32_t v) {
 }
 
 // Reads up to `count` bytes; returns how many arrived. Sets *failed on an I/O error.
-uint64_t read_some(std::ifstream& in, uint8_t* dst, uint64_t count, bool* failed) {
+uint64_t read_some(std::istream& in, uint8_t* dst, uint64_t count, bool* failed) {
     in.read(reinterpret_cast<char*>(dst), static_cast<std::streamsize>(count));
     if (in.bad()) {
         *failed = true;
@@ -43,7 +44,7 @@ uint64_t read_some(std::ifstream& in, uint8_t* dst, uint64_t count, bool* failed
 }
 
 // Size of the open file in bytes, or -1 when it cannot be told (a pipe, say).
-int64_t stream_size(std::ifstream& in) {
+int64_t stream_size(std::istream& in) {
     in.seekg(0, std::ios::end);
     const std::streamoff end = in.tellg();
     in.clear();
@@ -65,7 +66,10 @@ ImagePtr bmp_read(const std::string& path) {
         report_read(path);
         return ImagePtr();
     }
+    return bmp_read_stream(in, path);
+}
 
+ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
     // Header bytes a short file does not have count as zero.
     uint8_t header[kHeaderSize] = {};
     bool failed = false;

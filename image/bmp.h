@@ -15,6 +15,10 @@
 //                        "Error: PATH is not a square image", "Error: PATH is not a 24bit
 //                        color image" (these five without line end),
 //                        "Error: PATH is truncated\n" or "Error: Memory allocation error\n"
+//   bmp_read_stream(in, path)
+//                        the same from a binary stream at the file's start, named path in
+//                        the messages; the rows are found by seeking, so a stream that
+//                        cannot seek (a pipe) gets "Error: Could not read PATH"
 //   bmp_write(path, img) writes img to a file created or truncated at path; 0 on
 //                        success, 1 after "Error: Could not write to PATH\n" (file cannot
 //                        be created, a write or the close failed, or the picture is too
@@ -29,11 +33,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <istream>
 #include <string>
 
 #include "image/image.h"
 
 uint64_t bmp_stride(uint32_t width);
 ImagePtr bmp_read(const std::string& path);
+ImagePtr bmp_read_stream(std::istream& in, const std::string& path);
 int bmp_write(const std::string& path, const Image& image);
 int bmp_write_file(std::FILE* file, const std::string& name, const Image& image);

@@ -5,16 +5,28 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <istream>
+#include <streambuf>
 
 #include "image/bmp.h"
 
 namespace {
 
-// The most bytes a PGM or PFM header may take, comments included.
+// The most bytes a PGM or PFM header may take, comments included; one whitespace byte
+// follows it.
 constexpr uint64_t kHeaderMax = 4096;
 
 // The largest side accepted: the transform indexes lines with 32-bit signed integers.
 constexpr uint64_t kSideMax = 0x7fffffff;
+
+// The bound on a pipe, worked out again: the largest side whose 24-bit BMP (54 header
+// bytes, rows of 3 bytes a pixel padded to a multiple of 4) fits the format's 32-bit file
+// size, and a PFM of that side after the longest header and its whitespace byte.
+constexpr uint64_t kPipeSide = 37837;
+constexpr uint64_t bmp_file_bytes(uint64_t side) { return 54 + side * (side * 3 + side % 4); }
+static_assert(bmp_file_bytes(kPipeSide) <= 0xffffffffu && bmp_file_bytes(kPipeSide + 1) > 0xffffffffu,
+              "the largest side a BMP holds");
+static_assert(kHeightsPipeMax == kHeaderMax + 1 + 4 * kPipeSide * kPipeSide, "the largest PFM of that side");
 
 bool is_space(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -25,12 +37,12 @@ struct Header {
     uint64_t at;
 };
 
-// Skips whitespace and comments (a '#' to the end of its line).
-void skip_blank(Header& h) {
+// Skips whitespace, and comments (a '#' to the end of its line) when they are allowed.
+void skip_blank(Header& h, bool comments) {
     while (h.at < h.size) {
         if (is_space(h.bytes[h.at])) {
             ++h.at;
-        } else if (h.bytes[h.at] == '#') {
+        } else if (comments && h.bytes[h.at] == '#') {
             while (h.at < h.size && h.bytes[h.at] != '\n' && h.bytes[h.at] != '\r') ++h.at;
         } else {
             return;
@@ -39,9 +51,10 @@ void skip_blank(Header& h) {
 }
 
 // A decimal number of at most kSideMax after blanks; false when there is none or it is
-// larger. The number must end at a whitespace byte or a comment, not at the header's end.
-bool header_number(Header& h, uint64_t* out) {
-    skip_blank(h);
+// larger. The number must end at a whitespace byte or an allowed comment, not at the
+// header's end.
+bool header_number(Header& h, uint64_t* out, bool comments) {
+    skip_blank(h, comments);
     uint64_t v = 0;
     const uint64_t start = h.at;
     while (h.at < h.size && h.bytes[h.at] >= '0' && h.bytes[h.at] <= '9') {
@@ -50,7 +63,7 @@ bool header_number(Header& h, uint64_t* out) {
         ++h.at;
     }
     if (h.at == start || h.at >= h.size) return false;
-    if (!is_space(h.bytes[h.at]) && h.bytes[h.at] != '#') return false;
+    if (!is_space(h.bytes[h.at]) && !(comments && h.bytes[h.at] == '#')) return false;
     *out = v;
     return true;
 }
@@ -84,6 +97,39 @@ void report_truncated(const std::string& path) {
     std::fprintf(stderr, "Error: %s is truncated\n", path.c_str());
 }
 
+// The netpbm formats that are not read, by the byte after the 'P', named in the refusal.
+struct OtherNetpbm {
+    uint8_t letter;
+    const char* what;
+};
+constexpr OtherNetpbm kOtherNetpbm[] = {
+    {'1', "a plain-text PBM (P1)"}, {'2', "a plain-text PGM (P2)"}, {'3', "a plain-text PPM (P3)"},
+    {'4', "a binary PBM (P4)"},     {'6', "a binary PPM (P6)"},     {'7', "a PAM (P7)"},
+    {'F', "a colour PFM (PF)"},
+};
+
+// The format the first `got` bytes of a file announce: PGM for "P5", PFM for "Pf", and
+// kHeightsBmp for anything else (the BMP reader's to judge).
+HeightFormat format_of(const uint8_t* magic, uint64_t got) {
+    if (got < 2 || magic[0] != 'P') return kHeightsBmp;
+    return magic[1] == '5' ? kHeightsPgm : magic[1] == 'f' ? kHeightsPfm : kHeightsBmp;
+}
+
+// Refuses, naming it, a netpbm file of a kind that is not read; false (nothing printed)
+// when the first bytes announce none of them.
+bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t got) {
+    if (got < 2 || magic[0] != 'P') return false;
+    for (const OtherNetpbm& other : kOtherNetpbm) {
+        if (magic[1] == other.letter) {
+            std::fprintf(stderr,
+                         "Error: %s is %s; only binary PGM (P5), grey PFM (Pf) and 24-bit BMP are read\n",
+                         path.c_str(), other.what);
+            return true;
+        }
+    }
+    return false;
+}
+
 // What the header says about the samples that follow it.
 struct Layout {
     uint64_t side;
@@ -97,18 +143,26 @@ struct Layout {
 // Parses a PGM or PFM header; false after the message.
 bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, HeightFormat format,
                   Layout& layout) {
-    const char* name = format == kHeightsPgm ? "PGM" : "PFM";
+    // A PGM header may hold comments wherever it may hold whitespace; a PFM header holds
+    // whitespace and numbers only.
+    const bool pgm = format == kHeightsPgm;
+    const char* name = pgm ? "PGM" : "PFM";
+    // Whitespace must follow the magic number: "P532 32" has no side of 32.
+    if (size < 3 || !(is_space(bytes[2]) || (pgm && bytes[2] == '#'))) {
+        report_malformed(path, name);
+        return false;
+    }
     Header h{bytes, size, 2};
     uint64_t width = 0;
     uint64_t height = 0;
-    if (!header_number(h, &width) || !header_number(h, &height)) {
+    if (!header_number(h, &width, pgm) || !header_number(h, &height, pgm)) {
         report_malformed(path, name);
         return false;
     }
     layout = Layout{width, 0, 1, false, false, 0};
     if (format == kHeightsPgm) {
         uint64_t maxval = 0;
-        if (!header_number(h, &maxval)) {
+        if (!header_number(h, &maxval, true)) {
             report_malformed(path, name);
             return false;
         }
@@ -128,7 +182,6 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
         layout.maxval = static_cast<uint32_t>(maxval);
         layout.sample_bytes = maxval < 256 ? 1 : 2;
     } else {
-        // No comments in a PFM header: '#' would be read as part of the scale.
         double scale = 0;
         if (!header_real(h, &scale) || !std::isfinite(scale) || scale == 0) {
             report_malformed(path, name);
@@ -150,8 +203,15 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
     return true;
 }
 
+// The bytes of one row, and of the file up to its last sample; false when they exceed 64
+// bits. The side is at most kSideMax, so they cannot, but they are checked all the same.
+bool picture_bytes(const Layout& layout, uint64_t* row_bytes, uint64_t* needed) {
+    return size_mul(layout.side, layout.sample_bytes, row_bytes) &&
+           size_mul(*row_bytes, layout.side, needed) && size_add(*needed, layout.offset, needed);
+}
+
 // Reads up to `count` bytes; returns how many arrived. Sets *failed on an I/O error.
-uint64_t read_some(std::ifstream& in, uint8_t* dst, uint64_t count, bool* failed) {
+uint64_t read_some(std::istream& in, uint8_t* dst, uint64_t count, bool* failed) {
     in.read(reinterpret_cast<char*>(dst), static_cast<std::streamsize>(count));
     if (in.bad()) *failed = true;
     const auto got = static_cast<uint64_t>(in.gcount());
@@ -171,8 +231,9 @@ double float_sample(const uint8_t* p, bool little_endian) {
     return f;
 }
 
-// Reads a PGM or PFM whose first two bytes were `magic`; 0, or 1 after the message.
-int read_netpbm(const std::string& path, std::ifstream& in, HeightFormat format, HeightMap& map) {
+// Reads a PGM or PFM from the start of `in`, a stream that seeks; 0, or 1 after the
+// message.
+int read_netpbm(const std::string& path, std::istream& in, HeightFormat format, HeightMap& map) {
     uint8_t header[kHeaderMax + 1];
     bool failed = false;
     const uint64_t got = read_some(in, header, sizeof header, &failed);
@@ -185,11 +246,7 @@ int read_netpbm(const std::string& path, std::ifstream& in, HeightFormat format,
     uint64_t row_bytes = 0;
     uint64_t count = 0;
     uint64_t needed = 0;
-    // The side is at most kSideMax, so none of these products can fail; they are checked
-    // all the same.
-    if (!size_mul(layout.side, layout.sample_bytes, &row_bytes) ||
-        !size_mul(layout.side, layout.side, &count) || !size_mul(row_bytes, layout.side, &needed) ||
-        !size_add(needed, layout.offset, &needed)) {
+    if (!picture_bytes(layout, &row_bytes, &needed) || !size_mul(layout.side, layout.side, &count)) {
         report_truncated(path);
         return 1;
     }
@@ -252,6 +309,126 @@ int read_netpbm(const std::string& path, std::ifstream& in, HeightFormat format,
     return 0;
 }
 
+// Whether the open file's size can be told in advance: a regular file's can; a pipe's or
+// a FIFO's cannot, as it does not seek. Leaves the stream at the file's start.
+bool size_known(std::istream& in) {
+    in.seekg(0, std::ios::end);
+    const bool known = in.tellg() >= 0;
+    in.clear();
+    in.seekg(0, std::ios::beg);
+    in.clear();
+    return known;
+}
+
+// Bytes of a stream held in memory, grown as they arrive.
+struct Held {
+    Buffer<uint8_t> bytes;
+    uint64_t size;
+    uint64_t capacity;
+};
+
+// Reads from `in` until `held` has `want` bytes or the stream ends, never more; 0, or 1
+// after the read or allocation message. The buffer at least doubles when it grows, so
+// the bytes are copied about once in all.
+int hold_until(const std::string& path, std::istream& in, Held& held, uint64_t want) {
+    constexpr uint64_t kFirstBytes = 65536;
+    while (held.size < want) {
+        if (held.size == held.capacity) {
+            uint64_t capacity = kFirstBytes;
+            if (!size_mul(held.capacity, 2, &capacity) || capacity < kFirstBytes) capacity = kFirstBytes;
+            if (capacity > want) capacity = want;
+            Buffer<uint8_t> larger = buffer_new<uint8_t>(capacity);
+            if (!larger) return 1;
+            if (held.size > 0) {
+                std::memcpy(larger.get(), held.bytes.get(), static_cast<std::size_t>(held.size));
+            }
+            held.bytes = std::move(larger);
+            held.capacity = capacity;
+        }
+        bool failed = false;
+        const uint64_t got = read_some(in, held.bytes.get() + held.size, held.capacity - held.size, &failed);
+        if (failed) {
+            report_read(path);
+            return 1;
+        }
+        if (got == 0) break;  // the end of the stream
+        held.size += got;
+    }
+    return 0;
+}
+
+// A stream buffer over bytes in memory that seeks as a file does, so that the readers take
+// a pipe's bytes, once held, as they take a file's.
+class HeldBuf : public std::streambuf {
+public:
+    HeldBuf(uint8_t* bytes, uint64_t size) {
+        char* start = reinterpret_cast<char*>(bytes);
+        setg(start, start, start + size);
+    }
+
+protected:
+    pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override {
+        const off_type size = egptr() - eback();
+        const off_type from = dir == std::ios::beg ? 0 : dir == std::ios::cur ? gptr() - eback() : size;
+        if (!(which & std::ios::in) || off < -from || off > size - from) return pos_type(off_type(-1));
+        setg(eback(), eback() + from + off, egptr());
+        return pos_type(from + off);
+    }
+    pos_type seekpos(pos_type pos, std::ios::openmode which) override {
+        return seekoff(off_type(pos), std::ios::beg, which);
+    }
+};
+
+// Reads a file whose size cannot be told in advance (a pipe, a FIFO), open at its start:
+// its bytes are held in memory, at most pipe_max of them, and read from there as from a
+// file of those bytes. A PGM or PFM is read up to its last sample and refused at once
+// when its header asks for more than pipe_max bytes; a BMP is read to the stream's end and
+// refused when that is beyond pipe_max bytes; anything else is judged by its first two
+// bytes. 0, or 1 after the message.
+int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, HeightMap& map) {
+    Held held{Buffer<uint8_t>(), 0, 0};
+    if (hold_until(path, in, held, 2) != 0) return 1;
+    if (refuse_other_netpbm(path, held.bytes.get(), held.size)) return 1;
+    const HeightFormat format = format_of(held.bytes.get(), held.size);
+    if (format != kHeightsBmp) {
+        if (hold_until(path, in, held, kHeaderMax + 1) != 0) return 1;
+        Layout layout{};
+        if (!parse_header(path, held.bytes.get(), held.size, format, layout)) return 1;
+        uint64_t row_bytes = 0;
+        uint64_t needed = 0;
+        if (!picture_bytes(layout, &row_bytes, &needed)) {
+            report_truncated(path);
+            return 1;
+        }
+        if (needed > pipe_max) {
+            std::fprintf(stderr,
+                         "Error: %s has a header that asks for %llu bytes, more than the %llu read "
+                         "from a pipe or FIFO\n",
+                         path.c_str(), static_cast<unsigned long long>(needed),
+                         static_cast<unsigned long long>(pipe_max));
+            return 1;
+        }
+        if (hold_until(path, in, held, needed) != 0) return 1;
+    } else if (held.size == 2 && held.bytes[0] == 'B' && held.bytes[1] == 'M') {
+        // One byte beyond the bound tells a stream that holds more.
+        uint64_t want = pipe_max;
+        if (!size_add(pipe_max, 1, &want)) want = pipe_max;
+        if (hold_until(path, in, held, want) != 0) return 1;
+        if (held.size > pipe_max) {
+            std::fprintf(stderr, "Error: %s holds more than the %llu bytes read from a pipe or FIFO\n",
+                         path.c_str(), static_cast<unsigned long long>(pipe_max));
+            return 1;
+        }
+    }
+    HeldBuf buffer(held.bytes.get(), held.size);
+    std::istream bytes(&buffer);
+    if (format != kHeightsBmp) return read_netpbm(path, bytes, format, map);
+    ImagePtr image = bmp_read_stream(bytes, path);
+    if (!image) return 1;
+    image_to_gray(*image);
+    return heights_from_image(*image, map);
+}
+
 }  // namespace
 
 int heights_from_image(const Image& image, HeightMap& map) {
@@ -270,13 +447,14 @@ int heights_from_image(const Image& image, HeightMap& map) {
     return 0;
 }
 
-int heights_read(const std::string& path, HeightMap& map) {
-    // A file that cannot be opened, or holds neither PGM nor PFM, is the BMP reader's,
-    // with its messages.
-    bool netpbm = false;
+int heights_read(const std::string& path, HeightMap& map, uint64_t pipe_max) {
+    // A file that cannot be opened, or holds neither PGM nor PFM nor another netpbm
+    // format, is the BMP reader's, with its messages.
     HeightFormat format = kHeightsBmp;
     std::ifstream in(path, std::ios::binary);
     if (in) {
+        // A pipe or FIFO can be read only once: it is not opened again for the BMP reader.
+        if (!size_known(in)) return read_unsized(path, in, pipe_max, map);
         uint8_t magic[2] = {};
         bool failed = false;
         const uint64_t got = read_some(in, magic, 2, &failed);
@@ -284,10 +462,10 @@ int heights_read(const std::string& path, HeightMap& map) {
             report_read(path);
             return 1;
         }
-        netpbm = got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == 'f');
-        format = magic[1] == '5' ? kHeightsPgm : kHeightsPfm;
+        if (refuse_other_netpbm(path, magic, got)) return 1;
+        format = format_of(magic, got);
     }
-    if (netpbm) {
+    if (format != kHeightsBmp) {
         in.seekg(0, std::ios::beg);
         return read_netpbm(path, in, format, map);
     }

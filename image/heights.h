@@ -8,28 +8,45 @@
 // Positions in messages use the same convention, counted from 0.
 //
 // Formats read besides the BMP (bmp.h):
-//   PGM  "P5", width, height and maxval as decimal numbers separated by whitespace (a '#'
-//        starts a comment to the end of its line), one whitespace byte, then the rows top
-//        first; maxval 1 to 255 gives one byte a sample, 256 to 65535 two bytes, most
-//        significant first. A sample is its grey level as it stands (not divided by
-//        maxval); one above maxval is refused. Bytes after the picture are ignored.
-//   PFM  "Pf", width, height and scale separated by whitespace, one whitespace byte, then
-//        32-bit IEEE floats, the rows bottom first; a negative scale means little-endian,
-//        a positive one big-endian. Only the scale's sign is used: the values are taken
-//        as they stand. A NaN or infinite value is refused with its position.
-// Both must be square; their headers may take at most 4096 bytes.
+//   PGM  "P5", width, height and maxval as decimal numbers, each of them after whitespace
+//        (a '#' starts a comment to the end of its line, which counts as whitespace), one
+//        whitespace byte, then the rows top first; maxval 1 to 255 gives one byte a
+//        sample, 256 to 65535 two bytes, most significant first. A sample is its grey
+//        level as it stands (not divided by maxval); one above maxval is refused. Bytes
+//        after the picture are ignored.
+//   PFM  "Pf", width, height and scale, each after whitespace (no comments), one
+//        whitespace byte, then 32-bit IEEE floats, the rows bottom first; a negative scale
+//        means little-endian, a positive one big-endian. Only the scale's sign is used:
+//        the values are taken as they stand. A NaN or infinite value is refused with its
+//        position.
+// Both must be square; their headers may take at most 4096 bytes before the whitespace
+// byte that ends them. The other netpbm formats (P1 to P4, P6, P7 and the colour PFM "PF")
+// are refused by name.
+//
+// A file whose size cannot be known in advance (a pipe, a FIFO) is read once, into
+// memory, and from there as a file of the same bytes: a PGM or PFM up to its last sample,
+// a BMP to the end of the stream, at most kHeightsPipeMax bytes.
 //
 //   heights_read(path, map)      reads a BMP, PGM or PFM into map (replacing what it
 //                                held); 0, or 1 after one message, map unchanged. A file
-//                                that cannot be opened or is neither PGM nor PFM goes to
-//                                bmp_read, with its messages; the others' are "Error:
-//                                Could not read PATH\n", "Error: PATH is not a
-//                                square image\n", "Error: PATH has a malformed PGM
+//                                that cannot be opened or starts with none of the netpbm
+//                                magics above goes to bmp_read, with its messages; the
+//                                others' are "Error:
+//                                Could not read PATH\n", "Error: PATH is a plain-text PGM
+//                                (P2); only binary PGM (P5), grey PFM (Pf) and 24-bit BMP
+//                                are read\n" (or another netpbm format), "Error: PATH is
+//                                not a square image\n", "Error: PATH has a malformed PGM
 //                                header\n" (or PFM), "Error: PATH has a maxval outside 1
 //                                to 65535\n", "Error: PATH is truncated\n", "Error: PATH
 //                                has a sample above its maxval at row R, column C\n",
 //                                "Error: PATH has a non-finite sample at row R, column
-//                                C\n" or the allocation message
+//                                C\n" or the allocation message; from a pipe or FIFO also
+//                                "Error: PATH has a header that asks for N bytes, more
+//                                than the B read from a pipe or FIFO\n" (a PGM or PFM) and
+//                                "Error: PATH holds more than the B bytes read from a pipe
+//                                or FIFO\n" (a BMP), B being pipe_max
+//   heights_read(path, map, pipe_max)
+//                                the same with another bound on a pipe (for tests)
 //   heights_from_image(image, map)
 //                                a map of a grey square picture's red bytes; 0, or 1 after
 //                                the allocation message (also for a picture that is not
@@ -48,12 +65,18 @@
 
 enum HeightFormat { kHeightsBmp, kHeightsPgm, kHeightsPfm };
 
+// The most bytes read from a pipe or FIFO: the largest file of a picture whose spectrum
+// can be written. That picture is a 24-bit BMP, whose 32-bit file size holds a side of at
+// most 37837; a PFM of that side takes 4 bytes a sample after a header of at most 4096
+// bytes and its whitespace byte: 4097 + 4 * 37837^2 = 5726558373 bytes (5.3 GiB).
+constexpr uint64_t kHeightsPipeMax = 4097 + 4 * uint64_t{37837} * 37837;
+
 struct HeightMap {
     uint32_t side;
     Buffer<double> z;
     HeightFormat format;  // the file it came from
 };
 
-int heights_read(const std::string& path, HeightMap& map);
+int heights_read(const std::string& path, HeightMap& map, uint64_t pipe_max = kHeightsPipeMax);
 int heights_from_image(const Image& image, HeightMap& map);
 int heights_scale(HeightMap& map, double factor);

@@ -4,6 +4,11 @@
 // starting "Error: ", or no message and a map whose samples are the file's bytes: for a
 // PGM or PFM, some place after the first bytes from which the samples, decoded in one of
 // the layouts the formats allow, are the map's; for a BMP, the greyed picture's red bytes.
+// The same input read from a pipe, whose size the reader cannot know, must give the same
+// map or the same message, but for a header asking for more than a pipe may hold.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -38,6 +43,50 @@ bool sample_at(const uint8_t* d, std::size_t size, std::size_t at, int layout, u
     return true;
 }
 
+// Reads the input from a pipe, opened by name as a shell's pipe is opened as /dev/stdin,
+// and checks that it gives what the file gave. Inputs that do not fit the pipe's buffer
+// are left out.
+void check_pipe(const uint8_t* data, std::size_t size, int file_status, const HeightMap& file_map,
+                const std::string& file_err) {
+    int fds[2];
+    if (size > 65536 || pipe(fds) != 0) return;
+    fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const bool whole = size == 0 || write(fds[1], data, size) == static_cast<ssize_t>(size);
+    close(fds[1]);
+    if (!whole) {
+        close(fds[0]);
+        return;
+    }
+    const std::string path = "/dev/fd/" + std::to_string(fds[0]);
+    fuzz_capture_begin();
+    HeightMap map{};
+    const int status = heights_read(path, map);
+    std::string err = fuzz_capture_end();
+    close(fds[0]);
+    // The messages name the path they were given.
+    for (std::size_t at = 0; (at = err.find(path, at)) != std::string::npos; at += fuzz_input_path().size()) {
+        err.replace(at, path.size(), fuzz_input_path());
+    }
+    if (status != file_status) fuzz_fail("a pipe's verdict unlike the file's");
+    if (status != 0) {
+        // An input this small cannot hold a picture larger than a pipe may: the file's
+        // verdict was that it is truncated.
+        if (err.find("read from a pipe or FIFO") != std::string::npos) {
+            if (file_err != "Error: " + fuzz_input_path() + " is truncated\n") {
+                fuzz_fail("a pipe's bound on a whole picture");
+            }
+        } else if (err != file_err) {
+            fuzz_fail("a pipe's message unlike the file's");
+        }
+        return;
+    }
+    const uint64_t n = map.side;
+    if (n != file_map.side || map.format != file_map.format ||
+        std::memcmp(map.z.get(), file_map.z.get(), n * n * sizeof(double)) != 0) {
+        fuzz_fail("a pipe's map unlike the file's");
+    }
+}
+
 bool matches(const uint8_t* d, std::size_t size, std::size_t at, int layout, const HeightMap& map) {
     const uint64_t n = map.side;
     for (uint64_t i = 0; i < n * n; ++i) {
@@ -65,6 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     ImagePtr image;
     if (status == 0 && map.format == kHeightsBmp) image = bmp_read(fuzz_input_path());
     const std::string err = fuzz_capture_end();
+    check_pipe(data, size, status, map, err);
     if (status != 0) {
         if (map.z) fuzz_fail("a refusal that filled the map");
         fuzz_check_refusal(err);

@@ -1,6 +1,7 @@
 // Writes the fuzzers' seed corpus: small valid BMPs of every stride and with a larger
 // header, and one file for each of the reader's refusals; then PGMs of both depths and
-// PFMs of both byte orders, valid and with each kind of flaw (for the height-map reader).
+// PFMs of both byte orders, valid and with each kind of flaw, and the other netpbm
+// formats (for the height-map reader).
 //
 // Usage: make_fuzz_seeds DIR
 #include <string>
@@ -46,5 +47,15 @@ int main(int argc, char** argv) {
     text("Pf\n2 2\n1.0\n", 16, 64);
     text("Pf 1 1 -1 ", 4, 0x7f);
     text("Pf\n1 1\n0\n", 4, 0);
+    // No whitespace after the magic; a comment there (PGM only); a picture larger than a
+    // pipe may hold; the netpbm formats that are refused by name.
+    text("P532 32\n255\n", 1024, 0);
+    text("Pf1 1\n-1\n", 4, 0);
+    text("P5#c\n2 2\n255\n", 4, 5);
+    text("Pf # c\n1 1\n-1\n", 4, 0);
+    text("P5\n60000 60000\n65535\n", 8, 0);
+    text("P2\n1 1\n255\n", 0, 0);
+    text("P6\n1 1\n255\n", 3, 1);
+    text("PF\n1 1\n-1\n", 12, 0);
     return 0;
 }
