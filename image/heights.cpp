@@ -37,12 +37,12 @@ struct Header {
     uint64_t at;
 };
 
-// Skips whitespace, and comments (a '#' to the end of its line) when they are allowed.
-void skip_blank(Header& h, bool comments) {
+// Skips whitespace and comments (a '#' to the end of its line).
+void skip_blank(Header& h) {
     while (h.at < h.size) {
         if (is_space(h.bytes[h.at])) {
             ++h.at;
-        } else if (comments && h.bytes[h.at] == '#') {
+        } else if (h.bytes[h.at] == '#') {
             while (h.at < h.size && h.bytes[h.at] != '\n' && h.bytes[h.at] != '\r') ++h.at;
         } else {
             return;
@@ -51,10 +51,9 @@ void skip_blank(Header& h, bool comments) {
 }
 
 // A decimal number of at most kSideMax after blanks; false when there is none or it is
-// larger. The number must end at a whitespace byte or an allowed comment, not at the
-// header's end.
-bool header_number(Header& h, uint64_t* out, bool comments) {
-    skip_blank(h, comments);
+// larger. The number must end at a whitespace byte or a comment, not at the header's end.
+bool header_number(Header& h, uint64_t* out) {
+    skip_blank(h);
     uint64_t v = 0;
     const uint64_t start = h.at;
     while (h.at < h.size && h.bytes[h.at] >= '0' && h.bytes[h.at] <= '9') {
@@ -63,7 +62,7 @@ bool header_number(Header& h, uint64_t* out, bool comments) {
         ++h.at;
     }
     if (h.at == start || h.at >= h.size) return false;
-    if (!is_space(h.bytes[h.at]) && !(comments && h.bytes[h.at] == '#')) return false;
+    if (!is_space(h.bytes[h.at]) && h.bytes[h.at] != '#') return false;
     *out = v;
     return true;
 }
@@ -143,26 +142,27 @@ struct Layout {
 // Parses a PGM or PFM header; false after the message.
 bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, HeightFormat format,
                   Layout& layout) {
-    // A PGM header may hold comments wherever it may hold whitespace; a PFM header holds
-    // whitespace and numbers only.
+    // Comments may stand wherever whitespace may, up to the maxval of a PGM; a PFM's
+    // scale follows whitespace only (files written with a comment before the sides are
+    // read as they always were).
     const bool pgm = format == kHeightsPgm;
     const char* name = pgm ? "PGM" : "PFM";
-    // Whitespace must follow the magic number: "P532 32" has no side of 32.
-    if (size < 3 || !(is_space(bytes[2]) || (pgm && bytes[2] == '#'))) {
+    // Whitespace, or a comment, must follow the magic number: "P532 32" has no side of 32.
+    if (size < 3 || !(is_space(bytes[2]) || bytes[2] == '#')) {
         report_malformed(path, name);
         return false;
     }
     Header h{bytes, size, 2};
     uint64_t width = 0;
     uint64_t height = 0;
-    if (!header_number(h, &width, pgm) || !header_number(h, &height, pgm)) {
+    if (!header_number(h, &width) || !header_number(h, &height)) {
         report_malformed(path, name);
         return false;
     }
     layout = Layout{width, 0, 1, false, false, 0};
     if (format == kHeightsPgm) {
         uint64_t maxval = 0;
-        if (!header_number(h, &maxval, true)) {
+        if (!header_number(h, &maxval)) {
             report_malformed(path, name);
             return false;
         }

@@ -148,6 +148,7 @@ TEST(HeightsRead, ReadsEveryFormatExactly) {
          kHeightsPfm},
         // A comment ends the magic as whitespace does; the header may take 4096 bytes.
         {"pgm comment right after the magic", pgm("P5#x\n1 1\n9\n", {7}, 1), 1, {7}, kHeightsPgm},
+        {"pfm comment before the sides", pfm("Pf # by hand\n1 1\n-1\n", {5}, true), 1, {5}, kHeightsPfm},
         {"pgm header of 4096 bytes", pgm(padded_header("P5", "1 1 255", 4096) + "\n", {7}, 1), 1, {7}, kHeightsPgm},
         {"pfm header of 4096 bytes", pfm(padded_header("Pf", "1 1 -1", 4096) + "\n", {7}, true), 1, {7},
          kHeightsPfm},
@@ -220,10 +221,8 @@ TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
         {"pfm scale 0", pfm("Pf\n1 1\n0\n", {1}, true), "Error: %s has a malformed PFM header\n", ""},
         {"pfm scale not a number", pfm("Pf\n1 1\nabc\n", {1}, true), "Error: %s has a malformed PFM header\n", ""},
         {"pfm scale inf", pfm("Pf\n1 1\ninf\n", {1}, true), "Error: %s has a malformed PFM header\n", ""},
-        // A PFM header is whitespace and numbers only: no comment anywhere.
+        // Whitespace or a comment must follow a PFM's magic; its scale follows whitespace only.
         {"pfm without whitespace after the magic", pfm("Pf1 1\n-1\n", {1}, true),
-         "Error: %s has a malformed PFM header\n", ""},
-        {"pfm comment before the sides", pfm("Pf # by hand\n1 1\n-1\n", {1}, true),
          "Error: %s has a malformed PFM header\n", ""},
         {"pfm comment before the scale", pfm("Pf\n1 1 # by hand\n-1\n", {1}, true),
          "Error: %s has a malformed PFM header\n", ""},
