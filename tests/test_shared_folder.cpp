@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -252,8 +253,11 @@ TEST_F(SharedFolder, PlantedLocksRefuseTheRunAtOnceWithNothingChanged) {
 
 TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
     // Another process holds the lock: the run says so within a second, naming the lock's
-    // file; it goes on once the lock is free, and gives up after its limit otherwise.
-    for (const bool released : {true, false}) {
+    // file; it goes on once the lock is free, gives up after its limit otherwise, and
+    // Ctrl-C still ends it while it waits, with nothing left behind.
+    enum End { kReleased, kGivenUp, kInterrupted };
+    for (const End end : {kReleased, kGivenUp, kInterrupted}) {
+        const std::string label = end == kReleased ? "released" : end == kGivenUp ? "given up" : "interrupted";
         TempDir d;
         prepare(d, kUser, {{Plant::kFile, ".varlox.lock", "", kNobody, 0644}});
         // Not inherited by the run: its copy would hold the lock too.
@@ -265,7 +269,8 @@ TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
         const auto start = std::chrono::steady_clock::now();
         const int pid = testutil::start_program(
             "/bin/sh",
-            {"-c", std::string("VARLOX_LOCK_WAIT=") + (released ? "30" : "1") + " exec " + as_user(kUser) + "\"$0\" scan.bmp",
+            {"-c", std::string("VARLOX_LOCK_WAIT=") + (end == kGivenUp ? "1" : "30") + " exec " + as_user(kUser) +
+                       "\"$0\" scan.bmp",
              FAULTS_EXE},
             d.root.string(), capture.path("err"));
         const std::string waiting = "Waiting for ./.varlox.lock, held by another process";
@@ -274,23 +279,28 @@ TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         const double said_after = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_NE(testutil::read_text(capture.path("err")).find(waiting), std::string::npos) << released;
+        EXPECT_NE(testutil::read_text(capture.path("err")).find(waiting), std::string::npos) << label;
         if (testutil::emulator_prefix().empty()) {
-            EXPECT_LT(said_after, 1.5) << released;
+            EXPECT_LT(said_after, 1.5) << label;
         }
-        if (released) close(held);
+        if (end == kReleased) close(held);
+        if (end == kInterrupted) kill(pid, SIGINT);
         const testutil::Ended ended = testutil::wait_program(pid);
+        if (end != kReleased) close(held);
         const std::string err = testutil::read_text(capture.path("err"));
-        if (released) {
+        if (end == kReleased) {
             EXPECT_EQ(ended.status, 0) << err;
             for (const auto& [name, bytes] : outputs) EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
-        } else {
-            close(held);
+            continue;
+        }
+        if (end == kGivenUp) {
             EXPECT_EQ(ended.status, 1) << err;
             EXPECT_NE(err.find("Error: Could not write to scan.csv: ./.varlox.lock stayed held by another process for 1 s"),
                       std::string::npos) << err;
-            EXPECT_TRUE(testutil::snapshot(d.root) == before) << testutil::listing(testutil::snapshot(d.root));
+        } else {
+            EXPECT_EQ(ended.signal, SIGINT) << "status " << ended.status << ": " << err;
         }
+        EXPECT_TRUE(testutil::snapshot(d.root) == before) << label << ": " << testutil::listing(testutil::snapshot(d.root));
     }
 }
 
