@@ -300,6 +300,91 @@ for endless in /dev/zero "$work/long/unended.csv"; do
     awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a < 2) }' || fail "$endless took over 2 s to refuse"
 done
 
+# Plots started as a shell starts a job in a terminal's foreground: as the leader of a
+# process group of its own, every signal at its default action, and signalled there (as
+# a terminal's Ctrl-C is sent) or to the script alone (kill -INT PID).
+if command -v setsid >/dev/null 2>&1 && env --default-signal true 2>/dev/null; then
+    a=$work/alone
+    mkdir "$a" "$a/scratch" "$a/slowrm"
+    # alone COMMAND...: starts COMMAND so, in the background; its pid goes to $pid and
+    # $a/pid and, once it has ended, its status to $a/status.
+    alone() {
+        rm -f "$a/pid" "$a/status" "$a/err"
+        (
+            setsid env --default-signal "$@" 2>"$a/err" &
+            echo "$!" >"$a/pid.new" && mv "$a/pid.new" "$a/pid"
+            wait "$!"
+            echo "$?" >"$a/status.new" && mv "$a/status.new" "$a/status"
+        ) &
+        i=0
+        while ! [ -e "$a/pid" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        pid=$(cat "$a/pid")
+    }
+    # ended LABEL: waits up to 10 s for the command started by alone to end, and fails
+    # (killing its process group) when it does not; its status goes to $status.
+    ended() {
+        i=0
+        while ! [ -e "$a/status" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        if ! [ -e "$a/status" ]; then
+            fail "$1: still running 10 s after the signal"
+            kill -s KILL -- "-$pid" 2>/dev/null
+        fi
+        wait
+        status=$(cat "$a/status" 2>/dev/null) || status=none
+    }
+    # left_nothing LABEL OUTPUT: no output, no temporary beside it, an empty scratch folder
+    # and nothing said; the folder is emptied for the next run.
+    left_nothing() {
+        [ ! -e "$2" ] || fail "$1: the output was written"
+        no_leftovers "${2%/*}" || fail "$1: left its temporary file"
+        [ -z "$(ls -A "$a/scratch")" ] || fail "$1: left its scratch folder"
+        [ ! -s "$a/err" ] || fail "$1: said $(cat "$a/err")"
+        rm -rf "${a:?}/scratch/"* "$2" "${2%/*}"/.varlox-plot.*
+    }
+    # kill_to WHOM SIGNAL: the signal to the script alone or to its process group.
+    kill_to() {
+        if [ "$1" = group ]; then kill -s "$2" -- "-$pid"; else kill -s "$2" "$pid"; fi 2>/dev/null
+    }
+
+
+    # A second signal while the cleanup removes what the plot made: the cleanup goes on to
+    # the end, and the status is the first signal's. A stand-in rm holds the cleanup's
+    # first removal until the test has sent the second signal.
+    cat >"$a/slowrm/rm" <<EOF
+#!/bin/sh
+if ! [ -e "$a/removing" ]; then
+    : >"$a/removing"
+    i=0
+    while ! [ -e "$a/removing.sent" ] && [ \$i -lt 100 ]; do sleep 0.1; i=\$((i + 1)); done
+fi
+exec $(command -v rm) "\$@"
+EOF
+    chmod +x "$a/slowrm/rm"
+    while read -r first second whom; do
+        label="SIG$first, then SIG$second to the $whom during the cleanup"
+        rm -f "$work/drawing" "$a/removing" "$a/removing.sent"
+        alone env PATH="$a/slowrm:$work/failbin:$PATH" TMPDIR="$a/scratch" "$sh" "$plot" "$s.csv" "$a/plot.png"
+        i=0
+        while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill -s "$first" "$pid"
+        i=0
+        while ! [ -e "$a/removing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill_to "$whom" "$second"
+        : >"$a/removing.sent"
+        ended "$label"
+        want=$((128 + $(signal_number "$first")))
+        [ "$status" = "$want" ] || fail "$label: status $status, want $want"
+        left_nothing "$label" "$a/plot.png"
+    done <<'EOF'
+INT TERM script
+INT TERM group
+TERM INT script
+HUP INT group
+EOF
+else
+    missing "setsid (util-linux) or env --default-signal (coreutils 8.31), so a plot interrupted as in a terminal is not tried"
+fi
+
 # Names that gnuplot could misread: quotes alone and in pairs (its own escaping of '' fails
 # on two in a row), a backquoted command, a macro, backslashes, format directives, a
 # leading dash, a semicolon and a hash, non-ASCII letters. Each plots alone and all in one
