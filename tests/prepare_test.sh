@@ -599,5 +599,48 @@ interrupt_signals="HUP INT QUIT ILL TRAP ABRT BUS FPE USR1 SEGV USR2 PIPE ALRM T
 interrupt_each "$work/converting" late_output_left_nothing \
     env PATH="$work/fakebin:$PATH" sh "$prepare" wide.png late.bmp
 
+# A second signal while the cleanup removes the scratch folder, sent to the script alone
+# or to its process group (as a terminal's Ctrl-C is): the cleanup goes on to the end,
+# and the status is the first signal's. The run leads a process group of its own, every
+# signal at its default action; a stand-in rm holds the removal until the second signal
+# has been sent.
+if command -v setsid >/dev/null 2>&1 && env --default-signal true 2>/dev/null; then
+    mkdir slowrm
+    cat >slowrm/rm <<EOF
+#!/bin/sh
+: >"$work/removing"
+i=0
+while ! [ -e "$work/removing.sent" ] && [ \$i -lt 100 ]; do sleep 0.1; i=\$((i + 1)); done
+exec $(command -v rm) "\$@"
+EOF
+    chmod +x slowrm/rm
+    while read -r first second whom; do
+        label="SIG$first, then SIG$second to the $whom during the cleanup"
+        rm -f "$work/converting" "$work/converting.sent" "$work/removing" "$work/removing.sent"
+        setsid env --default-signal env PATH="$work/slowrm:$work/fakebin:$PATH" sh "$prepare" wide.png late.bmp 2>/dev/null &
+        pid=$!
+        i=0
+        while ! [ -e "$work/converting" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill -s "$first" "$pid"
+        : >"$work/converting.sent"
+        i=0
+        while ! [ -e "$work/removing" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        if [ "$whom" = group ]; then kill -s "$second" -- "-$pid"; else kill -s "$second" "$pid"; fi
+        : >"$work/removing.sent"
+        wait "$pid"
+        status=$?
+        want=$((128 + $(signal_number "$first")))
+        [ $status -eq $want ] || fail "$label: status $status, want $want"
+        existing late.bmp .varlox-prepare.* && fail "$label: left a file"
+        rm -rf late.bmp .varlox-prepare.*
+    done <<'EOF'
+INT TERM script
+INT TERM group
+HUP INT group
+EOF
+else
+    echo "note: setsid (util-linux) or env --default-signal (coreutils 8.31) is missing: a second signal during the cleanup is not tried"
+fi
+
 [ $failed -eq 0 ] || { echo "$failed check(s) failed"; exit 1; }
 echo "all varlox-prepare checks passed"
