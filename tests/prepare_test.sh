@@ -161,14 +161,50 @@ cat >limits/policy.xml <<'EOF'
   <policy domain="resource" name="width" value="100"/>
 </policymap>
 EOF
+# A decompression bomb: a 140 KB PNG of 12000 x 12000 black pixels. Its header is within
+# the width and height limits, its pixels beyond the others, which are set here (a
+# system's own may be laxer). ImageMagick would not make it, so it is put together here:
+# its rows of zeros deflate a thousandfold with gzip, whose trailer also gives the CRC-32
+# that ends each chunk (the same checksum).
+be32() {  # be32 N: N as 4 bytes, most significant first
+    # shellcheck disable=SC2059 # the format is octal escapes
+    printf "$(printf '\\%03o' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)))"
+}
+png_chunk() {  # png_chunk FILE: FILE (a chunk's type and data) with its length and CRC
+    be32 $(($(wc -c <"$1") - 4))
+    cat "$1"
+    # shellcheck disable=SC2059 # the format is octal escapes
+    printf "$(gzip -c <"$1" | tail -c 8 | od -An -tu1 -N4 | awk '{ printf "\\%03o\\%03o\\%03o\\%03o", $4, $3, $2, $1 }')"
+}
+bytes=$((12000 * 12001))  # a filter byte and 12000 samples a row, all 0
+{ printf IHDR; be32 12000; be32 12000; printf '\010\000\000\000\000'; } >ihdr  # 8-bit grey
+head -c "$bytes" /dev/zero | gzip -9 -n -c >zeros.gz
+# zlib's form of the deflated data: its header, gzip's data between its 10-byte header
+# and 8-byte trailer, and the Adler-32 of the zeros.
+{ printf 'IDAT\170\332'; tail -c +11 zeros.gz | head -c $(($(wc -c <zeros.gz) - 18)); be32 $(((bytes % 65521) << 16 | 1)); } >idat
+printf IEND >iend
+{ printf '\211PNG\r\n\032\n'; png_chunk ihdr; png_chunk idat; png_chunk iend; } >bomb.png
+rm -f ihdr zeros.gz idat iend
+[ "$($identify -ping -format '%w %h' bomb.png)" = "12000 12000" ] || fail "the bomb is not a 12000 x 12000 PNG"
+mkdir bomb
+cat >bomb/policy.xml <<'EOF'
+<policymap>
+  <policy domain="resource" name="width" value="16KP"/>
+  <policy domain="resource" name="height" value="16KP"/>
+  <policy domain="resource" name="area" value="32MP"/>
+  <policy domain="resource" name="memory" value="64MiB"/>
+  <policy domain="resource" name="map" value="128MiB"/>
+  <policy domain="resource" name="disk" value="256MiB"/>
+</policymap>
+EOF
 while IFS=';' read -r env args message; do
-    rm -f wide.bmp text.bmp missing.bmp flat.bmp
+    rm -f wide.bmp text.bmp missing.bmp flat.bmp bomb.bmp
     # shellcheck disable=SC2086 # words split on purpose
     env $env /bin/sh "$prepare" $args >/dev/null 2>err.txt </dev/null
     status=$?
     [ $status -eq 1 ] || fail "$args: status $status, want 1"
     grep -qF -- "$message" err.txt || fail "$args: no '$message' in: $(cat err.txt)"
-    existing wide.bmp text.bmp missing.bmp flat.bmp out.png .varlox-prepare.* dir.bmp/* &&
+    existing wide.bmp text.bmp missing.bmp flat.bmp bomb.bmp out.png .varlox-prepare.* dir.bmp/* &&
         fail "$args: left a file"
 done <<'EOF'
 ;missing.png;Error: Could not read missing.png
@@ -192,6 +228,8 @@ done <<'EOF'
 ;flat.png;Error: the grey levels of flat.bmp would span only 1 of 256 (127 to 127): too few for a spectrum; --stretch maps
 ;--stretch flat.png;Error: flat.png holds a single level
 MAGICK_CONFIGURE_PATH=limits;wide.png;Error: ImageMagick's resource limits refuse wide.png: it is wider than the width limit, 100P
+MAGICK_CONFIGURE_PATH=bomb;bomb.png;Error: ImageMagick's resource limits refuse bomb.png: its 12000 x 12000 pixels need more than they allow (area 32MP, memory 64MiB, map 128MiB, disk 256MiB;
+MAGICK_CONFIGURE_PATH=bomb;--stretch bomb.png;Error: ImageMagick's resource limits refuse bomb.png: its 12000 x 12000 pixels need more than they allow (area 32MP, memory 64MiB, map 128MiB, disk 256MiB;
 ;;Usage: varlox-prepare
 PATH=/nonexistent;wide.png;Error: ImageMagick is not installed
 MAGICK_CONFIGURE_PATH=policy;wide.png;Error: ImageMagick's security policy does not allow reading wide.png
@@ -560,6 +598,49 @@ interrupt_signals="HUP INT QUIT ILL TRAP ABRT BUS FPE USR1 SEGV USR2 PIPE ALRM T
 [ "$(uname -s)" = Linux ] && interrupt_signals="$interrupt_signals IO 16"
 interrupt_each "$work/converting" late_output_left_nothing \
     env PATH="$work/fakebin:$PATH" sh "$prepare" wide.png late.bmp
+
+# A second signal while the cleanup removes the scratch folder, sent to the script alone
+# or to its process group (as a terminal's Ctrl-C is): the cleanup goes on to the end,
+# and the status is the first signal's. The run leads a process group of its own, every
+# signal at its default action; a stand-in rm holds the removal until the second signal
+# has been sent.
+if command -v setsid >/dev/null 2>&1 && env --default-signal true 2>/dev/null; then
+    mkdir slowrm
+    cat >slowrm/rm <<EOF
+#!/bin/sh
+: >"$work/removing"
+i=0
+while ! [ -e "$work/removing.sent" ] && [ \$i -lt 100 ]; do sleep 0.1; i=\$((i + 1)); done
+exec $(command -v rm) "\$@"
+EOF
+    chmod +x slowrm/rm
+    while read -r first second whom; do
+        label="SIG$first, then SIG$second to the $whom during the cleanup"
+        rm -f "$work/converting" "$work/converting.sent" "$work/removing" "$work/removing.sent"
+        setsid env --default-signal env PATH="$work/slowrm:$work/fakebin:$PATH" sh "$prepare" wide.png late.bmp 2>/dev/null &
+        pid=$!
+        i=0
+        while ! [ -e "$work/converting" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill -s "$first" "$pid"
+        : >"$work/converting.sent"
+        i=0
+        while ! [ -e "$work/removing" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        if [ "$whom" = group ]; then kill -s "$second" -- "-$pid"; else kill -s "$second" "$pid"; fi
+        : >"$work/removing.sent"
+        wait "$pid"
+        status=$?
+        want=$((128 + $(signal_number "$first")))
+        [ $status -eq $want ] || fail "$label: status $status, want $want"
+        existing late.bmp .varlox-prepare.* && fail "$label: left a file"
+        rm -rf late.bmp .varlox-prepare.*
+    done <<'EOF'
+INT TERM script
+INT TERM group
+HUP INT group
+EOF
+else
+    echo "note: setsid (util-linux) or env --default-signal (coreutils 8.31) is missing: a second signal during the cleanup is not tried"
+fi
 
 [ $failed -eq 0 ] || { echo "$failed check(s) failed"; exit 1; }
 echo "all varlox-prepare checks passed"

@@ -300,6 +300,171 @@ for endless in /dev/zero "$work/long/unended.csv"; do
     awk -v a="$t0" -v b="$t1" 'BEGIN { exit !(b - a < 2) }' || fail "$endless took over 2 s to refuse"
 done
 
+# Plots started as a shell starts a job in a terminal's foreground: as the leader of a
+# process group of its own, every signal at its default action, and signalled there (as
+# a terminal's Ctrl-C is sent) or to the script alone (kill -INT PID).
+if command -v setsid >/dev/null 2>&1 && env --default-signal true 2>/dev/null; then
+    a=$work/alone
+    mkdir "$a" "$a/scratch" "$a/realbin" "$a/hangbin" "$a/slowrm"
+    # alone COMMAND...: starts COMMAND so, in the background; its pid goes to $pid and
+    # $a/pid and, once it has ended, its status to $a/status.
+    alone() {
+        rm -f "$a/pid" "$a/status" "$a/err"
+        (
+            setsid env --default-signal "$@" 2>"$a/err" &
+            echo "$!" >"$a/pid.new" && mv "$a/pid.new" "$a/pid"
+            wait "$!"
+            echo "$?" >"$a/status.new" && mv "$a/status.new" "$a/status"
+        ) &
+        i=0
+        while ! [ -e "$a/pid" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        pid=$(cat "$a/pid")
+    }
+    # ended LABEL: waits up to 10 s for the command started by alone to end, and fails
+    # (killing its process group) when it does not; its status goes to $status.
+    ended() {
+        i=0
+        while ! [ -e "$a/status" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        if ! [ -e "$a/status" ]; then
+            fail "$1: still running 10 s after the signal"
+            kill -s KILL -- "-$pid" 2>/dev/null
+        fi
+        wait
+        status=$(cat "$a/status" 2>/dev/null) || status=none
+    }
+    # left_nothing LABEL OUTPUT: no output, no temporary beside it, an empty scratch folder
+    # and nothing said; the folder is emptied for the next run.
+    left_nothing() {
+        [ ! -e "$2" ] || fail "$1: the output was written"
+        no_leftovers "${2%/*}" || fail "$1: left its temporary file"
+        [ -z "$(ls -A "$a/scratch")" ] || fail "$1: left its scratch folder"
+        [ ! -s "$a/err" ] || fail "$1: said $(cat "$a/err")"
+        rm -rf "${a:?}/scratch/"* "$2" "${2%/*}"/.varlox-plot.*
+    }
+    # running PID: the process is running, not gone and not a zombie (whose parent has
+    # died, and which waits for init to reap it).
+    running() {
+        if [ -d /proc/self ]; then
+            state=$(cut -d ' ' -f 3 "/proc/$1/stat" 2>/dev/null)
+            [ -n "$state" ] && [ "$state" != Z ]
+        else
+            kill -s 0 "$1" 2>/dev/null
+        fi
+    }
+    # kill_to WHOM SIGNAL: the signal to the script alone or to its process group.
+    kill_to() {
+        if [ "$1" = group ]; then kill -s "$2" -- "-$pid"; else kill -s "$2" "$pid"; fi 2>/dev/null
+    }
+
+    # Interrupted while gnuplot draws. Ctrl-C reaches gnuplot too, which handles SIGINT
+    # itself: it gives the plot up with status 1, or hangs in its handler. kill -INT
+    # leaves it drawing. Either way the plot must end at once with status 130, say
+    # nothing, and leave neither its scratch folder nor its temporary nor a gnuplot
+    # running. The real gnuplot, 20 times each way, the signal at 0 to 80 ms into its run
+    # (which takes about 0.2 s); a stand-in marks its start and notes its pid, then
+    # becomes gnuplot.
+    long_profile "$a/profile.csv" 3000
+    cat >"$a/realbin/gnuplot" <<EOF
+#!/bin/sh
+echo \$\$ >"$a/gnuplot.pid"
+: >"$a/drawing"
+exec $(command -v gnuplot) "\$@"
+EOF
+    chmod +x "$a/realbin/gnuplot"
+    for whom in group script; do
+        round=0 early=0
+        while [ "$round" -lt 20 ]; do
+            round=$((round + 1))
+            label="SIGINT to the $whom while gnuplot draws (round $round)"
+            rm -f "$a/drawing" "$a/gnuplot.pid"
+            alone env PATH="$a/realbin:$PATH" TMPDIR="$a/scratch" "$sh" "$plot" "$a/profile.csv" "$a/plot.png"
+            i=0
+            while ! [ -e "$a/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+            sleep "0.0$((round % 5 * 2))"
+            kill_to "$whom" INT
+            ended "$label"
+            if [ "$status" = 0 ] && [ "$(png_size "$a/plot.png")" = "800 500" ]; then
+                # gnuplot was done before the signal came: the plot stands.
+                early=$((early + 1))
+                rm -f "$a/plot.png"
+                [ -z "$(ls -A "$a/scratch")" ] || fail "$label: ended, but left its scratch folder"
+                continue
+            fi
+            [ "$status" = 130 ] || fail "$label: status $status, want 130"
+            left_nothing "$label" "$a/plot.png"
+            if running "$(cat "$a/gnuplot.pid")"; then
+                fail "$label: gnuplot is still running"
+                kill -s KILL "$(cat "$a/gnuplot.pid")"
+            fi
+        done
+        [ "$early" -le 10 ] || fail "SIGINT to the $whom: $early of 20 plots were done before the signal came"
+    done
+
+    # A stand-in for gnuplot in the state gnuplot can be left in by SIGINT: drawing on,
+    # and heeding no other signal. (Started in the background, it cannot even catch
+    # SIGINT: the plot must stop it itself.)
+    cat >"$a/hangbin/gnuplot" <<EOF
+#!/bin/sh
+trap 'trap "" HUP INT QUIT TERM; while :; do sleep 1; done' INT
+echo \$\$ >"$a/gnuplot.pid"
+: >"$a/drawing"
+while :; do sleep 0.1; done
+EOF
+    chmod +x "$a/hangbin/gnuplot"
+    for whom in group script; do
+        label="SIGINT to the $whom while gnuplot hangs"
+        rm -f "$a/drawing" "$a/gnuplot.pid"
+        alone env PATH="$a/hangbin:$PATH" TMPDIR="$a/scratch" "$sh" "$plot" "$s.csv" "$a/plot.png"
+        i=0
+        while ! [ -e "$a/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill_to "$whom" INT
+        ended "$label"
+        [ "$status" = 130 ] || fail "$label: status $status, want 130"
+        left_nothing "$label" "$a/plot.png"
+        if running "$(cat "$a/gnuplot.pid")"; then
+            fail "$label: gnuplot is still running"
+            kill -s KILL "$(cat "$a/gnuplot.pid")"
+        fi
+    done
+
+    # A second signal while the cleanup removes what the plot made: the cleanup goes on to
+    # the end, and the status is the first signal's. A stand-in rm holds the cleanup's
+    # first removal until the test has sent the second signal.
+    cat >"$a/slowrm/rm" <<EOF
+#!/bin/sh
+if ! [ -e "$a/removing" ]; then
+    : >"$a/removing"
+    i=0
+    while ! [ -e "$a/removing.sent" ] && [ \$i -lt 100 ]; do sleep 0.1; i=\$((i + 1)); done
+fi
+exec $(command -v rm) "\$@"
+EOF
+    chmod +x "$a/slowrm/rm"
+    while read -r first second whom; do
+        label="SIG$first, then SIG$second to the $whom during the cleanup"
+        rm -f "$work/drawing" "$a/removing" "$a/removing.sent"
+        alone env PATH="$a/slowrm:$work/failbin:$PATH" TMPDIR="$a/scratch" "$sh" "$plot" "$s.csv" "$a/plot.png"
+        i=0
+        while ! [ -e "$work/drawing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill -s "$first" "$pid"
+        i=0
+        while ! [ -e "$a/removing" ] && [ "$i" -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+        kill_to "$whom" "$second"
+        : >"$a/removing.sent"
+        ended "$label"
+        want=$((128 + $(signal_number "$first")))
+        [ "$status" = "$want" ] || fail "$label: status $status, want $want"
+        left_nothing "$label" "$a/plot.png"
+    done <<'EOF'
+INT TERM script
+INT TERM group
+TERM INT script
+HUP INT group
+EOF
+else
+    missing "setsid (util-linux) or env --default-signal (coreutils 8.31), so a plot interrupted as in a terminal is not tried"
+fi
+
 # Names that gnuplot could misread: quotes alone and in pairs (its own escaping of '' fails
 # on two in a row), a backquoted command, a macro, backslashes, format directives, a
 # leading dash, a semicolon and a hash, non-ASCII letters. Each plots alone and all in one
