@@ -195,7 +195,8 @@ TEST_F(SharedFolder, PlantedJournalsTouchNothingButTheRunsOwnOutputs) {
         const auto r = run(d, c.runner, VARLOX_EXE);
         EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
         EXPECT_NE(r.err.find(c.warning), std::string::npos) << c.label << ": " << r.err;
-        for (const auto& [name, was] : before) {
+        for (const auto& [entry, was] : before) {
+            const std::string name = entry;  // a lambda may not capture a structured binding
             const bool kept = std::find_if(plants.begin(), plants.end(), [&](const Plant& p) {
                                   return p.name == name && !p.kept;
                               }) == plants.end();
