@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "analysis/plane.h"
+
 namespace {
 
 constexpr double kPi = 3.141592653589793;
@@ -70,26 +72,29 @@ bool angular_new(AngularSpectrum& a) {
 
 void angular_accumulate(const double* power, uint32_t side, double from, double to,
                         AngularSpectrum& a) {
-    const int64_t half = side / 2;
     const double lo = from * from;
     const double hi = to * to;
-    uint64_t k = 0;
-    for (int64_t y = 0; y < side; ++y) {
-        const int64_t fy = half - y;
-        for (int64_t x = 0; x < side; ++x, ++k) {
-            const int64_t fx = x - half;
-            const auto r2 = static_cast<double>(fx * fx + fy * fy);
-            if (r2 < lo || r2 > hi || r2 == 0) continue;
-            const double d = angle_of(static_cast<double>(fx), static_cast<double>(fy));
-            const auto s = static_cast<uint32_t>(d);
-            const double f = d - s;
-            const uint32_t next = s + 1 == kSectors ? 0 : s + 1;
-            a.power_sum[s] += (1 - f) * power[k];
-            a.weight[s] += 1 - f;
-            a.power_sum[next] += f * power[k];
-            a.weight[next] += f;
-        }
-    }
+    plane_walk(side, side, [&](uint64_t k, int64_t fx, int64_t fy) {
+        const auto r2 = static_cast<double>(fx * fx + fy * fy);
+        if (r2 < lo || r2 > hi || r2 == 0) return;
+        const double d = angle_of(static_cast<double>(fx), static_cast<double>(fy));
+        const auto s = static_cast<uint32_t>(d);
+        const double f = d - s;
+        const uint32_t next = s + 1 == kSectors ? 0 : s + 1;
+        a.power_sum[s] += (1 - f) * power[k];
+        a.weight[s] += 1 - f;
+        a.power_sum[next] += f * power[k];
+        a.weight[next] += f;
+    });
+}
+
+bool angular_band_holds_a_sample(uint32_t side, double from, double to) {
+    bool found = false;
+    plane_walk(side, side, [&](uint64_t, int64_t fx, int64_t fy) {
+        const auto r2 = static_cast<double>(fx * fx + fy * fy);
+        found = found || (r2 > 0 && r2 >= from * from && r2 <= to * to);
+    });
+    return found;
 }
 
 double angular_mean(const AngularSpectrum& a, uint32_t sector) {
@@ -143,19 +148,3 @@ double angular_aspect(const AngularSpectrum& a) {
     return high > 0 ? low / high : kNaN;
 }
 
-int angular_write(std::FILE* file, const AngularSpectrum& a, double psd_scale) {
-    if (std::fputs("direction_deg,mean_power,psd,weight\n", file) < 0) {
-        return 1;
-    }
-    for (uint32_t s = 0; s < kSectors; ++s) {
-        const int status =
-            a.weight[s] > 0
-                ? std::fprintf(file, "%u,%.17g,%.17g,%.17g\n", s, angular_mean(a, s),
-                               angular_mean(a, s) * psd_scale, a.weight[s])
-                : std::fprintf(file, "%u,,,0\n", s);
-        if (status < 0) {
-            return 1;
-        }
-    }
-    return 0;
-}

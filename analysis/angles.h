@@ -22,6 +22,9 @@
 //   angular_new(a)              zeroed sectors; false after the allocation message
 //   angular_accumulate(power, n, from, to, a)
 //                               adds every sample of the band to the sectors
+//   angular_band_holds_a_sample(n, from, to)
+//                               whether the band [from, to] takes any sample of a plane
+//                               of side n (the zero frequency never counts)
 //   angular_mean(a, s)          sector s's mean power, power sum over weight; NaN for a
 //                               sector without samples
 //   angular_smoothed(a, s)      the mean power of the 21 sectors s - 10 to s + 10 taken
@@ -35,18 +38,9 @@
 //   angular_aspect(a)           the smallest smoothed mean over the largest: near 1 for
 //                               an isotropic texture, near 0 for a single lay; NaN when
 //                               the band holds no power
-//   angular_write(file, a, psd_scale)
-//                               the angles file: a line naming the columns
-//                               direction_deg,mean_power,psd,weight, then one row per
-//                               sector from 0 to 179: its centre, its mean power, that
-//                               times psd_scale (the density's factor, so that the psd
-//                               is that of the full profile's rings, per sector) and its
-//                               weight; a sector without samples has both means empty.
-//                               Numbers in "%.17g". 0, or 1 when a write failed
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "system/size.h"
 
@@ -62,8 +56,8 @@ double angle_of(double fx, double fy);
 bool angular_new(AngularSpectrum& a);
 void angular_accumulate(const double* power, uint32_t side, double from, double to,
                         AngularSpectrum& a);
+bool angular_band_holds_a_sample(uint32_t side, double from, double to);
 double angular_mean(const AngularSpectrum& a, uint32_t sector);
 double angular_smoothed(const AngularSpectrum& a, uint32_t sector);
 double angular_direction(const AngularSpectrum& a);
 double angular_aspect(const AngularSpectrum& a);
-int angular_write(std::FILE* file, const AngularSpectrum& a, double psd_scale);

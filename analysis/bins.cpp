@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "analysis/plane.h"
+
 ValueRange value_range_fresh() { return ValueRange{DBL_MAX, DBL_MIN}; }
 
 void value_range_widen(ValueRange& range, double value) {
@@ -38,33 +40,42 @@ void spectrum_magnitudes(double* re, double* im, uint64_t count) {
     }
 }
 
-void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
-                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow) {
-    const int64_t half = width / 2;
-    uint64_t k = 0;
-    for (int64_t y = 0; y < height; ++y) {
-        const int64_t dy = y - half;
-        for (int64_t x = 0; x < width; ++x, ++k) {
-            const int64_t dx = x - half;
-            const BinShare share = radial_share(dx, dy);
-            const uint64_t b = share.bin;
-            const double f = share.next;
-            const double a = amplitude[k];
-            const double w = power[k];
-            bins.weight[b] += 1 - f;
-            bins.amp_sum[b] += (1 - f) * a;
-            bins.pow_sum[b] += (1 - f) * w;
-            if (b + 1 < bins.count) {
-                bins.weight[b + 1] += f;
-                bins.amp_sum[b + 1] += f * a;
-                bins.pow_sum[b + 1] += f * w;
-            }
-            // The centre sample and its eight neighbours stay out of the ranges: the zero
-            // frequency would otherwise squeeze the rest of the spectrum into black.
-            if (b > 2) {
-                value_range_widen(amp, a);
-                value_range_widen(pow, w);
-            }
+uint64_t radial_means(RadialBins& bins, uint64_t half, ValueRange& amp, ValueRange& pow) {
+    const uint64_t last = half < bins.count ? half : bins.count - 1;
+    amp = value_range_fresh();
+    pow = value_range_fresh();
+    for (uint64_t i = 1; i <= last; ++i) {
+        if (bins.weight[i] > 0) {
+            bins.amp_sum[i] = bins.amp_sum[i] / bins.weight[i];
+            bins.pow_sum[i] = bins.pow_sum[i] / bins.weight[i];
+            value_range_widen(amp, bins.amp_sum[i]);
+            value_range_widen(pow, bins.pow_sum[i]);
         }
     }
+    return last;
+}
+
+void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
+                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow) {
+    plane_walk(width, height, [&](uint64_t k, int64_t fx, int64_t fy) {
+        const BinShare share = radial_share(fx, fy);
+        const uint64_t b = share.bin;
+        const double f = share.next;
+        const double a = amplitude[k];
+        const double w = power[k];
+        bins.weight[b] += 1 - f;
+        bins.amp_sum[b] += (1 - f) * a;
+        bins.pow_sum[b] += (1 - f) * w;
+        if (b + 1 < bins.count) {
+            bins.weight[b + 1] += f;
+            bins.amp_sum[b + 1] += f * a;
+            bins.pow_sum[b + 1] += f * w;
+        }
+        // The centre sample and its eight neighbours stay out of the ranges: the zero
+        // frequency would otherwise squeeze the rest of the spectrum into black.
+        if (b > 2) {
+            value_range_widen(amp, a);
+            value_range_widen(pow, w);
+        }
+    });
 }

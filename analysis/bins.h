@@ -2,7 +2,7 @@
 // zero frequency, and the running minimum and maximum that scale the pictures.
 //
 // The spectrum planes are those of image_spectrum: width*height doubles each, row-major,
-// zero frequency at row height/2, column width/2. A sample's power is re^2 + im^2 and its
+// zero frequency at row height/2, column width/2 (plane.h). A sample's power is re^2 + im^2 and its
 // amplitude the square root of that. Bin b gathers the samples whose distance d from the
 // centre (in samples) has 2d between b - 1 and b + 1, each sample shared linearly between
 // its two nearest bins; bins lie half a sample apart.
@@ -22,6 +22,11 @@
 //                                replaces each sample's parts by its amplitude (in re)
 //                                and its power (in im), so that the bins and the pictures
 //                                read them instead of working them out again
+//   radial_means(bins, half, amp, pow)
+//                                turns the sums of bins 1 to half (or the last bin, if
+//                                fewer) that have weight into their means, in place, and
+//                                sets amp and pow to the ranges of those means (fresh
+//                                ranges widened by each); returns the last bin it took
 //   radial_accumulate(amp_plane, pow_plane, w, h, bins, amp, pow)
 //                                spreads every sample's amplitude and power (planes as
 //                                spectrum_magnitudes leaves them) over the bins and
@@ -42,8 +47,8 @@ struct ValueRange {
 struct RadialBins {
     uint64_t count;
     Buffer<double> weight;   // total share of samples credited to each bin
-    Buffer<double> amp_sum;  // sum of share * amplitude; the mean after profile_write_rows
-    Buffer<double> pow_sum;  // sum of share * power; the mean after profile_write_rows
+    Buffer<double> amp_sum;  // sum of share * amplitude; the mean after radial_means
+    Buffer<double> pow_sum;  // sum of share * power; the mean after radial_means
 };
 
 ValueRange value_range_fresh();
@@ -76,5 +81,6 @@ inline BinShare radial_share(int64_t dx, int64_t dy) {
 uint64_t radial_bin_count(uint32_t width, uint32_t height);
 bool radial_bins_new(RadialBins& bins, uint64_t count);
 void spectrum_magnitudes(double* re, double* im, uint64_t count);
+uint64_t radial_means(RadialBins& bins, uint64_t half, ValueRange& amp, ValueRange& pow);
 void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
                        uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow);

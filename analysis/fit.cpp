@@ -7,15 +7,6 @@
 namespace {
 
 // A finite number from the whole of [text, stop), no leading blanks.
-bool number_between(const char* text, const char* stop, double* out) {
-    if (text == stop || *text == ' ' || *text == '\t') return false;
-    char* end = nullptr;
-    const double v = std::strtod(text, &end);
-    if (end != stop || !std::isfinite(v)) return false;
-    *out = v;
-    return true;
-}
-
 // The frequency of row b: cycles per side, or per metre with a length.
 double row_frequency(uint64_t b, double length) {
     const double cycles = static_cast<double>(b) / 2;
@@ -23,23 +14,6 @@ double row_frequency(uint64_t b, double length) {
 }
 
 }  // namespace
-
-bool fit_band_parse(const char* text, double* from, double* to) {
-    const char* colon = text;
-    while (*colon != '\0' && *colon != ':') ++colon;
-    if (*colon != ':') return false;
-    const char* tail = colon + 1;
-    while (*tail != '\0') ++tail;
-    double a = 0;
-    double b = 0;
-    if (!number_between(text, colon, &a) || !number_between(colon + 1, tail, &b) || !(a >= 0) ||
-        !(b > a)) {
-        return false;
-    }
-    *from = a;
-    *to = b;
-    return true;
-}
 
 int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, double to,
             PsdFit& fit) {

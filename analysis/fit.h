@@ -10,8 +10,6 @@
 // x = log10 f; it assumes independent rows and so understates the error of rows whose
 // spectra share samples.
 //
-//   fit_band_parse(text, from, to)  "F1:F2" with 0 <= F1 < F2, both finite, into *from
-//                                   and *to; false for anything else (both unchanged)
 //   psd_fit(bins, psd, length, from, to, fit)
 //                                   the fit over the band; 0, or 1 after "Error: The fit
 //                                   band F1 to F2 holds N rows with a psd above 0; a fit
@@ -31,6 +29,5 @@ struct PsdFit {
     double hurst;        // -slope / 2 - 1
 };
 
-bool fit_band_parse(const char* text, double* from, double* to);
 int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, double to,
             PsdFit& fit);

@@ -3,29 +3,6 @@
 #include <cmath>
 #include <cstring>
 
-bool level_parse(const char* text, LevelKind* kind) {
-    const LevelKind kinds[] = {kLevelNone, kLevelMean, kLevelPlane};
-    for (const LevelKind k : kinds) {
-        if (std::strcmp(text, level_name(k)) == 0) {
-            *kind = k;
-            return true;
-        }
-    }
-    return false;
-}
-
-const char* level_name(LevelKind kind) {
-    switch (kind) {
-        case kLevelMean:
-            return "mean";
-        case kLevelPlane:
-            return "plane";
-        case kLevelNone:
-            break;
-    }
-    return "none";
-}
-
 void level_apply(double* z, uint32_t side, LevelKind kind) {
     if (kind == kLevelNone || side == 0) return;
     const uint64_t n = side;

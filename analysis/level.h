@@ -6,9 +6,6 @@
 // and removed exactly: with x and y measured from the grid's centre the three terms are
 // orthogonal, so a is the mean, b = sum(x z) / sum(x^2) and c = sum(y z) / sum(y^2).
 //
-//   level_parse(text, kind)      "none", "mean" or "plane" into *kind; false for anything
-//                                else (kind unchanged)
-//   level_name(kind)             the word level_parse reads
 //   level_apply(z, side, kind)   removes nothing, the mean, or the plane, in place
 //   heights_rms(z, side)         the root mean square of the heights, sqrt(sum z^2 / side^2),
 //                                in the heights' unit
@@ -18,7 +15,5 @@
 
 enum LevelKind { kLevelNone, kLevelMean, kLevelPlane };
 
-bool level_parse(const char* text, LevelKind* kind);
-const char* level_name(LevelKind kind);
 void level_apply(double* z, uint32_t side, LevelKind kind);
 double heights_rms(const double* z, uint32_t side);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "analysis/angles.h"
+#include "analysis/plane.h"
 
 namespace {
 
@@ -209,14 +210,12 @@ bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& pe
     }
     uint64_t count = 0;
     double total = 0;
-    for (int64_t fy = g.half; fy >= g.half - g.side + 1; --fy) {
-        for (int64_t fx = -g.half; fx <= g.side - 1 - g.half; ++fx) {
-            if (fx != 0 || fy != 0) total += power[g.index(fx, fy)];
-            if (count < cap && is_peak(power, g, fx, fy)) {
-                list[count++] = Candidate{pair_power(power, g, fx, fy), g.index(fx, fy)};
-            }
+    plane_walk(side, side, [&](uint64_t index, int64_t fx, int64_t fy) {
+        if (fx != 0 || fy != 0) total += power[index];
+        if (count < cap && is_peak(power, g, fx, fy)) {
+            list[count++] = Candidate{pair_power(power, g, fx, fy), index};
         }
-    }
+    });
     std::sort(list.get(), list.get() + count, [](const Candidate& a, const Candidate& b) {
         return a.power > b.power || (a.power == b.power && a.index < b.index);
     });
@@ -325,31 +324,3 @@ void peaks_rank(Peak* peaks, uint64_t found) {
     });
 }
 
-int peaks_write(std::FILE* file, const Peak* peaks, uint64_t found, uint32_t side, double length) {
-    const char* header =
-        length > 0 ? "rank,cycles_per_side,cycles_per_pixel,cycles_per_metre,period_px,period_m,"
-                     "direction_deg,amplitude,power_share\n"
-                   : "rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg,amplitude,"
-                     "power_share\n";
-    if (std::fputs(header, file) < 0) {
-        return 1;
-    }
-    for (uint64_t i = 0; i < found; ++i) {
-        const Peak& p = peaks[i];
-        const double per_pixel = p.frequency / side;
-        const double period = side / p.frequency;
-        const unsigned long long rank = i + 1;
-        const int status =
-            length > 0
-                ? std::fprintf(file, "%llu,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", rank,
-                               p.frequency, per_pixel, p.frequency / length, period,
-                               length / p.frequency, p.direction, p.amplitude, p.power_share)
-                : std::fprintf(file, "%llu,%.17g,%.17g,%.17g,%.17g,%.17g,%.17g\n", rank,
-                               p.frequency, per_pixel, period, p.direction, p.amplitude,
-                               p.power_share);
-        if (status < 0) {
-            return 1;
-        }
-    }
-    return 0;
-}

@@ -46,17 +46,9 @@
 //                                z and the window (null for none). False after the
 //                                allocation message (the peak unchanged)
 //   peaks_rank(peaks, found)     orders the refined peaks by amplitude, strongest first
-//   peaks_write(file, peaks, found, side, length)
-//                                the peaks file: a line naming the columns
-//                                rank,cycles_per_side,cycles_per_pixel,[cycles_per_metre,]
-//                                period_px,[period_m,]direction_deg,amplitude,power_share
-//                                (the bracketed ones only for a length L above 0, the
-//                                side's in metres), then one row per peak in order, rank
-//                                from 1. Numbers in "%.17g". 0, or 1 when a write failed
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "system/size.h"
 
@@ -80,4 +72,3 @@ bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& pe
                 uint64_t* found);
 bool peak_refine(const double* z, uint32_t side, const double* window, Peak& peak);
 void peaks_rank(Peak* peaks, uint64_t found);
-int peaks_write(std::FILE* file, const Peak* peaks, uint64_t found, uint32_t side, double length);

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "analysis/plane.h"
+
 double psd_scale(uint32_t side, double length, double mean_square) {
     const double n = side;
     const double l = length > 0 ? length : n;
@@ -20,21 +22,14 @@ int psd_from_spectrum(const double* power, uint32_t side, const RadialBins& bins
     }
     // The second pass shares each sample between its bins through radial_share, as
     // radial_accumulate does, and sums the shares' squared distances from their bin's mean.
-    const int64_t n = side;
-    const int64_t half = n / 2;
-    uint64_t k = 0;
-    for (int64_t y = 0; y < n; ++y) {
-        const int64_t dy = y - half;
-        for (int64_t x = 0; x < n; ++x, ++k) {
-            const int64_t dx = x - half;
-            const BinShare share = radial_share(dx, dy);
-            const uint64_t b = share.bin;
-            const double f = share.next;
-            const double c = power[k] * scale;
-            var[b] += (1 - f) * (c - mean[b]) * (c - mean[b]);
-            if (b + 1 < bins.count) var[b + 1] += f * (c - mean[b + 1]) * (c - mean[b + 1]);
-        }
-    }
+    plane_walk(side, side, [&](uint64_t k, int64_t fx, int64_t fy) {
+        const BinShare share = radial_share(fx, fy);
+        const uint64_t b = share.bin;
+        const double f = share.next;
+        const double c = power[k] * scale;
+        var[b] += (1 - f) * (c - mean[b]) * (c - mean[b]);
+        if (b + 1 < bins.count) var[b + 1] += f * (c - mean[b + 1]) * (c - mean[b + 1]);
+    });
     for (uint64_t b = 0; b < bins.count; ++b) {
         var[b] = bins.weight[b] > 0 ? std::sqrt(var[b] / bins.weight[b]) : 0;
     }

@@ -13,27 +13,6 @@ constexpr double kPi = 3.141592653589793;
 
 }  // namespace
 
-bool window_parse(const char* text, Window* window) {
-    if (std::strcmp(text, "hann") == 0) {
-        *window = Window{kWindowHann, 1};
-        return true;
-    }
-    if (std::strcmp(text, "tukey") == 0) {
-        *window = Window{kWindowTukey, 0.5};
-        return true;
-    }
-    if (std::strncmp(text, "tukey:", 6) != 0) return false;
-    const char* number = text + 6;
-    char* end = nullptr;
-    const double a = std::strtod(number, &end);
-    // strtod skips leading blanks; a fraction is written without them.
-    if (end == number || *end != '\0' || *number == ' ' || *number == '\t' || !(a > 0) || !(a <= 1)) {
-        return false;
-    }
-    *window = Window{kWindowTukey, a};
-    return true;
-}
-
 double window_weight(const Window& window, uint64_t i, uint64_t n) {
     if (window.kind == kWindowNone) return 1;
     const double a = window.fraction;

@@ -17,8 +17,6 @@
 // narrow peak are spread, and a steep spectrum still leaks into its neighbours through
 // the window's side lobes (far less than without a window).
 //
-//   window_parse(text, window)   "hann", "tukey" (A = 0.5) or "tukey:A" into *window;
-//                                false for anything else (window unchanged)
 //   window_weight(window, i, n)  w1(i) of a line of n samples; 1 without a window
 //   window_apply(z, side, window, mean_square)
 //                                multiplies the heights by the window in place and puts
@@ -37,6 +35,5 @@ struct Window {
     double fraction;  // Tukey's A; 1 for Hann
 };
 
-bool window_parse(const char* text, Window* window);
 double window_weight(const Window& window, uint64_t i, uint64_t n);
 int window_apply(double* z, uint32_t side, const Window& window, double* mean_square);

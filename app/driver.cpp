@@ -8,7 +8,7 @@
 
 #include "analysis/analysis.h"
 #include "analysis/draw.h"
-#include "analysis/profile.h"
+#include "app/profile.h"
 #include "image/bmp.h"
 #include "image/image.h"
 #include "system/os.h"
@@ -64,12 +64,6 @@ int analyze(Image& image, OutputSet& outputs) {
     if (spectrum_measure(image, s) != 0) {
         return 1;
     }
-    const int csv = kVarloxOutputs[kProfile].order;
-    const std::string& csv_name = outputs.files[csv].name;
-    if (profile_write_header(outputs_file(outputs, csv)) != 0) {
-        report_write_failure(csv_name);
-        return 1;
-    }
     struct Picture {
         OutputName output;
         bool ramp;
@@ -86,17 +80,17 @@ int analyze(Image& image, OutputSet& outputs) {
         } else {
             draw_gray(image, s.amplitude.get(), s.power.get(), pic.quantity, *pic.range);
         }
-        const int which = kVarloxOutputs[pic.output].order;
-        if (bmp_write_file(outputs_file(outputs, which), outputs.files[which].name, image) != 0 ||
-            outputs_close(outputs, which) != 0) {
+        if (bmp_write_file(outputs_file(outputs, pic.output), outputs.files[pic.output].name, image) != 0 ||
+            outputs_close(outputs, pic.output) != 0) {
             return 1;
         }
     }
-    if (profile_write_rows(outputs_file(outputs, csv), s.bins, image.width / 2) != 0) {
-        report_write_failure(csv_name);
+    std::FILE* profile = outputs_file(outputs, kProfile);
+    if (profile_write_header(profile) != 0 || profile_write_rows(profile, s.bins, image.width / 2) != 0) {
+        report_write_failure(outputs.files[kProfile].name);
         return 1;
     }
-    return outputs_close(outputs, csv);
+    return outputs_close(outputs, kProfile);
 }
 
 }  // namespace
@@ -138,12 +132,8 @@ void output_table_add(OutputSet& set, const OutputRow* rows, int count, const st
     for (const OutputRow& row : kViewOutputs) {
         outputs_know(set, row.suffix);
     }
-    for (int place = 0; place < count; ++place) {
-        for (int i = 0; i < count; ++i) {
-            if (rows[i].order == place) {
-                outputs_add(set, names[i], rows[i].text);
-            }
-        }
+    for (int i = 0; i < count; ++i) {
+        outputs_add(set, names[i], rows[i].text);
     }
 }
 

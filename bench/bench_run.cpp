@@ -26,7 +26,7 @@
 
 #include "analysis/bins.h"
 #include "analysis/draw.h"
-#include "analysis/profile.h"
+#include "app/profile.h"
 #include "app/driver.h"
 #include "bench/sides.h"
 #include "image/bmp.h"

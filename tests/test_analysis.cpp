@@ -6,7 +6,7 @@
 
 #include "analysis/bins.h"
 #include "analysis/draw.h"
-#include "analysis/profile.h"
+#include "app/profile.h"
 #include "analysis/ramp.h"
 
 namespace {

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include "app/output_table.h"
 #include "system/progress.h"
 #include "tests/test_util.h"
 
@@ -142,10 +143,9 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
 }
 
 TEST(CommitFailure, RenameThatFailsPartwayPutsEveryFileBack) {
-    // The commit renames the profile first, then the four pictures. Whichever rename
-    // fails, those before it are undone: over earlier outputs the directory holds them
-    // again, byte for byte; in an empty directory the new files are gone.
-    const char* const order[] = {"in.csv", "in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp"};
+    // The commit renames the outputs in the order of the table. Whichever rename fails,
+    // those before it are undone: over earlier outputs the directory holds them again,
+    // byte for byte; in an empty directory the new files are gone.
     for (const bool earlier : {true, false}) {
         for (int n = 1; n <= 5; ++n) {
             const std::string label = std::string(earlier ? "over earlier outputs" : "alone") +
@@ -160,7 +160,7 @@ TEST(CommitFailure, RenameThatFailsPartwayPutsEveryFileBack) {
             const auto r = testutil::run_program(FAULTS_EXE, {"in.bmp"}, dir.root.string(),
                                                  {"VARLOX_FAIL_RENAME=" + std::to_string(n)});
             EXPECT_EQ(r.status, 1) << label;
-            const std::string msg = std::string("Error: Could not write to ") + order[n - 1] + "\n";
+            const std::string msg = std::string("Error: Could not write to in") + kVarloxOutputs[n - 1].suffix + "\n";
             EXPECT_TRUE(r.err.size() >= msg.size() && r.err.substr(r.err.size() - msg.size()) == msg)
                 << label << ": " << r.err;
             EXPECT_EQ(count_of(r.err, "Error: "), 1u) << label << ": " << r.err;

@@ -352,7 +352,7 @@ TEST_F(Outputs, UnchangeableNamesFailTheRunBeforeAnythingChanges) {
     };
     const Case cases[] = {
         {"in-ps-bw.bmp", "i", "Error: Could not write to in-ps-bw.bmp\n"},
-        {".", "a", "Error: Could not write to in.csv: its directory is append-only or immutable\n"},
+        {".", "a", "Error: Could not write to in-as-bw.bmp: its directory is append-only or immutable\n"},
     };
     for (const Case& c : cases) {
         TempDir d;

@@ -16,7 +16,6 @@
 #include "analysis/fit.h"
 #include "analysis/level.h"
 #include "analysis/psd.h"
-#include "analysis/summary.h"
 #include "analysis/window.h"
 #include "image/heights.h"
 #include "spectrum/dft.h"
@@ -212,7 +211,7 @@ const Setting kSettings[] = {
 };
 
 std::string describe(const Setting& s, int n) {
-    return "side " + std::to_string(n) + " level " + level_name(s.level) + " window " +
+    return "side " + std::to_string(n) + " level " + std::to_string(int(s.level)) + " window " +
            std::to_string(int(s.window.kind)) + ":" + std::to_string(s.window.fraction) + " length " +
            std::to_string(s.length);
 }
@@ -337,49 +336,6 @@ TEST(PsdFit, RefusesABandOfFewerThanThreeRows) {
     EXPECT_EQ(fit.rows, 3u);
 }
 
-TEST(MeasureOptions, ParseWhatIsMeantAndRefuseTheRest) {
-    struct WindowCase {
-        const char* text;
-        bool ok;
-        WindowKind kind;
-        double fraction;
-    };
-    for (const WindowCase& c : {WindowCase{"hann", true, kWindowHann, 1}, {"tukey", true, kWindowTukey, 0.5},
-                                {"tukey:0.25", true, kWindowTukey, 0.25}, {"tukey:1", true, kWindowTukey, 1},
-                                {"", false, kWindowNone, 0}, {"Hann", false, kWindowNone, 0},
-                                {"tukey:", false, kWindowNone, 0}, {"tukey:0", false, kWindowNone, 0},
-                                {"tukey:1.5", false, kWindowNone, 0}, {"tukey: 0.5", false, kWindowNone, 0},
-                                {"tukey:0.5x", false, kWindowNone, 0}, {"tukey:nan", false, kWindowNone, 0},
-                                {"hann:0.5", false, kWindowNone, 0}}) {
-        Window w{kWindowNone, 7};
-        EXPECT_EQ(window_parse(c.text, &w), c.ok) << c.text;
-        if (c.ok) {
-            EXPECT_EQ(w.kind, c.kind) << c.text;
-            EXPECT_EQ(w.fraction, c.fraction) << c.text;
-        } else {
-            EXPECT_EQ(w.fraction, 7) << c.text;
-        }
-    }
-    for (const char* text : {"", "Plane", "planes", " mean"}) {
-        LevelKind kind = kLevelMean;
-        EXPECT_FALSE(level_parse(text, &kind)) << text;
-    }
-    struct BandCase {
-        const char* text;
-        bool ok;
-        double from, to;
-    };
-    for (const BandCase& c : {BandCase{"4:64", true, 4, 64}, {"0:1e3", true, 0, 1000}, {"0.5:0.75", true, 0.5, 0.75},
-                              {"", false, 0, 0}, {":", false, 0, 0}, {"4:", false, 0, 0}, {":64", false, 0, 0}, {"64:4", false, 0, 0},
-                              {"4:4", false, 0, 0}, {"-1:4", false, 0, 0}, {"4:inf", false, 0, 0}, {"4-64", false, 0, 0},
-                              {"4:64:", false, 0, 0}, {" 4:64", false, 0, 0}, {"4: 64", false, 0, 0}}) {
-        double from = -9, to = -9;
-        EXPECT_EQ(fit_band_parse(c.text, &from, &to), c.ok) << c.text;
-        EXPECT_EQ(from, c.ok ? c.from : -9) << c.text;
-        EXPECT_EQ(to, c.ok ? c.to : -9) << c.text;
-    }
-}
-
 // A 16-bit PGM of levels 0..65535.
 testutil::Bytes pgm16(int n, const std::vector<uint32_t>& levels) {
     const std::string header = "P5\n" + std::to_string(n) + " " + std::to_string(n) + "\n65535\n";
@@ -418,42 +374,6 @@ TEST(PsdFit, SixteenBitsKeepTheFineScalesWhereEightBitsFlatten) {
     }
     EXPECT_NEAR(slope[0], -beta, 0.1) << "16 bits";
     EXPECT_GT(slope[1], -beta + 1) << "8 bits flatten";
-}
-
-TEST(Summary, WritesOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
-    Summary plain{};
-    plain.picture = "scan.pgm";
-    plain.side = 256;
-    plain.rms = 1.5;
-    Summary full = plain;
-    full.picture = "a,\"b\".pfm";
-    full.side = 4;
-    full.length = 0.001;
-    full.fitted = true;
-    full.fit = PsdFit{12, -3.25, 0.5, 0.125, 0.625};
-    full.fit_from = 4;
-    full.fit_to = 64;
-    full.direction = 150.25;
-    full.lay = 60.25;
-    full.aspect = 0.03125;
-    full.peak_period_px = 16.5;
-    full.peak_direction = 149.5;
-    const std::pair<const Summary*, std::string> cases[] = {
-        {&plain, "scan.pgm,256,,1.5,,,,,,,,,,,,\n"},
-        {&full, "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
-                "150.25,60.25,0.03125,16.5,149.5\n"},
-    };
-    for (const auto& c : cases) {
-        testutil::TempDir dir;
-        std::FILE* f = std::fopen(dir.path("s.csv").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        EXPECT_EQ(summary_write(f, *c.first), 0);
-        std::fclose(f);
-        EXPECT_EQ(testutil::read_text(dir.path("s.csv")),
-                  "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
-                  "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg\n" +
-                      c.second);
-    }
 }
 
 }  // namespace

@@ -243,7 +243,7 @@ TEST_F(SharedFolder, PlantedLocksRefuseTheRunAtOnceWithNothingChanged) {
             continue;
         }
         EXPECT_EQ(r.status, 1) << c.label << ": " << r.err;
-        EXPECT_NE(r.err.find(std::string("Error: Could not write to scan.csv: the folder's ") + c.said),
+        EXPECT_NE(r.err.find(std::string("Error: Could not write to scan-as-bw.bmp: the folder's ") + c.said),
                   std::string::npos) << c.label << ": " << r.err;
         EXPECT_TRUE(testutil::snapshot(d.root) == before) << c.label << ": " << testutil::listing(testutil::snapshot(d.root));
         if (testutil::emulator_prefix().empty()) {
@@ -296,7 +296,7 @@ TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
         }
         if (end == kGivenUp) {
             EXPECT_EQ(ended.status, 1) << err;
-            EXPECT_NE(err.find("Error: Could not write to scan.csv: ./.varlox.lock stayed held by another process for 1 s"),
+            EXPECT_NE(err.find("Error: Could not write to scan-as-bw.bmp: ./.varlox.lock stayed held by another process for 1 s"),
                       std::string::npos) << err;
         } else {
             EXPECT_EQ(ended.signal, SIGINT) << "status " << ended.status << ": " << err;

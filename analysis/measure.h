@@ -1,0 +1,76 @@
+// varlox-view's measurement of a height map, as one call: it scales, levels and windows
+// the heights, transforms and bins them, and measures everything a run reports (the
+// log scale's top, and in a measuring run the psd and its fit, the angular spectrum
+// with its direction and aspect, and the peaks), returning it all in a ViewResult. It
+// opens no file and reads no option text: the program parses its options into a
+// MeasureOptions and turns the result into files (app/view.h).
+//
+// Units: frequencies are in cycles per side of the picture, or per metre where the side's
+// length L is known (F cycles per metre is F * L cycles per side); the psd is defined in
+// psd.h, directions and peaks in angles.h and peaks.h.
+//
+//   view_measure(map, options, result)
+//                               the measurement of `map`, whose heights it scales,
+//                               levels and windows in place; 0, or 1 after the message
+//                               of what failed: "Error: --band F1:F2 holds no frequency
+//                               of this picture ..." (before anything else), heights
+//                               beyond 1e100, a window on a side below 2, a fit band
+//                               with fewer than 3 rows, or the allocation message
+#pragma once
+
+#include <cstdint>
+
+#include "analysis/analysis.h"
+#include "analysis/angles.h"
+#include "analysis/fit.h"
+#include "analysis/level.h"
+#include "analysis/peaks.h"
+#include "analysis/psd.h"
+#include "analysis/window.h"
+#include "image/heights.h"
+
+struct MeasureOptions {
+    double z_scale;    // heights = the map's values times this
+    double length;     // the side's length in metres, or 0 when not known
+    bool measuring;    // a measuring run: the psd, fit, angles and peaks are measured
+    LevelKind level;   // what is removed before the window
+    Window window;     // the taper, kWindowNone for none
+    bool fit;          // a fit over fit_from..fit_to
+    double fit_from;   // cycles per side, or per metre with a length
+    double fit_to;
+    bool band;         // the angular spectrum over band_from..band_to, else 2 to side / 2
+    double band_from;  // cycles per side, or per metre with a length
+    double band_to;
+    uint64_t peaks;    // how many peaks to find, 1 or more
+    int threads;       // threads of the transform, 1 or more
+};
+
+// Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
+// when no sample there is above 0, the largest of all; when none at all is, 1.
+enum ViewTop { kTopOutsideCentre, kTopOfAll, kTopNone };
+
+struct ViewResult {
+    uint32_t side;
+    int threads;                // the threads the transform ran on
+    double rms;                 // of the levelled heights, before the window
+    double window_mean_square;  // mean(w^2), 1 without a window
+    Spectrum spectrum;          // amplitudes and powers of the centred plane, bins, ranges
+    ViewTop top_kind;
+    double top;                 // the log scale's top
+    // The rest only in a measuring run.
+    bool measured;
+    Psd psd;
+    double psd_scale;           // from |F|^2 to the psd (psd.h)
+    bool fitted;
+    PsdFit fit;
+    double band_from;           // the angular band, cycles per side
+    double band_to;
+    AngularSpectrum angles;
+    double direction;           // NaN for a flat picture or a band without power
+    double lay;
+    double aspect;
+    Buffer<Peak> peaks;         // the strongest first
+    uint64_t peak_count;
+};
+
+int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& result);

@@ -1,0 +1,275 @@
+#include "app/view_options.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/output_table.h"
+#include "system/os.h"
+
+namespace {
+
+// The depth of the log scale when --decades is not given, chosen by measuring
+// photographs and textures: with it only a small share of an ordinary picture's samples
+// sits at the bottom colour, while its strongest components still stand out.
+constexpr double kDefaultDecades = 5;
+
+// How many peaks NAME-peaks.csv lists when --peaks is not given.
+constexpr uint64_t kDefaultPeaks = 10;
+
+constexpr uint64_t kMaxThreads = 4096;
+// Whole numbers above this would not survive the trip through a double.
+constexpr uint64_t kMaxWhole = uint64_t{1} << 53;
+
+constexpr const char* kUsage =
+    "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
+    "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
+    "                   [--threads N] <inputfile>\n";
+
+// The help's options; the files it writes are listed from the output table before them.
+constexpr const char* kHelpOptions =
+    "  --decades D  the scale's bottom lies D decades below its top, the largest amplitude\n"
+    "               outside the centre 3 x 3 (default 5)\n"
+    "  --gray       grey levels instead of the colour ramp\n"
+    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n"
+    "  --threads N  the transform on N threads (default: every processor the program may\n"
+    "               run on); the outputs are the same for every N\n"
+    "The input is a 24-bit BMP, a grey PGM (8 or 16 bits) or a grey PFM. Measuring options\n"
+    "(any of them, or a PGM or PFM input, adds the psd to the profile and writes the summary):\n"
+    "  --z-scale Z  heights are grey levels (or PFM values) times Z, above 0 (default 1)\n"
+    "  --level K    none (default), mean, or plane (the least-squares plane) removed first\n"
+    "  --window W   hann or tukey[:A] (taper fraction A, default 0.5), the psd corrected\n"
+    "               for the window's power\n"
+    "  --fit F1:F2  fits log psd against log frequency over F1 to F2 cycles per side (per\n"
+    "               metre with --length): slope, its error and the Hurst exponent\n"
+    "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
+    "               (per metre with --length; default 2 to half the side)\n"
+    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n";
+
+// A number from the whole of `text`: decimal as strtod reads it, finite, with nothing
+// before or after it (strtod would skip leading blanks: they are refused here).
+bool number_of(const std::string& text, double* out) {
+    if (text.empty() || text[0] == ' ' || text[0] == '\t' || text[0] == '\n' || text[0] == '\r' ||
+        text[0] == '\v' || text[0] == '\f') {
+        return false;
+    }
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size() || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+// A whole number from 1 to `max`, in decimal digits only.
+bool whole_of(const std::string& text, uint64_t max, uint64_t* out) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    uint64_t v = 0;
+    for (const char c : text) {
+        v = v * 10 + static_cast<uint64_t>(c - '0');
+        if (v > max) return false;
+    }
+    if (v < 1) return false;
+    *out = v;
+    return true;
+}
+
+// "F1:F2", two numbers with 0 <= F1 <= F2, or F1 < F2 when `strict`.
+bool band_of(const std::string& text, bool strict, double* from, double* to) {
+    const std::size_t colon = text.find(':');
+    double f = 0;
+    double t = 0;
+    if (colon == std::string::npos || !number_of(text.substr(0, colon), &f) ||
+        !number_of(text.substr(colon + 1), &t) || !(f >= 0) || (strict ? !(t > f) : !(t >= f))) {
+        return false;
+    }
+    *from = f;
+    *to = t;
+    return true;
+}
+
+struct LevelWord {
+    LevelKind kind;
+    const char* word;
+};
+constexpr LevelWord kLevels[] = {{kLevelNone, "none"}, {kLevelMean, "mean"}, {kLevelPlane, "plane"}};
+
+bool level_of(const std::string& text, LevelKind* kind) {
+    for (const LevelWord& l : kLevels) {
+        if (text == l.word) {
+            *kind = l.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+// "hann", "tukey" (A = 0.5) or "tukey:A" with 0 < A <= 1.
+bool window_of(const std::string& text, Window* window) {
+    double a = 0.5;
+    if (text == "hann") {
+        *window = Window{kWindowHann, 1};
+        return true;
+    }
+    if (text != "tukey" && (text.compare(0, 6, "tukey:") != 0 || !number_of(text.substr(6), &a) ||
+                            !(a > 0) || !(a <= 1))) {
+        return false;
+    }
+    *window = Window{kWindowTukey, a};
+    return true;
+}
+
+// What an option takes.
+enum class Takes { kNothing, kPositive, kWhole, kBand, kStrictBand, kLevel, kWindow };
+
+// A value read for an option.
+struct Value {
+    double number;
+    uint64_t whole;
+    double from;
+    double to;
+    LevelKind level;
+    Window window;
+};
+
+struct Option {
+    const char* name;
+    Takes takes;
+    uint64_t max;        // the largest whole number
+    bool measuring;      // giving the option makes the run a measuring one
+    const char* wants;   // the refusal: "Error: NAME takes WANTS, not 'VALUE'"
+    void (*set)(ViewOptions& o, const Value& v);
+};
+
+constexpr Option kOptions[] = {
+    {"--decades", Takes::kPositive, 0, false, "a number of decades above 0",
+     [](ViewOptions& o, const Value& v) { o.decades = v.number; }},
+    {"--gray", Takes::kNothing, 0, false, "", [](ViewOptions& o, const Value&) { o.gray = true; }},
+    {"--length", Takes::kPositive, 0, false, "the side's length in metres, above 0",
+     [](ViewOptions& o, const Value& v) { o.measure.length = v.number; }},
+    {"--threads", Takes::kWhole, kMaxThreads, false, "a whole number of threads from 1 to 4096",
+     [](ViewOptions& o, const Value& v) { o.measure.threads = static_cast<int>(v.whole); }},
+    {"--z-scale", Takes::kPositive, 0, true, "the height of one grey level or PFM unit, above 0",
+     [](ViewOptions& o, const Value& v) { o.measure.z_scale = v.number; }},
+    {"--level", Takes::kLevel, 0, true, "none, mean or plane",
+     [](ViewOptions& o, const Value& v) { o.measure.level = v.level; }},
+    {"--window", Takes::kWindow, 0, true, "hann or tukey[:A] with 0 < A <= 1",
+     [](ViewOptions& o, const Value& v) { o.measure.window = v.window; }},
+    {"--fit", Takes::kStrictBand, 0, true, "a band F1:F2 with 0 <= F1 < F2",
+     [](ViewOptions& o, const Value& v) {
+         o.measure.fit = true;
+         o.measure.fit_from = v.from;
+         o.measure.fit_to = v.to;
+     }},
+    {"--band", Takes::kBand, 0, true, "F1:F2, two frequencies with 0 <= F1 <= F2",
+     [](ViewOptions& o, const Value& v) {
+         o.measure.band = true;
+         o.measure.band_from = v.from;
+         o.measure.band_to = v.to;
+     }},
+    {"--peaks", Takes::kWhole, kMaxWhole, true, "a whole number of peaks, 1 or more",
+     [](ViewOptions& o, const Value& v) { o.measure.peaks = v.whole; }},
+};
+static_assert(4096 == kMaxThreads, "the --threads refusal names the limit");
+
+// Reads an option's value; false when it is not one the option takes.
+bool value_of(const Option& option, const std::string& text, Value& v) {
+    switch (option.takes) {
+        case Takes::kNothing: return true;
+        case Takes::kPositive: return number_of(text, &v.number) && v.number > 0;
+        case Takes::kWhole: return whole_of(text, option.max, &v.whole);
+        case Takes::kBand: return band_of(text, false, &v.from, &v.to);
+        case Takes::kStrictBand: return band_of(text, true, &v.from, &v.to);
+        case Takes::kLevel: return level_of(text, &v.level);
+        case Takes::kWindow: return window_of(text, &v.window);
+    }
+    return false;
+}
+
+// The option argv[i] names, given as "--name", "--name=VALUE" or "--name VALUE" (an
+// option without a value only as "--name"); null for none. Its value goes to `text`, and
+// i past a separate value; `missing` is set when the value should follow and does not.
+const Option* option_at(int argc, char** argv, int& i, std::string& text, bool& missing) {
+    const char* arg = argv[i];
+    for (const Option& option : kOptions) {
+        const std::size_t n = std::strlen(option.name);
+        if (std::strncmp(arg, option.name, n) != 0) continue;
+        if (option.takes == Takes::kNothing) {
+            if (arg[n] == '\0') return &option;
+            continue;
+        }
+        if (arg[n] == '=') {
+            text = arg + n + 1;
+            return &option;
+        }
+        if (arg[n] != '\0') continue;
+        if (i + 1 >= argc) {
+            missing = true;
+            return nullptr;
+        }
+        text = argv[++i];
+        return &option;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+const char* level_name(LevelKind kind) {
+    for (const LevelWord& l : kLevels) {
+        if (l.kind == kind) return l.word;
+    }
+    return "none";
+}
+
+int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) {
+    options = ViewOptions{};
+    options.decades = kDefaultDecades;
+    options.measure.z_scale = 1;
+    options.measure.level = kLevelNone;
+    options.measure.window = Window{kWindowNone, 1};
+    options.measure.peaks = kDefaultPeaks;
+    options.measure.threads = os_processor_count();
+    int inputs = 0;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options_done || arg[0] != '-' || arg[1] == '\0') {
+            input = arg;
+            ++inputs;
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            options_done = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(kUsage, stderr);
+            std::fputs("Writes, with NAME named from the input as varlox names its outputs:\n", stderr);
+            for (const OutputRow& row : kViewOutputs) {
+                std::fprintf(stderr, "  NAME%-12s %s\n", row.suffix, row.holds);
+            }
+            std::fputs(kHelpOptions, stderr);
+            return 2;
+        }
+        std::string text;
+        bool missing = false;
+        const Option* option = option_at(argc, argv, i, text, missing);
+        if (option == nullptr) {
+            std::fputs(kUsage, stderr);
+            return 1;
+        }
+        Value value{};
+        if (!value_of(*option, text, value)) {
+            std::fprintf(stderr, "Error: %s takes %s, not '%s'\n", option->name, option->wants, text.c_str());
+            return 1;
+        }
+        option->set(options, value);
+        options.measure.measuring = options.measure.measuring || option->measuring;
+    }
+    if (inputs != 1) {
+        std::fputs(kUsage, stderr);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,167 @@
+// varlox-view's files, written from a measurement: one writer per row of kViewOutputs,
+// called in the output set's order.
+#include <cmath>
+#include <cstdio>
+
+#include "analysis/draw.h"
+#include "app/csv.h"
+#include "app/output_table.h"
+#include "app/view.h"
+#include "image/bmp.h"
+#include "system/report.h"
+
+namespace {
+
+// What a writer is given: the measurement, the run's options and the input's name.
+struct Source {
+    const ViewResult& result;
+    const ViewOptions& options;
+    const std::string& input;
+};
+
+// NAME-as-log.bmp: the amplitude on a log scale from the result's top down `decades`.
+// 0, or 1 after the message.
+int write_log(std::FILE* file, const std::string& name, const Source& s) {
+    ImagePtr canvas = image_new(s.result.side, s.result.side);
+    if (!canvas) {
+        return 1;
+    }
+    draw_log(*canvas, s.result.spectrum.amplitude.get(), s.result.top, s.options.decades, !s.options.gray);
+    return bmp_write_file(file, name, *canvas);
+}
+
+// NAME-full.csv: one row per bin with weight, from bin 0 out to the corner's bin; with
+// the psd's columns in a measuring run. The means are sum / weight, not rescaled.
+int write_full(std::FILE* file, const std::string&, const Source& s) {
+    const RadialBins& bins = s.result.spectrum.bins;
+    const double length = s.options.measure.length;
+    const bool psd = s.result.measured;
+    std::string header = length > 0 ? "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight"
+                                     : "bin,cycles_per_side,mean_amplitude,mean_power,weight";
+    if (psd) header += ",cycles_per_pixel,psd,psd_sd";
+    if (csv_write_line(file, header.c_str()) != 0) return 1;
+    for (uint64_t i = 0; i < bins.count; ++i) {
+        const double weight = bins.weight[i];
+        if (!(weight > 0)) continue;
+        const double cycles = static_cast<double>(i) / 2;
+        CsvRow row;
+        csv_count(row, i);
+        csv_number(row, cycles);
+        if (length > 0) csv_number(row, cycles / length);
+        csv_number(row, bins.amp_sum[i] / weight);
+        csv_number(row, bins.pow_sum[i] / weight);
+        csv_number(row, weight);
+        if (psd) {
+            csv_number(row, cycles / s.result.side);
+            csv_number(row, s.result.psd.mean[i]);
+            csv_number(row, s.result.psd.sd[i]);
+        }
+        if (csv_write(file, row) != 0) return 1;
+    }
+    return 0;
+}
+
+// NAME-summary.csv: the header line and one row (columns in output_table.h's order of
+// fields, which only ever grows at its end).
+int write_summary(std::FILE* file, const std::string&, const Source& s) {
+    const ViewResult& r = s.result;
+    const MeasureOptions& m = s.options.measure;
+    if (csv_write_line(file, "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,"
+                             "rows,psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,"
+                             "peak_direction_deg") != 0) {
+        return 1;
+    }
+    constexpr double kNone = std::nan("");
+    CsvRow row;
+    csv_text(row, s.input);
+    csv_count(row, r.side);
+    csv_number(row, m.length > 0 ? m.length / r.side : kNone);
+    csv_number(row, r.rms);
+    if (r.fitted) {
+        csv_number(row, r.fit.slope);
+        csv_number(row, r.fit.slope_error);
+        csv_number(row, r.fit.hurst);
+        csv_number(row, m.fit_from);
+        csv_number(row, m.fit_to);
+        csv_count(row, r.fit.rows);
+        csv_number(row, r.fit.intercept);
+    } else {
+        for (int i = 0; i < 7; ++i) csv_empty(row);
+    }
+    csv_number(row, r.direction);
+    csv_number(row, r.lay);
+    csv_number(row, r.aspect);
+    csv_number(row, r.peak_count > 0 ? r.side / r.peaks[0].frequency : kNone);
+    csv_number(row, r.peak_count > 0 ? r.peaks[0].direction : kNone);
+    return csv_write(file, row);
+}
+
+// NAME-angles.csv: one row per sector, its mean power and that as a psd; a sector
+// without samples has both empty.
+int write_angles(std::FILE* file, const std::string&, const Source& s) {
+    const AngularSpectrum& a = s.result.angles;
+    if (csv_write_line(file, "direction_deg,mean_power,psd,weight") != 0) return 1;
+    for (uint32_t sector = 0; sector < kSectors; ++sector) {
+        const double mean = angular_mean(a, sector);
+        CsvRow row;
+        csv_count(row, sector);
+        csv_number(row, mean);
+        csv_number(row, mean * s.result.psd_scale);
+        csv_number(row, a.weight[sector]);
+        if (csv_write(file, row) != 0) return 1;
+    }
+    return 0;
+}
+
+// NAME-peaks.csv: the peaks strongest first, rank from 1, with periods and frequencies
+// in metres too when the side's length is known.
+int write_peaks(std::FILE* file, const std::string&, const Source& s) {
+    const double length = s.options.measure.length;
+    const double side = s.result.side;
+    if (csv_write_line(file, length > 0 ? "rank,cycles_per_side,cycles_per_pixel,cycles_per_metre,period_px,"
+                                          "period_m,direction_deg,amplitude,power_share"
+                                        : "rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg,"
+                                          "amplitude,power_share") != 0) {
+        return 1;
+    }
+    for (uint64_t i = 0; i < s.result.peak_count; ++i) {
+        const Peak& p = s.result.peaks[i];
+        CsvRow row;
+        csv_count(row, i + 1);
+        csv_number(row, p.frequency);
+        csv_number(row, p.frequency / side);
+        if (length > 0) csv_number(row, p.frequency / length);
+        csv_number(row, side / p.frequency);
+        if (length > 0) csv_number(row, length / p.frequency);
+        csv_number(row, p.direction);
+        csv_number(row, p.amplitude);
+        csv_number(row, p.power_share);
+        if (csv_write(file, row) != 0) return 1;
+    }
+    return 0;
+}
+
+// The writer of each output, in the table's order. The log picture reports its own
+// failure (the BMP writer names the file); a CSV writer's failure is reported here.
+using Writer = int (*)(std::FILE* file, const std::string& name, const Source& s);
+constexpr Writer kWriters[kViewOutputCount] = {write_log, write_full, write_summary, write_angles, write_peaks};
+static_assert(kViewLog == 0 && kViewFull == 1 && kViewSummary == 2 && kViewAngles == 3 && kViewPeaks == 4,
+              "a writer for each row of the table, in its order");
+
+}  // namespace
+
+int view_write(const ViewResult& result, const ViewOptions& options, const std::string& input,
+               OutputSet& outputs) {
+    const Source source{result, options, input};
+    for (int i = 0; i < outputs.count; ++i) {
+        const std::string& name = outputs.files[i].name;
+        if (kWriters[i](outputs_file(outputs, i), name, source) != 0) {
+            if (i != kViewLog) report_write_failure(name);
+            return 1;
+        }
+        if (outputs_close(outputs, i) != 0) {
+            return 1;
+        }
+    }
+    return 0;
+}
