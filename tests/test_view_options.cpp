@@ -1,0 +1,115 @@
+// varlox-view's option table: every value is read by the same rules (the whole value, no
+// blanks around it), lands in the field it names, and makes the run a measuring one
+// exactly when it is a measuring option. What the program prints for a refusal is
+// checked in test_view.cpp; this reads the parsed options themselves.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/view_options.h"
+
+namespace {
+
+// view_parse on varlox-view's arguments `args` then "in.pgm"; its status, the options,
+// and what it printed.
+struct Parsed {
+    int status;
+    ViewOptions options;
+    std::string err;
+};
+
+Parsed parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "varlox-view");
+    args.push_back("in.pgm");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    Parsed p{};
+    std::string input;
+    testing::internal::CaptureStderr();
+    p.status = view_parse(static_cast<int>(argv.size()), argv.data(), p.options, input);
+    p.err = testing::internal::GetCapturedStderr();
+    if (p.status == 0) {
+        EXPECT_EQ(input, "in.pgm");
+    }
+    return p;
+}
+
+TEST(ViewOptions, ValuesLandInTheirFieldsAndMeasuringOnlyWhereMeant) {
+    struct Case {
+        std::vector<std::string> args;
+        bool measuring;
+        std::function<bool(const ViewOptions&)> holds;
+    };
+    const Case cases[] = {
+        {{}, false, [](const ViewOptions& o) { return o.decades == 5 && o.measure.z_scale == 1 && o.measure.peaks == 10; }},
+        {{"--decades", "2.5"}, false, [](const ViewOptions& o) { return o.decades == 2.5; }},
+        {{"--decades=1e-1"}, false, [](const ViewOptions& o) { return o.decades == 0.1; }},
+        {{"--gray"}, false, [](const ViewOptions& o) { return o.gray; }},
+        {{"--length", "0.002"}, false, [](const ViewOptions& o) { return o.measure.length == 0.002; }},
+        {{"--threads", "4096"}, false, [](const ViewOptions& o) { return o.measure.threads == 4096; }},
+        {{"--z-scale", "1e-9"}, true, [](const ViewOptions& o) { return o.measure.z_scale == 1e-9; }},
+        {{"--level", "plane"}, true, [](const ViewOptions& o) { return o.measure.level == kLevelPlane; }},
+        {{"--level=none"}, true, [](const ViewOptions& o) { return o.measure.level == kLevelNone; }},
+        {{"--window", "hann"}, true,
+         [](const ViewOptions& o) { return o.measure.window.kind == kWindowHann && o.measure.window.fraction == 1; }},
+        {{"--window", "tukey"}, true,
+         [](const ViewOptions& o) { return o.measure.window.kind == kWindowTukey && o.measure.window.fraction == 0.5; }},
+        {{"--window=tukey:0.25"}, true, [](const ViewOptions& o) { return o.measure.window.fraction == 0.25; }},
+        {{"--window=tukey:1"}, true, [](const ViewOptions& o) { return o.measure.window.fraction == 1; }},
+        {{"--fit", "0.5:1e3"}, true,
+         [](const ViewOptions& o) { return o.measure.fit && o.measure.fit_from == 0.5 && o.measure.fit_to == 1000; }},
+        {{"--band", "0:0"}, true,
+         [](const ViewOptions& o) { return o.measure.band && o.measure.band_from == 0 && o.measure.band_to == 0; }},
+        {{"--band=3:4"}, true, [](const ViewOptions& o) { return o.measure.band_from == 3 && o.measure.band_to == 4; }},
+        {{"--peaks", "9007199254740992"}, true, [](const ViewOptions& o) { return o.measure.peaks == (1ull << 53); }},
+        {{"--level", "mean", "--decades", "3"}, true,
+         [](const ViewOptions& o) { return o.measure.level == kLevelMean && o.decades == 3; }},
+    };
+    for (const Case& c : cases) {
+        std::string label;
+        for (const std::string& a : c.args) label += a + " ";
+        const Parsed p = parse(c.args);
+        ASSERT_EQ(p.status, 0) << label << p.err;
+        EXPECT_EQ(p.err, "") << label;
+        EXPECT_EQ(p.options.measure.measuring, c.measuring) << label;
+        EXPECT_TRUE(c.holds(p.options)) << label;
+    }
+}
+
+TEST(ViewOptions, EveryNumberIsTheWholeValueWithoutBlanks) {
+    // Each option refuses what is not its value, by the same rules: blanks before or
+    // after a number, trailing text, non-finite numbers, and out-of-range values.
+    const std::vector<std::vector<std::string>> refused = {
+        {"--decades", " 3"},     {"--decades", "3 "},       {"--decades", "0"},        {"--decades", "nan"},
+        {"--length", "\t1"},     {"--length", "-1"},        {"--length", "1e999"},     {"--z-scale", "1x"},
+        {"--threads", " 2"},     {"--threads", "2.0"},      {"--threads", "0"},        {"--threads", "4097"},
+        {"--peaks", "0"},        {"--peaks", "+3"},         {"--peaks", "9007199254740993"},
+        {"--window", "tukey: 0.5"}, {"--window", "tukey:0.5 "}, {"--window", "tukey:0"}, {"--window", "tukey:1.5"},
+        {"--window", "Hann"},    {"--window", "hann:0.5"},  {"--window", "tukey:"},    {"--level", " mean"},
+        {"--level", "planes"},   {"--fit", " 4:64"},        {"--fit", "4: 64"},        {"--fit", "4:4"},
+        {"--fit", "64:4"},       {"--fit", "-1:4"},         {"--fit", "4:inf"},        {"--fit", "4-64"},
+        {"--fit", "4:64:"},      {"--band", "5:2"},         {"--band", ":2"},          {"--band", "2:"},
+        {"--band", "1:2 "},
+    };
+    for (const auto& args : refused) {
+        const Parsed p = parse(args);
+        EXPECT_EQ(p.status, 1) << args[0] << " '" << args[1] << "'";
+        EXPECT_EQ(p.err.compare(0, 14 + args[0].size(), "Error: " + args[0] + " takes "), 0) << p.err;
+        const std::string tail = ", not '" + args[1] + "'\n";
+        EXPECT_TRUE(p.err.size() > tail.size() && p.err.compare(p.err.size() - tail.size(), tail.size(), tail) == 0)
+            << p.err;
+    }
+}
+
+TEST(ViewOptions, MisspelledOrIncompleteOptionsGiveTheUsage) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--gray=yes"}, {"--decadesx", "3"}, {"--bogus"}, {"-x"}}) {
+        const Parsed p = parse(args);
+        EXPECT_EQ(p.status, 1) << args[0];
+        EXPECT_EQ(p.err.compare(0, 7, "Usage: "), 0) << args[0] << ": " << p.err;
+    }
+}
+
+}  // namespace
