@@ -93,7 +93,22 @@ int analyze(Image& image, OutputSet& outputs) {
     return outputs_close(outputs, kProfile);
 }
 
-}  // namespace
+// Reads and greys varlox's input picture, after checking that none of the output names
+// is the input itself; null after the message.
+ImagePtr run_read(const std::string& input, const std::string* names, int count) {
+    ImagePtr image = bmp_read(input);
+    if (!image) {
+        return image;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (names_input(names[i], input)) {
+            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            return ImagePtr();
+        }
+    }
+    image_to_gray(*image);
+    return image;
+}
 
 std::string output_base(const std::string& input) {
     // Only the final path component is searched for the extension, and only that part is
@@ -109,6 +124,8 @@ std::string output_base(const std::string& input) {
     }
     return input.substr(0, start + stem);
 }
+
+}  // namespace
 
 void output_names_of(const std::string& input, const OutputRow* rows, int count,
                      std::string* names) {
@@ -145,21 +162,6 @@ void run_start() {
     std::fputs("\n------- VARLOX version 1.0 -------\n", stderr);
     std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n",
                stderr);
-}
-
-ImagePtr run_read(const std::string& input, const std::string* names, int count) {
-    ImagePtr image = bmp_read(input);
-    if (!image) {
-        return image;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (names_input(names[i], input)) {
-            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
-            return ImagePtr();
-        }
-    }
-    image_to_gray(*image);
-    return image;
 }
 
 int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map) {

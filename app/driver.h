@@ -5,13 +5,12 @@
 //
 //   OutputNames                 the five output names, in the order amplitude grey,
 //                               amplitude colour, power grey, power colour, profile
-//   output_base(input)          the base the outputs are named from: the path up to the
-//                               last "." of its final component (the whole path when
-//                               that component has none), the component's part cut to
-//                               190 bytes (less, so as not to end inside a UTF-8
-//                               character)
 //   output_names_build(input)   the five names for an input path: the base followed by
-//                               each suffix of varlox's output table
+//                               each suffix of varlox's output table. The base is the
+//                               path up to the last "." of its final component (the
+//                               whole path when that component has none), the
+//                               component's part cut to 190 bytes (less, so as not to
+//                               end inside a UTF-8 character)
 //   output_names_of(input, rows, count, names)
 //                               the same for any program's table: names[i] is the base
 //                               followed by rows[i].suffix
@@ -19,13 +18,11 @@
 //                               are taken by the null device, the console set up, and
 //                               interrupts remove the temporaries and the progress line;
 //                               then prints the banner
-//   run_read(input, names, n)   reads and greys the input picture, after checking that
-//                               none of the n output names is the input itself; null
-//                               after the message
 //   run_read_heights(input, names, n, map)
-//                               the same for a height map (image/heights.h: a BMP greyed
-//                               as varlox greys it, a PGM or a PFM); 0, or 1 after the
-//                               message (map unchanged)
+//                               reads a height map (image/heights.h: a BMP greyed as
+//                               varlox greys it, a PGM or a PFM), after checking that
+//                               none of the n output names is the input itself; 0, or 1
+//                               after the message (map unchanged)
 //   analyze_spectrum(image, as_bw, as_tg, ps_bw, ps_tg, csv)
 //                               varlox's analysis of a grey square picture into the five
 //                               named files, written under temporaries that replace the
@@ -50,12 +47,10 @@
 
 using OutputNames = std::array<std::string, kOutputCount>;
 
-std::string output_base(const std::string& input);
 OutputNames output_names_build(const std::string& input);
 void output_names_of(const std::string& input, const OutputRow* rows, int count,
                      std::string* names);
 void run_start();
-ImagePtr run_read(const std::string& input, const std::string* names, int count);
 int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map);
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,

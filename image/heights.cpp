@@ -142,9 +142,9 @@ struct Layout {
 // Parses a PGM or PFM header; false after the message.
 bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, HeightFormat format,
                   Layout& layout) {
-    // Comments may stand wherever whitespace may, up to the maxval of a PGM; a PFM's
-    // scale follows whitespace only (files written with a comment before the sides are
-    // read as they always were).
+    // Comments may stand wherever whitespace may, up to the maxval of a PGM and before a
+    // PFM's width and height (some writers put one there); a PFM's scale follows
+    // whitespace only.
     const bool pgm = format == kHeightsPgm;
     const char* name = pgm ? "PGM" : "PFM";
     // Whitespace, or a comment, must follow the magic number: "P532 32" has no side of 32.
