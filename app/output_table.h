@@ -1,9 +1,10 @@
 // What each program writes: one table per program, one row per output file, in the order
 // in which the files are created, written and renamed (their numbers in the output set).
 // A row gives the suffix that follows the base of the input's name, whether the file is
-// text, and what it holds. Every C++ user of an output's name or suffix reads it here;
-// the companion scripts and the README's recipes keep their own copies, which a test
-// compares with these tables.
+// text, and what it holds. The programs, the benchmark and the tests read the suffixes
+// here (but for the tests that pin varlox's documented names as the interface they
+// are); the companion scripts and the README's recipes keep their own copies, which a
+// test compares with these tables.
 //
 // varlox's rows are in the order of OutputNames: amplitude grey, amplitude colour, power
 // grey, power colour, profile.

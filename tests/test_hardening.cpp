@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "app/output_table.h"
 #include "system/progress.h"
@@ -24,8 +25,12 @@ using testutil::TempDir;
 namespace {
 
 const std::string kSuccess = "The calculation has been completed successfully.\n";
-const char* const kOutputs[] = {"in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp",
-                                "in.csv"};
+// varlox's outputs for the input "in.bmp", in the order of its table.
+const std::vector<std::string> kOutputs = [] {
+    std::vector<std::string> names;
+    for (const OutputRow& row : kVarloxOutputs) names.push_back(std::string("in") + row.suffix);
+    return names;
+}();
 
 std::size_t count_of(const std::string& text, const std::string& what) {
     std::size_t n = 0;

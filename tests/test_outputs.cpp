@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/driver.h"
+#include "app/output_table.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -23,8 +24,12 @@ using testutil::TempDir;
 
 namespace {
 
-const char* const kOutputs[] = {"in-as-bw.bmp", "in-as-tg.bmp", "in-ps-bw.bmp", "in-ps-tg.bmp",
-                                "in.csv"};
+// varlox's outputs for the input "in.bmp", in the order of its table.
+const std::vector<std::string> kOutputs = [] {
+    std::vector<std::string> names;
+    for (const OutputRow& row : kVarloxOutputs) names.push_back(std::string("in") + row.suffix);
+    return names;
+}();
 
 TEST(OutputNames, CutNeverEndsInsideAUtf8Character) {
     struct Case {
@@ -314,14 +319,14 @@ TEST_F(Outputs, CommitThatFailsAtAnyRenameLeavesTheDirectoryAsItWas) {
     const uid_t nobody = 65534;
     const std::string run_as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups -- sh -c 'exec " +
                                       testutil::emulator_prefix() + "\"$0\" in.bmp' ";
-    for (const char* blocked : kOutputs) {
+    for (const std::string& blocked : kOutputs) {
         for (const fs::perms mode : {fs::perms(0666), fs::perms(0644)}) {
             const std::string label = std::string(blocked) + (mode == fs::perms(0666) ? " rw" : " r");
             TempDir d;
             earlier_outputs_then(d, 96);
             fs::permissions(d.root, fs::perms(01777));
             fs::permissions(d.path("in.bmp"), fs::perms(0644));
-            for (const char* out : kOutputs) {
+            for (const std::string& out : kOutputs) {
                 ASSERT_EQ(chown(d.path(out).c_str(), nobody, nobody), 0);
             }
             ASSERT_EQ(chown(d.path(blocked).c_str(), 0, 0), 0);
@@ -504,7 +509,7 @@ TEST_F(Commit, FilesAreSyncedBeforeTheirRenamesAndTheDirectoryAfter) {
     const std::string directory = "sync " + fs::canonical(dir.root).string();
     std::size_t first_rename = events.size();
     std::size_t last_rename = 0;
-    for (const char* out : kOutputs) {
+    for (const std::string& out : kOutputs) {
         std::size_t renamed = events.size();
         std::size_t synced = events.size();
         for (std::size_t i = 0; i < events.size(); ++i) {

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/output_table.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
@@ -34,7 +35,12 @@ constexpr uid_t kNobody = 65534;  // the other user, who plants files
 constexpr uid_t kUser = 1000;     // a user without root's powers, who runs the program
 constexpr uid_t kRunner = 1;      // in a plant: owned by whoever runs the program (never a real uid here)
 
-const char* const kNames[] = {"scan-as-bw.bmp", "scan-as-tg.bmp", "scan-ps-bw.bmp", "scan-ps-tg.bmp", "scan.csv"};
+// varlox's outputs for the input "scan.bmp".
+const std::vector<std::string> kNames = [] {
+    std::vector<std::string> names;
+    for (const OutputRow& row : kVarloxOutputs) names.push_back(std::string("scan") + row.suffix);
+    return names;
+}();
 
 bool can_switch_users() {
     return geteuid() == 0 && std::system("command -v setpriv >/dev/null 2>&1") == 0 &&
@@ -116,7 +122,7 @@ protected:
         testutil::write_file(solo.path("scan.bmp"), picture);
         const auto r = testutil::run_program(VARLOX_EXE, {"scan.bmp"}, solo.root.string());
         ASSERT_EQ(r.status, 0) << r.err;
-        for (const char* name : kNames) outputs[name] = testutil::read_file(solo.path(name));
+        for (const std::string& name : kNames) outputs[name] = testutil::read_file(solo.path(name));
     }
 
     // A sticky folder open to all, holding the picture `scan.bmp` of `runner`, and the plants.
