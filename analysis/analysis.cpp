@@ -1,6 +1,6 @@
 #include "analysis/analysis.h"
 
-#include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 #include "system/progress.h"
 #include "system/report.h"
 

@@ -82,7 +82,10 @@ void bm_transform(benchmark::State& state, DftPath path) {
         return;
     }
     time_transform(
-        state, [path](double* re, double* im, int n) { return dft_2d_on(path, re, im, n, n, +1); },
+        state,
+        [path](double* re, double* im, int n) {
+            return dft_2d_run(re, im, n, n, DftDirection::kForward, DftRun{path, 1, nullptr});
+        },
         path == kDftAvx2);
 }
 
@@ -107,8 +110,8 @@ void bm_threads(benchmark::State& state) {
             p.re = input.re;
             p.im = input.im;
             const double t0 = wall_seconds();
-            const int status = dft_2d_run(p.re.data(), p.im.data(), n, n, +1,
-                                          DftRun{kDftPathCount, turn == 0 ? 1 : threads, nullptr});
+            const int status = dft_2d_run(p.re.data(), p.im.data(), n, n, DftDirection::kForward,
+                                          DftRun{kDftBest, turn == 0 ? 1 : threads, nullptr});
             taken = wall_seconds() - t0;
             if (status != 0) {
                 state.SkipWithError("transform failed");

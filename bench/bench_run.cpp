@@ -30,7 +30,7 @@
 #include "app/driver.h"
 #include "bench/sides.h"
 #include "image/bmp.h"
-#include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 
 namespace {
 

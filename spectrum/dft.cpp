@@ -1,12 +1,16 @@
+#include "spectrum/dft.h"
+
 #include <atomic>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <thread>
 
+#include "system/report.h"
 #include "system/size.h"
-#include "spectrum/dft.h"
 
 namespace {
 
@@ -661,13 +665,30 @@ void transform_lines(const PathSpec& path, const double* table, Scratch* scratch
     tally.before += pass.groups_done.load();
 }
 
+// The caller's errors, refused before anything is touched: whether a line length is
+// below 1, a direction is not +1 or -1, a path does not run here, each with its message.
+bool length_refused(int64_t n) {
+    if (n >= 1) return false;
+    std::fprintf(stderr, "Error: A transform needs a length of 1 or more, not %" PRId64 "\n", n);
+    return true;
+}
+
+bool direction_refused(int dir) {
+    if (dir == +1 || dir == -1) return false;
+    std::fprintf(stderr, "Error: A transform's direction is +1 or -1, not %d\n", dir);
+    return true;
+}
+
+bool path_refused(DftPath path) {
+    if (dft_path_supported(path)) return false;
+    std::fprintf(stderr, "Error: This processor cannot run the transform's %s path\n",
+                 dft_path_name(path));
+    return true;
+}
+
 int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir,
                     int threads, const DftProgress* progress) {
-    if (!dft_path_supported(path)) {
-        return 1;
-    }
-    if (width < 1 || height < 1) {
-        report_alloc_failure();
+    if (length_refused(width) || length_refused(height) || path_refused(path)) {
         return 1;
     }
     const PathSpec& info = path_spec(path);
@@ -707,8 +728,7 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
 }  // namespace
 
 int dft_1d(double* re, double* im, int32_t n, int dir) {
-    if (n < 1) {
-        report_alloc_failure();
+    if (direction_refused(dir) || length_refused(n)) {
         return 1;
     }
     Buffer<double> out_re = buffer_new<double>(static_cast<uint64_t>(n));
@@ -737,8 +757,7 @@ int dft_1d(double* re, double* im, int32_t n, int dir) {
 }
 
 int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir) {
-    if (width < 1 || height < 1) {
-        report_alloc_failure();
+    if (direction_refused(dir) || length_refused(width) || length_refused(height)) {
         return 1;
     }
     const int64_t w = width;
@@ -790,10 +809,6 @@ const char* dft_path_name(DftPath path) {
     return path >= 0 && path < kDftPathCount ? path_spec(path).name : "unknown";
 }
 
-int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(path, re, im, width, height, dir, 1, nullptr);
-}
-
 DftPath dft_path_best() {
     static const DftPath best = [] {
         for (DftPath p : kPreference) {
@@ -802,15 +817,6 @@ DftPath dft_path_best() {
         return kDftPortable;
     }();
     return best;
-}
-
-int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
-    return transform_plane(dft_path_best(), re, im, width, height, dir, 1, nullptr);
-}
-
-int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
-                    const DftProgress* progress) {
-    return transform_plane(dft_path_best(), re, im, width, height, dir, 1, progress);
 }
 
 int dft_threads_used(int32_t width, int32_t height, int threads) {
@@ -822,7 +828,17 @@ int dft_threads_used(int32_t width, int32_t height, int threads) {
     return threads < 1 ? 1 : threads;
 }
 
-int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run) {
-    const DftPath path = run.path == kDftPathCount ? dft_path_best() : run.path;
+int dft_2d_run(double* re, double* im, int32_t width, int32_t height, DftDirection direction,
+               const DftRun& run) {
+    const DftPath path = run.path == kDftBest ? dft_path_best() : run.path;
+    const int dir = direction == DftDirection::kInverse ? -1 : +1;
     return transform_plane(path, re, im, width, height, dir, run.threads, run.progress);
+}
+
+int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir) {
+    if (direction_refused(dir)) {
+        return 1;
+    }
+    const DftDirection direction = dir == -1 ? DftDirection::kInverse : DftDirection::kForward;
+    return dft_2d_run(re, im, width, height, direction, DftRun{});
 }

@@ -1,113 +1,115 @@
-// The direct discrete Fourier transform, and the centred spectrum of a picture.
+// The direct discrete Fourier transform of complex lines and planes, term by term from
+// its definition: the literal transform, line by line, and the fast one, which shares
+// each length's table of cosines and sines among all its lines and sums many lines at
+// once in vector registers, on one of several vector paths, with the very same bits.
+// The centred spectrum of a picture or of a height map is in spectrum/spectrum.h.
 //
-// A complex sequence is two parallel arrays of doubles, real and imaginary parts; a plane
-// of width x height values is two such arrays in row-major order (element (r, c) at index
-// r * width + c). Every transform works in place: the results replace the inputs.
+// Layout. A complex line is two parallel arrays of doubles, real and imaginary parts; a
+// plane of width x height values is two such arrays in row-major order (element (r, c) at
+// index r * width + c). Every transform works in place: the results replace the inputs.
 //
-// Forward (dir = +1):  X[k] = sum_j x[j] * e^(-2 pi i k j / n), no normalising factor.
-// Inverse (dir = -1):  the kernel conjugated and the sum divided by n, so a forward
-//                      transform followed by an inverse one gives the input back.
-// Each term's angle is ((k * 2pi) * j) / n in double precision with 2pi =
-// 6.283185307179586, and its sine and cosine come straight from the standard library:
-// there is no recurrence, no symmetry and no index reduction, so every term carries the
-// exact value of its own angle (the fast transform takes the values of a term whose
-// angle has the very same bits, as that of an even k has that of k/2 at 2j). Sums run
-// over j in ascending order.
+// The mathematics, for a line x of n values, k and j in 0 .. n - 1:
+//   forward:  X[k] = sum_j x[j] e^(-2 pi i k j / n), with no normalising factor;
+//   inverse:  x[j] = (1 / n) sum_k X[k] e^(+2 pi i k j / n), so that the inverse of the
+//             forward transform gives the line back.
+// Output k is frequency k: the zero frequency sits at index 0 of a line, at row 0,
+// column 0 of a plane. A plane's transform is that of every row, then of every column.
 //
-// Before centring the zero frequency sits at index 0 of a line; image_spectrum moves it
-// to row height/2, column width/2.
+// The bits. Each term's angle is ((k * 2pi) * j) / n in double precision with 2pi =
+// 6.283185307179586, its cosine c and sine s straight from the standard library: no
+// recurrence, no symmetry and no index reduction, so every term carries the exact value of
+// its own angle (the fast transform takes the values of a term whose angle has the very
+// same bits, as that of an even k has that of k/2 at 2j). Output k is a running sum from
+// +0 over ascending j of c * re[j] + s * im[j] (real part) and c * im[j] - s * re[j]
+// (imaginary part) forward, c * re[j] - s * im[j] and c * im[j] + s * re[j] inverse, each
+// product rounded, then their sum, then the addition; the inverse divides each finished
+// sum by n. No multiply and add are fused (the build forbids contraction).
 //
-//   dft_1d(re, im, n, dir)          one line of n values, term by term; 0, or 1 after
-//                                   "Error: Memory allocation error\n" (inputs unchanged;
-//                                   also for n < 1)
-//   dft_2d(re, im, w, h, dir)       every row, then every column; the results are
-//                                   bit-identical to dft_1d applied to each line in that
-//                                   order. Returns 0, or 1 after the allocation message:
-//                                   then the plane is unchanged, except for a non-square
-//                                   plane whose column table could not be allocated,
-//                                   which is left transformed along its rows only
-//   dft_2d_progress(re, im, w, h, dir, progress)
-//                                   dft_2d, reporting the fraction done after each group
-//                                   of lines through `progress` (may be null). For a
-//                                   square plane every allocation precedes the first
-//                                   report, so no message interrupts a progress display
-//   dft_2d_run(re, im, w, h, dir, run)
-//                                   dft_2d_progress on the path and the number of threads
-//                                   of `run`: the lines of each pass, and the rows of the
-//                                   angle table, are shared among the threads; every line
-//                                   is still summed by one thread in its fixed order, so the
-//                                   results are the same bits for every number of threads.
-//                                   Progress is reported from the calling thread only,
-//                                   counting the lines of every thread. The threads end
-//                                   before it returns; a thread that cannot be started
-//                                   leaves the work to the others
-//   dft_threads_used(w, h, threads)  the threads dft_2d_run starts for a plane when asked
-//                                   for `threads`: at least 1, at most the longer pass's
-//                                   batches of 64 lines
-//   dft_2d_on(path, re, im, w, h, dir)  dft_2d on a chosen vector path (for the tests and
-//                                   the benchmark); a path the processor lacks returns 1
-//   dft_2d_literal(re, im, w, h, dir)   dft_1d on every row, then every column: the
-//                                   reference the fast transform is checked against
-//   dft_path_supported(path)        whether this processor can run a path
-//   dft_path_best()                 the path dft_2d takes: the first this processor can
-//                                   run in the order of preference, widest vectors first
-//   dft_path_baseline(path)         whether every processor of the build's architecture
-//                                   can: the portable path, and SSE2 on x86-64 or Advanced
-//                                   SIMD on aarch64
-//   dft_path_name(path)             a short name for messages
-//   swap_quadrants(re, im, w, h)    cyclic shift of both planes by (h/2, w/2): element
-//                                   (y, x) moves to ((y + h/2) mod h, (x + w/2) mod w)
-//   image_spectrum(image, re, im, progress, threads)
-//                                   fills the planes (width*height values each, owned by
-//                                   the caller) with the picture's centred spectrum; the
-//                                   grey level is taken from each pixel's red byte; the
-//                                   transform runs on `threads` threads (dft_2d_run).
-//                                   0, or 1 when the transform failed
-//   heights_spectrum(z, side, re, im, progress, threads)
-//                                   the same for a square grid of heights (side*side
-//                                   doubles, row-major, row 0 the top): the planes hold
-//                                   their centred spectrum. For the red bytes of a grey
-//                                   picture the planes are image_spectrum's, bit for bit.
-//                                   0, or 1 when the transform failed
+// Failures. Every transform returns 0, or 1 after one line on standard error. A failed
+// allocation prints "Error: Memory allocation error\n". The caller's errors are refused
+// before anything is allocated or touched: a line length (n, a width or a height) below 1
+// with "Error: A transform needs a length of 1 or more, not N\n", an int direction other
+// than +1 or -1 with "Error: A transform's direction is +1 or -1, not D\n", and a vector
+// path this processor cannot run with "Error: This processor cannot run the transform's
+// NAME path\n".
 #pragma once
 
 #include <cstdint>
 
-#include "image/image.h"
+// ---------------------------------------------------------------------------------------
+// The literal transform: the definition above, one line at a time. It is the reference
+// the fast transform is checked against, bit for bit; at side N a plane costs 2 N^3
+// cosines and as many sines (seconds at 512, a minute at 1024).
 
-// The x86-64 paths are chosen at run time by what the processor offers; the aarch64 path
-// uses Advanced SIMD, which every aarch64 processor has. A path of another architecture
-// is never supported. docs/DEVELOPING.md says how to add a path.
+// One line of n values, forward for dir = +1, inverse for dir = -1. On failure the line is
+// unchanged.
+int dft_1d(double* re, double* im, int32_t n, int dir);
+
+// dft_1d on every row of the plane in turn, then on every column. On a failed allocation
+// the plane may be left transformed in part.
+int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
+
+// ---------------------------------------------------------------------------------------
+// The fast transform: the bits of dft_2d_literal, with one table of cosines and sines per
+// length (16 bytes per pixel of a square plane, rebuilt on every call) and batches of 64
+// lines, in groups of a vector path's lanes, through a kernel that advances the same term
+// of every line of a group with one vector operation.
+
+enum class DftDirection { kForward, kInverse };
+
+// The vector paths. The x86-64 paths are chosen at run time by what the processor offers;
+// the aarch64 path uses Advanced SIMD, which every aarch64 processor has. A path of
+// another architecture is never supported. docs/DEVELOPING.md says how to add a path.
 enum DftPath { kDftPortable, kDftSse2, kDftAvx2, kDftAvx512, kDftNeon, kDftPathCount };
 
-// Progress of a long transform: report(context, done) with done rising to 1.
+// In DftRun::path: dft_path_best(), whichever path that is on this processor.
+constexpr DftPath kDftBest = kDftPathCount;
+
+// Progress of a long transform: report(context, done), with done rising to 1.
 struct DftProgress {
     void (*report)(void* context, double done);
     void* context;
 };
 
-// How dft_2d_run runs a transform.
+// How dft_2d_run runs a transform; DftRun{} is the best path on the calling thread alone.
 struct DftRun {
-    DftPath path;                  // kDftPathCount: dft_path_best()
-    int threads;                   // 1: the calling thread alone; see dft_threads_used
-    const DftProgress* progress;   // may be null
+    DftPath path = kDftBest;                // a path of its own for the tests and benchmarks
+    int threads = 1;                        // 1: the calling thread alone; see dft_threads_used
+    const DftProgress* progress = nullptr;  // may be null
 };
 
-int dft_1d(double* re, double* im, int32_t n, int dir);
-int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
-int dft_2d_progress(double* re, double* im, int32_t width, int32_t height, int dir,
-                    const DftProgress* progress);
-int dft_2d_run(double* re, double* im, int32_t width, int32_t height, int dir, const DftRun& run);
-int dft_threads_used(int32_t width, int32_t height, int threads);
-int dft_2d_on(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir);
-int dft_2d_literal(double* re, double* im, int32_t width, int32_t height, int dir);
-bool dft_path_supported(DftPath path);
-DftPath dft_path_best();
-bool dft_path_baseline(DftPath path);
-const char* dft_path_name(DftPath path);
+// The plane's transform in `direction`, the same bits as dft_2d_literal's, on the path
+// and the threads of `run`. The lines of each pass, and the rows of the angle table, are
+// shared among dft_threads_used(width, height, run.threads) threads; each line is summed
+// by one thread in its fixed order, so every number of threads gives the same bits. The
+// threads end before it returns; one that cannot be started leaves its share to the
+// others. Progress, when asked for, is reported from the calling thread only, after each
+// group of lines of any thread; for a square plane every allocation precedes the first
+// report, so no message interrupts a progress display. On failure the plane is
+// unchanged, except for a non-square plane whose column table could not be allocated,
+// which is left transformed along its rows only.
+int dft_2d_run(double* re, double* im, int32_t width, int32_t height, DftDirection direction,
+               const DftRun& run);
 
-void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
-int image_spectrum(const Image& image, double* re, double* im,
-                   const DftProgress* progress = nullptr, int threads = 1);
-int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
-                     const DftProgress* progress = nullptr, int threads = 1);
+// dft_2d_run on the best path and the calling thread alone, forward for dir = +1 and
+// inverse for dir = -1: the plane's transform as the literal one gives it, fast.
+int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
+
+// The threads dft_2d_run starts for a plane when asked for `threads`: at least 1, at most
+// the longer pass's batches of 64 lines.
+int dft_threads_used(int32_t width, int32_t height, int threads);
+
+// Whether this processor can run `path`.
+bool dft_path_supported(DftPath path);
+
+// The path kDftBest stands for: the first that this processor runs in the order of
+// preference, widest vectors first; the portable path where no other runs.
+DftPath dft_path_best();
+
+// Whether every processor of the build's architecture can run `path`: the portable path,
+// and SSE2 on x86-64 or Advanced SIMD on aarch64.
+bool dft_path_baseline(DftPath path);
+
+// A short name of `path` for messages ("portable", "sse2", "avx2", "avx512", "neon"), and
+// "unknown" for any other value.
+const char* dft_path_name(DftPath path);

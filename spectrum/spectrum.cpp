@@ -1,6 +1,6 @@
-#include <algorithm>
+#include "spectrum/spectrum.h"
 
-#include "spectrum/dft.h"
+#include <algorithm>
 
 namespace {
 
@@ -53,6 +53,31 @@ void shift_plane(double* p, int64_t width, int64_t height) {
     rotate_rows(p, width, height, half_w);
 }
 
+// The centred spectrum of the samples sample(r, c), r < height, c < width. Each sample
+// goes straight to its centred place: row r, column c of the plane takes sample
+// ((r - height/2) mod height, (c - width/2) mod width), as swap_quadrants would put it.
+template <class Sample>
+int centred_spectrum(int64_t width, int64_t height, const Sample& sample, double* re, double* im,
+                     const DftProgress* progress, int threads) {
+    const int64_t half_w = width / 2;
+    const int64_t half_h = height / 2;
+    for (int64_t r = 0; r < height; ++r) {
+        const int64_t from = (r + height - half_h) % height;
+        double* dst = re + r * width;
+        for (int64_t c = 0; c < half_w; ++c) dst[c] = sample(from, c + width - half_w);
+        for (int64_t c = half_w; c < width; ++c) dst[c] = sample(from, c - half_w);
+        std::fill(im + r * width, im + (r + 1) * width, 0.0);
+    }
+    const auto w32 = static_cast<int32_t>(width);
+    const auto h32 = static_cast<int32_t>(height);
+    const DftRun run{kDftBest, threads, progress};
+    if (dft_2d_run(re, im, w32, h32, DftDirection::kForward, run) != 0) {
+        return 1;
+    }
+    swap_quadrants(re, im, w32, h32);
+    return 0;
+}
+
 }  // namespace
 
 void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
@@ -64,43 +89,16 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
 int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
                      const DftProgress* progress, int threads) {
     const int64_t n = side;
-    // As in image_spectrum: every height goes straight to its centred place.
-    for (int64_t r = 0; r < n; ++r) {
-        const double* src = z + ((r + n - n / 2) % n) * n;
-        double* dst = re + r * n;
-        const int64_t half = n / 2;
-        for (int64_t c = 0; c < half; ++c) dst[c] = src[c + n - half];
-        for (int64_t c = half; c < n; ++c) dst[c] = src[c - half];
-        std::fill(im + r * n, im + (r + 1) * n, 0.0);
-    }
-    const auto n32 = static_cast<int32_t>(n);
-    if (dft_2d_run(re, im, n32, n32, +1, DftRun{kDftPathCount, threads, progress}) != 0) {
-        return 1;
-    }
-    swap_quadrants(re, im, n32, n32);
-    return 0;
+    const auto height = [z, n](int64_t r, int64_t c) { return z[r * n + c]; };
+    return centred_spectrum(n, n, height, re, im, progress, threads);
 }
 
 int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress,
                    int threads) {
     const int64_t w = image.width;
-    const int64_t h = image.height;
     const uint8_t* p = image.pixels.get();
-    // The grey levels go straight to their centred places: row r, column c of the plane
-    // takes pixel ((r - h/2) mod h, (c - w/2) mod w), as swap_quadrants would put it.
-    for (int64_t r = 0; r < h; ++r) {
-        const uint8_t* src = p + ((r + h - h / 2) % h) * w * 3;
-        double* dst = re + r * w;
-        const int64_t half = w / 2;
-        for (int64_t c = 0; c < half; ++c) dst[c] = src[(c + w - half) * 3 + 2];
-        for (int64_t c = half; c < w; ++c) dst[c] = src[(c - half) * 3 + 2];
-        std::fill(im + r * w, im + (r + 1) * w, 0.0);
-    }
-    const auto w32 = static_cast<int32_t>(w);
-    const auto h32 = static_cast<int32_t>(h);
-    if (dft_2d_run(re, im, w32, h32, +1, DftRun{kDftPathCount, threads, progress}) != 0) {
-        return 1;
-    }
-    swap_quadrants(re, im, w32, h32);
-    return 0;
+    const auto red = [p, w](int64_t r, int64_t c) {
+        return static_cast<double>(p[(r * w + c) * 3 + 2]);
+    };
+    return centred_spectrum(w, image.height, red, re, im, progress, threads);
 }

@@ -13,6 +13,7 @@
 #include "analysis/angles.h"
 #include "analysis/peaks.h"
 #include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 #include "tests/test_util.h"
 
 namespace {

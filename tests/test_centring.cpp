@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 
 namespace {
 

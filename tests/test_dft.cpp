@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 
 namespace {
 
@@ -28,6 +30,8 @@ Plane random_plane(int w, int h, bool real_only, uint32_t seed) {
     }
     return p;
 }
+
+DftDirection direction_of(int dir) { return dir == +1 ? DftDirection::kForward : DftDirection::kInverse; }
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b, std::size_t* at) {
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -92,15 +96,6 @@ TEST(Dft1d, MatchesTheDefinitionForPrimeLength) {
     }
 }
 
-TEST(Dft1d, RefusesEmptyLine) {
-    double re = 1, im = 2;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(dft_1d(&re, &im, 0, +1), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Memory allocation error\n");
-    EXPECT_EQ(re, 1);
-    EXPECT_EQ(im, 2);
-}
-
 // A plane the fast transform is checked on, in the directions given.
 struct Input {
     std::string what;
@@ -144,7 +139,8 @@ std::vector<Input> literal_cases() {
 }
 
 TEST(Dft2d, BitIdenticalToLiteralOnEveryPath) {
-    // Every path the processor runs, and kDftPathCount for dft_2d's own choice.
+    // Every path the processor runs through dft_2d_run, and kDftPathCount for dft_2d,
+    // which takes the best one.
     std::vector<int> paths;
     for (int p = 0; p < kDftPathCount; ++p) {
         if (dft_path_supported(static_cast<DftPath>(p))) paths.push_back(p);
@@ -157,8 +153,10 @@ TEST(Dft2d, BitIdenticalToLiteralOnEveryPath) {
             for (int p : paths) {
                 const auto path = static_cast<DftPath>(p);
                 Plane got = c.plane;
-                const int status = p == kDftPathCount ? dft_2d(got.re.data(), got.im.data(), c.w, c.h, dir)
-                                                      : dft_2d_on(path, got.re.data(), got.im.data(), c.w, c.h, dir);
+                const int status = p == kDftPathCount
+                                       ? dft_2d(got.re.data(), got.im.data(), c.w, c.h, dir)
+                                       : dft_2d_run(got.re.data(), got.im.data(), c.w, c.h, direction_of(dir),
+                                                    DftRun{path, 1, nullptr});
                 ASSERT_EQ(status, 0);
                 const std::string where = std::string(p == kDftPathCount ? "dft_2d" : dft_path_name(path)) + " " +
                                           c.what + " dir " + std::to_string(dir);
@@ -194,13 +192,15 @@ TEST(Dft2d, EveryThreadCountGivesTheSameBitsAndOneProgress) {
             for (bool real_only : {true, false}) {
                 const Plane in = random_plane(s[0], s[1], real_only, s[0] + s[1]);
                 Plane want = in;
-                ASSERT_EQ(dft_2d_on(path, want.re.data(), want.im.data(), s[0], s[1], +1), 0);
+                ASSERT_EQ(dft_2d_run(want.re.data(), want.im.data(), s[0], s[1], DftDirection::kForward,
+                                     DftRun{path, 1, nullptr}),
+                          0);
                 for (int threads : {1, 2, 3, 7}) {
                     Plane got = in;
                     Seen seen{{}, std::this_thread::get_id(), false};
                     DftProgress reporting = progress;
                     reporting.context = &seen;
-                    ASSERT_EQ(dft_2d_run(got.re.data(), got.im.data(), s[0], s[1], +1,
+                    ASSERT_EQ(dft_2d_run(got.re.data(), got.im.data(), s[0], s[1], DftDirection::kForward,
                                          DftRun{path, threads, &reporting}),
                               0);
                     const std::string where = std::string(dft_path_name(path)) + " " + std::to_string(s[0]) +
@@ -247,12 +247,61 @@ TEST(Dft2d, RoundTripReturnsThePlane) {
     }
 }
 
-TEST(Dft2d, RefusesEmptyPlaneAndUnsupportedPath) {
-    double re = 0, im = 0;
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(dft_2d(&re, &im, 0, 4, +1), 1);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: Memory allocation error\n");
-    EXPECT_EQ(dft_2d_on(static_cast<DftPath>(kDftPathCount), &re, &im, 1, 1, +1), 1);
+TEST(Dft, RefusesTheCallersErrorsWithTheirMessageAndTouchesNothing) {
+    using Call = std::function<int(double*, double*)>;
+    struct Case {
+        std::string what;
+        Call call;
+        std::string message;
+    };
+    const std::string length = "Error: A transform needs a length of 1 or more, not ";
+    const std::string direction = "Error: A transform's direction is +1 or -1, not ";
+    std::vector<Case> cases = {
+        {"dft_1d n 0", [](double* re, double* im) { return dft_1d(re, im, 0, +1); }, length + "0\n"},
+        {"dft_1d n -3", [](double* re, double* im) { return dft_1d(re, im, -3, -1); }, length + "-3\n"},
+        {"dft_1d dir 0", [](double* re, double* im) { return dft_1d(re, im, 4, 0); }, direction + "0\n"},
+        {"dft_2d_literal width 0", [](double* re, double* im) { return dft_2d_literal(re, im, 0, 2, +1); },
+         length + "0\n"},
+        {"dft_2d_literal height -1", [](double* re, double* im) { return dft_2d_literal(re, im, 2, -1, -1); },
+         length + "-1\n"},
+        {"dft_2d_literal dir 2", [](double* re, double* im) { return dft_2d_literal(re, im, 2, 2, 2); },
+         direction + "2\n"},
+        {"dft_2d width 0", [](double* re, double* im) { return dft_2d(re, im, 0, 4, +1); }, length + "0\n"},
+        {"dft_2d height 0", [](double* re, double* im) { return dft_2d(re, im, 4, 0, -1); }, length + "0\n"},
+        {"dft_2d dir -2", [](double* re, double* im) { return dft_2d(re, im, 2, 2, -2); }, direction + "-2\n"},
+        {"dft_2d_run width -7 on 2 threads",
+         [](double* re, double* im) {
+             return dft_2d_run(re, im, -7, 2, DftDirection::kForward, DftRun{kDftBest, 2, nullptr});
+         },
+         length + "-7\n"},
+        {"dft_2d_run height 0",
+         [](double* re, double* im) { return dft_2d_run(re, im, 3, 0, DftDirection::kInverse, DftRun{}); },
+         length + "0\n"},
+        {"heights_spectrum side 0", [](double* re, double* im) { return heights_spectrum(re, 0, re, im); },
+         length + "0\n"},
+    };
+    // Every path this processor lacks (there is one on every architecture), and a value
+    // that names no path.
+    for (int p = 0; p <= kDftPathCount + 1; ++p) {
+        const auto path = static_cast<DftPath>(p);
+        if (p == kDftBest || dft_path_supported(path)) continue;
+        cases.push_back({std::string("dft_2d_run on ") + dft_path_name(path),
+                         [path](double* re, double* im) {
+                             return dft_2d_run(re, im, 2, 2, DftDirection::kForward, DftRun{path, 1, nullptr});
+                         },
+                         std::string("Error: This processor cannot run the transform's ") + dft_path_name(path) +
+                             " path\n"});
+    }
+    for (const Case& c : cases) {
+        const Plane before = random_plane(4, 4, false, 3);
+        Plane p = before;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.call(p.re.data(), p.im.data()), 1) << c.what;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message) << c.what;
+        std::size_t at = 0;
+        EXPECT_TRUE(same_bits(p.re, before.re, &at)) << c.what << " re[" << at << "]";
+        EXPECT_TRUE(same_bits(p.im, before.im, &at)) << c.what << " im[" << at << "]";
+    }
 }
 
 }  // namespace

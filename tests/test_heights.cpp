@@ -19,7 +19,7 @@
 
 #include "image/bmp.h"
 #include "image/heights.h"
-#include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 #include "tests/test_util.h"
 
 namespace {

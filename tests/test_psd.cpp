@@ -19,6 +19,7 @@
 #include "analysis/window.h"
 #include "image/heights.h"
 #include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 #include "tests/test_util.h"
 
 namespace {

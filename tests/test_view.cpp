@@ -17,6 +17,7 @@
 #include "app/output_table.h"
 #include "app/view.h"
 #include "spectrum/dft.h"
+#include "spectrum/spectrum.h"
 #include "tests/test_util.h"
 
 namespace {
