@@ -45,19 +45,20 @@ chmod +x "$work/standins/tool"
 # script;its test;stand-ins first on the PATH;what the script says
 while IFS=';' read -r script test standins message; do
     label="$test with ${standins:-no stand-in}"
-    rm -rf "$work/bin"
-    mkdir "$work/bin"
-    for tool in $standins; do ln -s "$work/standins/tool" "$work/bin/$tool"; done
+    rm -rf "${work:?}/first"
+    mkdir "$work/first"
+    for tool in $standins; do ln -s "$work/standins/tool" "$work/first/$tool"; done
     case $script in
         varlox-plot) input=$work/profile.csv ;;
         *) input=$work/picture.png ;;
     esac
-    PATH="$work/bin:$work/path" sh "$source/app/$script" "$input" >/dev/null 2>"$work/err" </dev/null
+    PATH="$work/first:$work/path" sh "$source/app/$script" "$input" >/dev/null 2>"$work/err" </dev/null
     status=$?
-    [ "$status" -eq 1 ] && grep -qF "Error: $message" "$work/err" ||
+    if [ "$status" -ne 1 ] || ! grep -qF "Error: $message" "$work/err"; then
         fail "$label: $script does not refuse with \"$message\" (status $status): $(cat "$work/err")"
+    fi
     start=$(date +%s)
-    PATH="$work/bin:$work/path" timeout 60 sh "$source/tests/$test" "$varlox" "$source" >"$work/out" 2>&1 </dev/null
+    PATH="$work/first:$work/path" timeout 60 sh "$source/tests/$test" "$varlox" "$source" >"$work/out" 2>&1 </dev/null
     status=$?
     took=$(($(date +%s) - start))
     [ "$status" -eq 77 ] || fail "$label: status $status, not 77 (skipped); it said: $(tail -n 3 "$work/out")"
