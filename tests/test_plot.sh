@@ -638,6 +638,10 @@ refuse "$PATH" "Error: $p/s-angles.csv is an angular spectrum, which has no ampl
     "$p/x.png" --amplitude "$p/s-angles.csv" "$p/x.png"
 refuse "$PATH" "Error: $p/s128-peaks.csv holds peaks only: give the profile or angular spectrum to mark them on" \
     "$p/x.png" "$p/s128-peaks.csv" "$p/x.png"
+# Peaks without cycles per metre on a plot against them: the peaks file is named, wherever
+# it stands among the files.
+refuse "$PATH" "Error: s128-peaks.csv has no cycles per metre, which the other files are drawn against" \
+    "$p/x.png" --psd "$p/s128-peaks.csv" "$p/s256-full.csv" "$p/x.png"
 
 # varlox-view's own measurement of the grating (10 cycles per side along (6, 8), a period
 # of 12.8 pixels): its psd with the fit of its summary and the strongest peak marked with
