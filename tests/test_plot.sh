@@ -143,10 +143,8 @@ echo "line 9: an error of the fake gnuplot" >&2
 exit 1
 EOF
 chmod +x "$work/failbin/gnuplot"
-header='Wavenumber[m-1] = frequency / L[m]
-L[m] : the actual distance of the side length of the calculated square image
-
-frequency,amplitude,power'
+# The four lines that open varlox's profile, as varlox wrote them.
+header=$(sed -n 1,4p "$work/a/sample.csv")
 r=$work/r
 printf '%s\n' "$header" >"$r/header.csv"
 printf '%s\n2,0.000000e+00,0.000000e+00\n3,0.000000e+00,0.000000e+00\n' "$header" >"$r/zero.csv"
