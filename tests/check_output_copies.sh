@@ -6,6 +6,10 @@
 #   - every recipe's find leaves out every picture varlox and varlox-view write;
 #   - the lists of varlox's outputs in tests/recipes_test.sh and .ci/run hold exactly
 #     varlox's suffixes.
+# varlox-plot recognises the files it draws by their headers, which the C++ code writes:
+#   - varlox-plot.awk's copy of the lines that open varlox's profile is the text
+#     app/profile.cpp writes;
+#   - every column varlox-plot.awk looks up by name is a column the programs write.
 # Usage: check_output_copies.sh [SOURCE-ROOT]; status 1 when a copy disagrees.
 root=${1:-.}
 table=$root/app/output_table.h
@@ -61,5 +65,33 @@ listed=$(grep -o 'outs=([^)]*)' "$root/.ci/run" | sed 's/^outs=(//; s/)$//' | tr
 [ "$(sorted $listed)" = "$(sorted $varlox)" ] ||
     disagree ".ci/run compares '$(echo $listed)', varlox writes '$(echo $varlox)'"
 
-[ "$status" -eq 0 ] && echo "check_output_copies: every copy agrees with the output tables"
+# The lines that open varlox's profile: the string literals of profile_write_header, and
+# varlox-plot.awk's varlox_header[1..4].
+written=$(awk '
+    /^int profile_write_header\(/ { on = 1 }
+    on {
+        line = $0
+        while (match(line, /"([^"\\]|\\.)*"/)) {
+            text = text substr(line, RSTART + 1, RLENGTH - 2); line = substr(line, RSTART + RLENGTH)
+        }
+    }
+    on && /^}/ { exit }
+    END { gsub(/\\n/, "\n", text); printf "%s", text }' "$root/app/profile.cpp")
+plot_awk=$root/app/varlox-plot.awk
+copied=$(sed -n 's/^ *varlox_header\[[0-9]\] = "\(.*\)"$/\1/p' "$plot_awk")
+[ -n "$written" ] && [ "$copied" = "$written" ] ||
+    disagree "$plot_awk checks varlox's profile opening with '$copied', app/profile.cpp writes '$written'"
+
+# The columns varlox-plot.awk looks up by name, each somewhere in a header the C++ code
+# writes: a name between quotes or commas and a comma, a line end or a quote.
+names=$(grep -o -e 'has("[a-z_]*")' -e 'col\["[a-z_]*"\]' -e 'value("[a-z_]*")' -e '"[a-z_]*" in col' \
+    -e '\^[a-z_]*,' -e 'h\[1\] != "[a-z_]*"' "$plot_awk" | grep -o '[a-z_][a-z_]*' |
+    grep -v -x -e has -e col -e value -e in -e h | sort -u)
+[ "$(printf '%s\n' "$names" | wc -l)" -ge 10 ] || disagree "$plot_awk: only '$(echo $names)' found as column names"
+for name in $names; do
+    cat "$root"/analysis/*.cpp "$root"/app/*.cpp | grep -q -E "[\",]$name(,|\\\\n|\")" ||
+        disagree "$plot_awk reads a column $name, which no header of the programs names"
+done
+
+[ "$status" -eq 0 ] && echo "check_output_copies: every copy agrees with the output tables and the headers"
 exit "$status"

@@ -12,13 +12,21 @@ varlox=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 prepare=$(cd "$2" && pwd)/app/varlox-prepare
 . "$2/tests/interrupt_cases.sh"
 
+# Skipped exactly where varlox-prepare refuses to run for want of ImageMagick (no magick,
+# nor both convert and identify: a convert of another program without identify is not
+# ImageMagick): the script itself is asked. It looks for ImageMagick before it reads
+# its input, so a picture that does not exist gets that refusal, or "Could not read".
+said=$(sh "$prepare" "$2/tests/no such picture.png" 2>&1 </dev/null)
+case $said in
+    *"Error: ImageMagick is not installed"*)
+        echo "ImageMagick is not installed, as varlox-prepare says: skipped"
+        exit 77 ;;
+esac
+# The ImageMagick the script runs: magick (ImageMagick 7) first, else convert and identify.
 if command -v magick >/dev/null 2>&1; then
     im="magick" identify="magick identify"
-elif command -v convert >/dev/null 2>&1; then
-    im="convert" identify="identify"
 else
-    echo "ImageMagick is not installed: skipped"
-    exit 77
+    im="convert" identify="identify"
 fi
 
 work=$(mktemp -d) || exit 1

@@ -143,10 +143,8 @@ echo "line 9: an error of the fake gnuplot" >&2
 exit 1
 EOF
 chmod +x "$work/failbin/gnuplot"
-header='Wavenumber[m-1] = frequency / L[m]
-L[m] : the actual distance of the side length of the calculated square image
-
-frequency,amplitude,power'
+# The four lines that open varlox's profile, as varlox wrote them.
+header=$(sed -n 1,4p "$work/a/sample.csv")
 r=$work/r
 printf '%s\n' "$header" >"$r/header.csv"
 printf '%s\n2,0.000000e+00,0.000000e+00\n3,0.000000e+00,0.000000e+00\n' "$header" >"$r/zero.csv"
@@ -551,6 +549,19 @@ p=$work/psd
 printf '%s\n%s\n' 'picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept' \
     '"a,b.bmp",256,0.0002,3.1,-3,0.02,0.5,97.65625,1953.125,191,5' >"$p/s256-summary.csv"
 "$sh" "$plot" --psd "$p/s256-full.csv" "$p/metres.svg" 2>/dev/null || fail "psd plot in metres"
+# A summary of every column varlox-view writes, its numbers at full length (more than 256
+# bytes of them) after a long picture name, quoted: a row of 1,000 bytes, read whole.
+cp "$p/s256-full.csv" "$p/wide-full.csv"
+fields=,256,0.00020000000000000001,3.1000000000000001e-09,-3.0000000000000004,0.020000000000000004
+fields=$fields,0.50000000000000022,97.656249999999986,1953.1250000000002,191,5.0000000000000009
+fields=$fields,150.00546654973431,60.005466549734308,0.036465612106388143,16.002095640940347,149.9904217948401
+picture=$(awk -v n=$((1000 - 2 - ${#fields})) 'BEGIN { s = "scans/a,b/"; while (length(s) < n) s = s "x"; print s }')
+{
+    echo picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg
+    printf '"%s"%s\n' "$picture" "$fields"
+} >"$p/wide-summary.csv"
+[ "$(sed -n 2p "$p/wide-summary.csv" | tr -d '\n' | wc -c)" -eq 1000 ] || fail "the summary's row is not 1,000 bytes long"
+"$sh" "$plot" --psd "$p/wide-full.csv" "$p/wide.svg" 2>"$work/err" || fail "psd plot with a summary row of 1,000 bytes: $(cat "$work/err")"
 "$sh" "$plot" "$p/s128-full.csv" "$p/s256-full.csv" "$p/sides.svg" 2>/dev/null || fail "plot of two sides"
 while IFS='|' read -r file text; do
     grep -qF ">$text<" "$p/$file" || fail "$file lacks \"$text\""
@@ -564,6 +575,7 @@ deep.svg|Left out: the zero frequency (bin 0)
 metres.svg|spatial frequency: cycles per metre
 metres.svg|period in metres
 metres.svg|fit, slope -3 ± 0.02, H 0.5
+wide.svg|fit, slope -3 ± 0.02, H 0.5
 sides.svg|side 128 / 2; varlox's profile ends (side 256)
 sides.svg|varlox's profile ends (side 128)
 sides.svg|side 256 / 2
@@ -624,6 +636,10 @@ refuse "$PATH" "Error: $p/s-angles.csv is an angular spectrum, which has no ampl
     "$p/x.png" --amplitude "$p/s-angles.csv" "$p/x.png"
 refuse "$PATH" "Error: $p/s128-peaks.csv holds peaks only: give the profile or angular spectrum to mark them on" \
     "$p/x.png" "$p/s128-peaks.csv" "$p/x.png"
+# Peaks without cycles per metre on a plot against them: the peaks file is named, wherever
+# it stands among the files.
+refuse "$PATH" "Error: s128-peaks.csv has no cycles per metre, which the other files are drawn against" \
+    "$p/x.png" --psd "$p/s128-peaks.csv" "$p/s256-full.csv" "$p/x.png"
 
 # varlox-view's own measurement of the grating (10 cycles per side along (6, 8), a period
 # of 12.8 pixels): its psd with the fit of its summary and the strongest peak marked with
