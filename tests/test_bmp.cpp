@@ -5,8 +5,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "app/output_table.h"
 #include "image/bmp.h"
 #include "tests/test_util.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -305,6 +308,68 @@ TEST(BmpWrite, EmptyRowBufferLeavesHeaderOnly) {
     EXPECT_EQ(write_capturing(path, image, &err), 1);
     EXPECT_EQ(err, "Error: Memory allocation error\n");
     EXPECT_EQ(testutil::read_file(path).size(), 54u);
+}
+
+uint32_t le32(const Bytes& b, std::size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; --i) v = v << 8 | (at + i < b.size() ? b[at + i] : 0);
+    return v;
+}
+
+// What the reader must say of a file called `name`, worked out from its header alone;
+// empty when the file must be accepted.
+std::string expected_reader_message(const Bytes& b, const std::string& name) {
+    if (b.size() < 2 || b[0] != 'B' || b[1] != 'M') return "Error: " + name + " is not a bitmap image";
+    if (b.size() >= 18 && le32(b, 14) == 12) {
+        return "Error: " + name + " is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
+    }
+    const auto w = static_cast<int32_t>(le32(b, 18));
+    const auto h = static_cast<int32_t>(le32(b, 22));
+    if (w != h) return "Error: " + name + " is not a square image";
+    if (le32(b, 28) != 24) return "Error: " + name + " is not a 24bit color image";
+    if (w <= 0) return "Error: Memory allocation error\n";
+    const uint64_t offset = std::max<uint64_t>(54, le32(b, 10));
+    const uint64_t stride = (uint64_t(w) * 3 + 3) / 4 * 4;
+    if (offset + (uint64_t(w) - 1) * stride + uint64_t(w) * 3 > b.size()) {
+        return "Error: " + name + " is truncated\n";
+    }
+    return "";
+}
+
+fs::path suite_dir() { return fs::path(VARLOX_SOURCE_DIR) / ".." / "shared" / "corpus" / "bmpsuite"; }
+
+TEST(BmpSuite, EveryFileGetsTheReadersVerdict) {
+    if (!fs::exists(suite_dir())) GTEST_SKIP() << "no BMP suite at " << suite_dir();
+    int files = 0, accepted = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(suite_dir())) {
+        if (!entry.is_regular_file() || entry.path().extension() != ".bmp") continue;
+        ++files;
+        TempDir dir;
+        const Bytes bytes = testutil::read_file(entry.path().string());
+        testutil::write_file(dir.path("in.bmp"), bytes);
+        const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, dir.root.string());
+        const std::string want = expected_reader_message(bytes, "in.bmp");
+        const std::string what = entry.path().filename().string();
+        ASSERT_TRUE(r.status == 0 || r.status == 1) << what << " ended abnormally";
+        EXPECT_EQ(testutil::read_file(dir.path("in.bmp")), bytes) << what;
+        if (want.empty()) {
+            ++accepted;
+            EXPECT_EQ(r.status, 0) << what << ": " << r.err;
+            const uint64_t w = le32(bytes, 18);
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(fs::file_size(dir.path(std::string("in") + kVarloxOutputs[i].suffix)), 54 + w * ((w * 3 + 3) / 4 * 4)) << what;
+            }
+        } else {
+            EXPECT_EQ(r.status, 1) << what;
+            ASSERT_GE(r.err.size(), want.size()) << what;
+            EXPECT_EQ(r.err.substr(r.err.size() - want.size()), want) << what;
+            EXPECT_EQ(testutil::count_of(r.err, "Error: "), 1u) << what;
+            EXPECT_FALSE(fs::exists(dir.path("in.csv"))) << what;
+        }
+    }
+    EXPECT_GT(files, 50);
+    RecordProperty("files", files);
+    RecordProperty("accepted", accepted);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Height maps: PGM and PFM read exactly (byte orders, depths, the PFM's bottom-up rows),
-// every malformed file refused with its one message, a BMP read as varlox greys it, and
-// the spectrum of heights equal to varlox's spectrum of the same picture bit for bit.
+// every malformed file refused with its one message, a BMP read as varlox greys it.
 // Every input is read from a file and, where there are pipes, from a pipe too, whose
 // size the reader cannot know: it must give the same map or the same message.
 #include <gtest/gtest.h>
@@ -17,9 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "image/bmp.h"
 #include "image/heights.h"
-#include "spectrum/dft.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -270,28 +267,6 @@ TEST(HeightsRead, RefusesMalformedFilesWithOneMessage) {
     const ReadResult missing = read_map(dir.path("none.pgm"));
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "Error: Could not read " + dir.path("none.pgm")) << "the BMP reader's message";
-}
-
-TEST(HeightsSpectrum, BmpHeightsGiveVarloxSpectrumBitForBit) {
-    // The map of a BMP is the greyed picture's red bytes, and its spectrum is
-    // image_spectrum's in every bit; odd and even sides.
-    for (const int n : {1, 2, 3, 7, 8, 13, 16}) {
-        TempDir dir;
-        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 3)));
-        const ReadResult r = read_map(dir.path("in.bmp"));
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.map.format, kHeightsBmp);
-        ImagePtr image = bmp_read(dir.path("in.bmp"));
-        ASSERT_TRUE(image);
-        image_to_gray(*image);
-        const std::size_t count = std::size_t(n) * n;
-        for (std::size_t k = 0; k < count; ++k) ASSERT_EQ(r.map.z[k], image->pixels[k * 3 + 2]) << n;
-        std::vector<double> re1(count), im1(count), re2(count), im2(count);
-        ASSERT_EQ(image_spectrum(*image, re1.data(), im1.data()), 0);
-        ASSERT_EQ(heights_spectrum(r.map.z.get(), r.map.side, re2.data(), im2.data()), 0);
-        EXPECT_EQ(std::memcmp(re1.data(), re2.data(), count * sizeof(double)), 0) << n;
-        EXPECT_EQ(std::memcmp(im1.data(), im2.data(), count * sizeof(double)), 0) << n;
-    }
 }
 
 #ifndef _WIN32

@@ -3,23 +3,8 @@
 #include <limits>
 
 #include "image/image.h"
-#include "system/size.h"
 
 namespace {
-
-TEST(SizeArithmetic, DetectsOverflowAtTheEdge) {
-    const uint64_t max = std::numeric_limits<uint64_t>::max();
-    uint64_t out = 7;
-    EXPECT_TRUE(size_mul(max / 3, 3, &out));
-    EXPECT_EQ(out, max / 3 * 3);
-    out = 7;
-    EXPECT_FALSE(size_mul(max / 3 + 1, 3, &out));
-    EXPECT_EQ(out, 7u);
-    EXPECT_TRUE(size_mul(0, max, &out));
-    EXPECT_EQ(out, 0u);
-    EXPECT_TRUE(size_add(max - 1, 1, &out));
-    EXPECT_FALSE(size_add(max, 1, &out));
-}
 
 TEST(ImageNew, SetsDimensionsAndOwnsBuffer) {
     ImagePtr image = image_new(5, 3);

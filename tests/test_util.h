@@ -28,6 +28,11 @@ void write_file(const std::string& path, const Bytes& bytes);
 void write_text(const std::string& path, const std::string& text);
 std::string read_text(const std::string& path);
 
+// How often `what` occurs in `text` (a program's one message is one "Error: "), and
+// whether `text` ends with `tail` (where a program's last message must stand).
+std::size_t count_of(const std::string& text, const std::string& what);
+bool ends_with(const std::string& text, const std::string& tail);
+
 void put_le16(Bytes& b, std::size_t at, uint32_t v);
 void put_le32(Bytes& b, std::size_t at, uint32_t v);
 

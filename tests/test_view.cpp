@@ -1,7 +1,6 @@
-// varlox-view: the same measurement as varlox, shown on a log scale and as an absolute
-// profile. The measurement is checked against the literal transform bit for bit, the
-// full profile against varlox's own profile, the log picture against amplitudes whose
-// ratio is known, and the command line's refusals against a directory left as it was.
+// varlox-view end to end: the full profile against varlox's own profile, the log picture
+// against amplitudes whose ratio is known, the command line's refusals against a folder
+// left as it was, and its writer's files read back.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,12 +10,8 @@
 #include <sstream>
 #include <vector>
 
-#include "analysis/analysis.h"
-#include "analysis/draw.h"
-#include "analysis/ramp.h"
 #include "app/output_table.h"
 #include "app/view.h"
-#include "spectrum/dft.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -38,59 +33,6 @@ std::vector<double> fields_of(const std::string& line) {
     std::istringstream in(line);
     for (std::string f; std::getline(in, f, ',');) v.push_back(std::strtod(f.c_str(), nullptr));
     return v;
-}
-
-TEST(SpectrumMeasure, PlanesAreTheLiteralTransformsBitForBit) {
-    // The measurement both programs share, against the reference: grey levels shifted by
-    // half the sides, the literal per-line transform, shifted back; then power and its
-    // root. Odd and even sides.
-    for (const int n : {1, 2, 3, 4, 7, 8, 13, 16}) {
-        ImagePtr image = image_new(n, n);
-        const Bytes px = testutil::pattern_pixels(n, n, 7);
-        std::memcpy(image->pixels.get(), px.data(), px.size());
-        image_to_gray(*image);
-        std::vector<double> re(std::size_t(n) * n), im(re.size(), 0.0);
-        for (std::size_t i = 0; i < re.size(); ++i) re[i] = image->pixels[i * 3 + 2];
-        swap_quadrants(re.data(), im.data(), n, n);
-        ASSERT_EQ(dft_2d_literal(re.data(), im.data(), n, n, +1), 0);
-        swap_quadrants(re.data(), im.data(), n, n);
-
-        Spectrum s{};
-        ASSERT_EQ(spectrum_measure(*image, s), 0) << n;
-        for (std::size_t k = 0; k < re.size(); ++k) {
-            const double power = re[k] * re[k] + im[k] * im[k];
-            const double amplitude = std::sqrt(power);
-            EXPECT_EQ(std::memcmp(&s.power[k], &power, sizeof power), 0) << "side " << n << " k " << k;
-            EXPECT_EQ(std::memcmp(&s.amplitude[k], &amplitude, sizeof amplitude), 0)
-                << "side " << n << " k " << k;
-        }
-    }
-}
-
-TEST(DrawLog, PlacesAmplitudesOnTheirDecades) {
-    // Top 1000 and 4 decades: the bottom is 0.1. Level = (1 + log10(a / 1000) / 4) * 255.
-    struct Case {
-        double amplitude;
-        uint8_t level;  // grey
-        double t;       // the colour is ramp_color(t)
-    };
-    const Case cases[] = {
-        {1000, 255, 1.0},  {1e6, 255, 1.0},     // the top, and above it (a centre sample)
-        {10, 127, 0.5},    {100, 191, 0.75},    // 2 decades below: half the scale; 1: three quarters
-        {0.1, 0, 0.0},     {0.001, 0, 0.0},     // the bottom, and below it
-        {0, 0, 0.0},                            // no amplitude at all
-    };
-    ImagePtr image = image_new(1, 1);
-    for (const Case& c : cases) {
-        draw_log(*image, &c.amplitude, 1000, 4, false);
-        EXPECT_EQ(image->pixels[0], c.level) << c.amplitude;
-        EXPECT_TRUE(image->pixels[0] == image->pixels[1] && image->pixels[1] == image->pixels[2]);
-        draw_log(*image, &c.amplitude, 1000, 4, true);
-        const uint32_t want = ramp_color(c.t);
-        EXPECT_EQ(image->pixels[2], want >> 16 & 255) << c.amplitude;
-        EXPECT_EQ(image->pixels[1], want >> 8 & 255) << c.amplitude;
-        EXPECT_EQ(image->pixels[0], want & 255) << c.amplitude;
-    }
 }
 
 // A command line varlox-view must refuse, and the end of what it then prints.
@@ -465,6 +407,73 @@ TEST_F(View, MeasuringRefusalsChangeNothing) {
         {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
     };
     expect_refusals(cases);
+}
+
+}  // namespace
+
+// varlox-view's writer: the files of a measurement as they are read back. The numbers of
+// a real measurement are checked against independent models in test_psd.cpp,
+// test_angles.cpp and test_peaks.cpp; here the summary's row is built from chosen
+// numbers, so that its columns, quoting and empty fields are checked exactly.
+namespace {
+
+// A measuring run's result for a 4 x 4 map, whose summary numbers are then set by hand.
+ViewResult measured_result() {
+    HeightMap map{4, buffer_new<double>(16), kHeightsPfm};
+    for (int k = 0; k < 16; ++k) map.z[k] = (k * 7) % 5;
+    MeasureOptions m{};
+    m.z_scale = 1;
+    m.measuring = true;
+    m.window = Window{kWindowNone, 1};
+    m.peaks = 3;
+    m.threads = 1;
+    ViewResult r;
+    EXPECT_EQ(view_measure(map, m, r), 0);
+    return r;
+}
+
+// The summary file view_write makes of `r`, run with `options` on the input `input`.
+std::string summary_of(const ViewResult& r, const ViewOptions& options, const std::string& input) {
+    testutil::TempDir dir;
+    std::string names[kViewOutputCount];
+    for (int i = 0; i < kViewOutputCount; ++i) names[i] = dir.path(std::string("s") + kViewOutputs[i].suffix);
+    OutputSet set;
+    output_table_add(set, kViewOutputs, kViewOutputCount, names);
+    EXPECT_EQ(outputs_create(set), 0);
+    EXPECT_EQ(view_write(r, options, input, set), 0);
+    EXPECT_EQ(outputs_commit(set), 0);
+    return testutil::read_text(names[kViewSummary]);
+}
+
+TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
+    const std::string header =
+        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
+        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg\n";
+    ViewResult plain = measured_result();
+    plain.rms = 1.5;
+    plain.direction = plain.lay = plain.aspect = std::nan("");
+    plain.peak_count = 0;
+    ViewOptions options{};
+    options.measure.measuring = true;
+    EXPECT_EQ(summary_of(plain, options, "scan.pgm"), header + "scan.pgm,4,,1.5,,,,,,,,,,,,\n");
+
+    ViewResult full = measured_result();
+    full.rms = 1.5;
+    full.fitted = true;
+    full.fit = PsdFit{12, -3.25, 0.5, 0.125, 0.625};
+    full.direction = 150.25;
+    full.lay = 60.25;
+    full.aspect = 0.03125;
+    ASSERT_GT(full.peak_count, 0u);
+    full.peaks[0].frequency = 4 / 16.5;
+    full.peaks[0].direction = 149.5;
+    options.measure.length = 0.001;
+    options.measure.fit = true;
+    options.measure.fit_from = 4;
+    options.measure.fit_to = 64;
+    EXPECT_EQ(summary_of(full, options, "a,\"b\".pfm"),
+              header + "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
+                       "150.25,60.25,0.03125,16.5,149.5\n");
 }
 
 }  // namespace
