@@ -153,6 +153,10 @@ TEST(HeightsRead, ReadsEveryFormatExactly) {
         {"bmp", testutil::make_bmp({2, 2}, grey_pixels(2)), 2, {3, 10, 43, 50}, kHeightsBmp},
         {"bmp with a gap before its rows", testutil::make_bmp({3, 3, 24, 0, 80}, grey_pixels(3)), 3,
          {3, 10, 17, 43, 50, 57, 83, 90, 97}, kHeightsBmp},
+        // A colour picture is greyed as varlox greys it: each height is the truncated mean
+        // of the pixel's blue, green and red bytes.
+        {"bmp in colour", testutil::make_bmp({2, 2}, {10, 20, 31, 255, 255, 254, 0, 255, 0, 200, 0, 100}), 2,
+         {20, 254, 85, 100}, kHeightsBmp},
     };
     for (const Case& c : cases) {
         for (const Source source : kSources) {
