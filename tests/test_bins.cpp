@@ -33,11 +33,26 @@ TEST(ValueRange, ScalesAndTreatsZeroWidthAsWidthOne) {
 }
 
 TEST(RadialBins, CountFromExactSumOfSquares) {
-    EXPECT_EQ(radial_bin_count(4, 4), 11u);
-    EXPECT_EQ(radial_bin_count(256, 256), 724u);
-    EXPECT_EQ(radial_bin_count(1, 1), 2u);
-    // 65536^2 * 2 does not fit in 32 bits; the count must still be 2 * sqrt(2) * 65536.
-    EXPECT_EQ(radial_bin_count(65536, 65536), static_cast<uint64_t>(std::sqrt(2.0 * 65536 * 65536) * 2));
+    // (sqrt(w^2 + h^2) * 2) truncated, worked out in whole numbers: the largest c with
+    // c^2 <= 4 (w^2 + h^2). From a side of 46341 on the sum of squares no longer fits 32
+    // bits (2 * 46341^2 = 4294976562); wrapped, it would give 192 bins there.
+    struct Case {
+        uint32_t width, height;
+        uint64_t count;
+    };
+    const Case cases[] = {
+        {1, 1, 2},                 // 4 * 2 = 8: 2^2 <= 8 < 3^2
+        {4, 4, 11},                // 128: 121 <= 128 < 144
+        {256, 256, 724},           // 524288: 524176 <= 524288 < 525625
+        {3, 1000, 2000},           // 4000036: 4000000 <= 4000036 < 4004001
+        {46340, 46340, 131069},    // the last square side whose sum fits 32 bits
+        {46341, 46341, 131072},    // the first whose sum does not
+        {65535, 65536, 185362},
+        {65536, 65536, 185363},    // 4 * 2^33 = 2^35: 185363^2 <= 2^35 < 185364^2
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(radial_bin_count(c.width, c.height), c.count) << c.width << " x " << c.height;
+    }
 }
 
 TEST(RadialBins, SideFourSharesEverySampleBetweenNeighbouringBins) {
