@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis.h"
 #include "analysis/bins.h"
 #include "analysis/level.h"
 #include "analysis/psd.h"
@@ -77,23 +78,19 @@ inline Grid tilted(Grid z, int n, double a, double b, double c) {
 }
 
 struct Measured {
-    RadialBins bins;
+    Spectrum spectrum;  // its planes, bins and ranges, as heights_measure leaves them
     Psd psd;
 };
 
-// The program's path from heights to psd: level, window, centred spectrum, bins, psd.
+// The program's path from heights to psd: level, window, then the measurement both
+// programs share (heights_measure: centred spectrum, magnitudes, bins), then the psd.
 inline Measured measure(Grid z, int n, LevelKind level, const Window& window, double length) {
     Measured m{};
     level_apply(z.data(), n, level);
     double mean_square = 0;
     EXPECT_EQ(window_apply(z.data(), n, window, &mean_square), 0);
-    Grid re(z.size()), im(z.size());
-    EXPECT_EQ(heights_spectrum(z.data(), n, re.data(), im.data()), 0);
-    spectrum_magnitudes(re.data(), im.data(), re.size());
-    EXPECT_TRUE(radial_bins_new(m.bins, radial_bin_count(n, n)));
-    ValueRange amp = value_range_fresh(), pow = value_range_fresh();
-    radial_accumulate(re.data(), im.data(), n, n, m.bins, amp, pow);
-    EXPECT_EQ(psd_from_spectrum(im.data(), n, m.bins, length, mean_square, m.psd), 0);
+    EXPECT_EQ(heights_measure(z.data(), n, m.spectrum), 0);
+    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), n, m.spectrum.bins, length, mean_square, m.psd), 0);
     return m;
 }
 

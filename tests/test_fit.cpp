@@ -27,7 +27,7 @@ TEST(PsdFit, RecoversTheSlopeOfPeriodicSurfaces) {
             // 4 to 64 cycles per side, in cycles per metre with a length.
             const double unit = s.length > 0 ? s.length : 1;
             PsdFit fit{};
-            ASSERT_EQ(psd_fit(m.bins, m.psd, s.length, 4 / unit, 64 / unit, fit), 0);
+            ASSERT_EQ(psd_fit(m.spectrum.bins, m.psd, s.length, 4 / unit, 64 / unit, fit), 0);
             EXPECT_NEAR(fit.slope, -beta, 0.05) << "beta " << beta << " " << describe(s, n);
             EXPECT_NEAR(fit.hurst, beta / 2 - 1, 0.025) << "beta " << beta;
             EXPECT_EQ(fit.rows, 121u) << "bins 8 to 128, both ends included";
@@ -51,11 +51,11 @@ TEST(PsdFit, RefusesABandOfFewerThanThreeRows) {
     testing::internal::CaptureStderr();
     // Rows at 1 and 1.5 cycles per side (0.5 holds no sample, and the zero frequency
     // never counts); 2 adds the third.
-    EXPECT_EQ(psd_fit(m.bins, m.psd, 0, 0, 1.5, fit), 1);
+    EXPECT_EQ(psd_fit(m.spectrum.bins, m.psd, 0, 0, 1.5, fit), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n");
     testing::internal::CaptureStderr();
-    EXPECT_EQ(psd_fit(m.bins, m.psd, 0, 0, 2, fit), 0);
+    EXPECT_EQ(psd_fit(m.spectrum.bins, m.psd, 0, 0, 2, fit), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(fit.rows, 3u);
 }
@@ -93,7 +93,7 @@ TEST(PsdFit, SixteenBitsKeepTheFineScalesWhereEightBitsFlatten) {
         EXPECT_EQ(map.format, i == 0 ? kHeightsPgm : kHeightsBmp);
         const Measured m = measure(Grid(map.z.get(), map.z.get() + z.size()), n, kLevelMean, kNone, 0);
         PsdFit fit{};
-        ASSERT_EQ(psd_fit(m.bins, m.psd, 0, 24, 64, fit), 0);
+        ASSERT_EQ(psd_fit(m.spectrum.bins, m.psd, 0, 24, 64, fit), 0);
         slope[i] = fit.slope;
     }
     EXPECT_NEAR(slope[0], -beta, 0.1) << "16 bits";

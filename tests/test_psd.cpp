@@ -133,7 +133,7 @@ TEST(Psd, SumsToTheMeanSquareOfTheHeightsAnalysed) {
                 const Measured m = measure(z, n, s.level, s.window, s.length);
                 const double l = s.length > 0 ? s.length : n;
                 double sum = 0;
-                for (uint64_t b = 0; b < m.bins.count; ++b) sum += m.psd.mean[b] * m.bins.weight[b];
+                for (uint64_t b = 0; b < m.spectrum.bins.count; ++b) sum += m.psd.mean[b] * m.spectrum.bins.weight[b];
                 const double expected = model(z, n, s.level, s.window, s.length).analysed_mean_square;
                 EXPECT_NEAR(sum / (l * l) / expected, 1, 1e-9) << describe(s, n);
             }
@@ -150,9 +150,9 @@ TEST(Psd, EqualsALiteralModelOfItsDefinition) {
             const Model want = model(z, n, s.level, s.window, s.length);
             double top = 0;
             for (const double v : want.psd) top = std::max(top, v);
-            ASSERT_EQ(m.bins.count, want.psd.size());
-            for (uint64_t b = 0; b < m.bins.count; ++b) {
-                EXPECT_NEAR(m.bins.weight[b], want.weight[b], 1e-9) << describe(s, n) << " bin " << b;
+            ASSERT_EQ(m.spectrum.bins.count, want.psd.size());
+            for (uint64_t b = 0; b < m.spectrum.bins.count; ++b) {
+                EXPECT_NEAR(m.spectrum.bins.weight[b], want.weight[b], 1e-9) << describe(s, n) << " bin " << b;
                 EXPECT_NEAR(m.psd.mean[b], want.psd[b], 1e-9 * top) << describe(s, n) << " bin " << b;
                 EXPECT_NEAR(m.psd.sd[b], want.sd[b], 1e-9 * top) << describe(s, n) << " bin " << b;
             }
@@ -171,8 +171,8 @@ TEST(Psd, WindowCorrectionKeepsWhiteNoiseLevel) {
             const Measured m = measure(z, n, kLevelMean, w, length);
             double sum = 0, weight = 0;
             for (uint64_t b = 4; b <= uint64_t(n); ++b) {
-                sum += m.psd.mean[b] * m.bins.weight[b];
-                weight += m.bins.weight[b];
+                sum += m.psd.mean[b] * m.spectrum.bins.weight[b];
+                weight += m.spectrum.bins.weight[b];
             }
             const double pixel = length > 0 ? length / n : 1;
             EXPECT_NEAR(sum / weight / (sigma * sigma * pixel * pixel), 1, 0.05)
@@ -190,7 +190,7 @@ TEST(Psd, PlaneLevellingGivesTheUntiltedSurface) {
     const Measured want = measure(flat, n, kLevelNone, kNone, 0);
     const Measured plane = measure(tilt, n, kLevelPlane, kNone, 0);
     const Measured mean = measure(tilt, n, kLevelMean, kNone, 0);
-    for (uint64_t b = 0; b < want.bins.count; ++b) {
+    for (uint64_t b = 0; b < want.spectrum.bins.count; ++b) {
         EXPECT_NEAR(plane.psd.mean[b], want.psd.mean[b], 1e-9 * want.psd.mean[2]) << b;
     }
     // Without the plane the tilt's edge swamps the low frequencies.
