@@ -60,17 +60,6 @@ TEST(PsdFit, RefusesABandOfFewerThanThreeRows) {
     EXPECT_EQ(fit.rows, 3u);
 }
 
-// A 16-bit PGM of levels 0..65535.
-testutil::Bytes pgm16(int n, const std::vector<uint32_t>& levels) {
-    const std::string header = "P5\n" + std::to_string(n) + " " + std::to_string(n) + "\n65535\n";
-    testutil::Bytes b(header.begin(), header.end());
-    for (const uint32_t v : levels) {
-        b.push_back(uint8_t(v >> 8));
-        b.push_back(uint8_t(v));
-    }
-    return b;
-}
-
 TEST(PsdFit, SixteenBitsKeepTheFineScalesWhereEightBitsFlatten) {
     // One steep surface written as a 16-bit PGM and as an 8-bit BMP. Rounding to 8 bits
     // adds white noise of 1/12 grey level squared, which covers the finest scales; 16
@@ -83,7 +72,8 @@ TEST(PsdFit, SixteenBitsKeepTheFineScalesWhereEightBitsFlatten) {
     std::vector<uint32_t> levels16(z.size());
     for (std::size_t k = 0; k < z.size(); ++k) levels16[k] = uint32_t(std::lround((z[k] - lo) / (hi - lo) * 65535));
     testutil::TempDir dir;
-    testutil::write_file(dir.path("s16"), pgm16(n, levels16));
+    testutil::write_file(dir.path("s16"),
+                         testutil::pgm16(n, [&](int r, int c) { return levels16[std::size_t(r) * n + c]; }));
     testutil::write_file(dir.path("s8"),
                          testutil::grey_bmp(n, [&](int r, int c) { return uint8_t(std::lround(levels16[std::size_t(r) * n + c] / 257.0)); }));
     double slope[2] = {};

@@ -62,6 +62,21 @@ Bytes grey_bmp(int n, F level) {
     return make_bmp({n, n}, px);
 }
 
+// A binary PGM of side n with maxval 65535: level(row, col) in two bytes, high byte first,
+// rows from the top.
+template <class F>
+Bytes pgm16(int n, F level) {
+    const std::string header = "P5\n" + std::to_string(n) + " " + std::to_string(n) + "\n65535\n";
+    Bytes b(header.begin(), header.end());
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) {
+            const uint32_t v = level(r, c);
+            b.push_back(static_cast<uint8_t>(v >> 8));
+            b.push_back(static_cast<uint8_t>(v));
+        }
+    return b;
+}
+
 // A text file's contents as the program meant them: on Windows, where text mode writes
 // each line end as carriage return and line feed, those pairs become "\n", and a bare
 // line feed (a line end written in binary mode) shows as "<LF>\n" so that comparisons

@@ -35,31 +35,8 @@ std::vector<double> fields_of(const std::string& line) {
     return v;
 }
 
-// A command line varlox-view must refuse, and the end of what it then prints.
-struct Refusal {
-    std::vector<std::string> args;
-    std::string message;
-};
-
 class View : public testing::Test {
 protected:
-    // Each command line ends with status 1 and its message, claims no success, and leaves
-    // the directory as it was.
-    template <std::size_t N>
-    void expect_refusals(const Refusal (&cases)[N]) {
-        const auto before = testutil::snapshot(dir.root);
-        for (const Refusal& c : cases) {
-            const auto r = view(c.args);
-            std::string label;
-            for (const auto& a : c.args) label += a + " ";
-            EXPECT_EQ(r.status, 1) << label;
-            EXPECT_TRUE(r.err.size() >= c.message.size() &&
-                        r.err.compare(r.err.size() - c.message.size(), c.message.size(), c.message) == 0)
-                << label << ": " << r.err;
-            EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
-            EXPECT_TRUE(testutil::snapshot(dir.root) == before) << label << ": " << testutil::listing(testutil::snapshot(dir.root));
-        }
-    }
     testutil::RunResult view(const std::vector<std::string>& args) {
         return testutil::run_program(VARLOX_VIEW_EXE, args, dir.root.string());
     }
@@ -156,14 +133,30 @@ TEST_F(View, GratingsAHundredTimesApartAreTwoDecadesApart) {
     }
 }
 
-TEST_F(View, RefusalsAndFailuresChangeNothing) {
+TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
+    // Each command line ends with status 1 and its message, claims no success, and leaves
+    // the folder as it was: the usage, every option's value refused, inputs that cannot
+    // be read or measured, and a measuring run's options refused on a PGM.
     testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, 1)));
+    testutil::write_file(dir.path("in.pgm"),
+                         testutil::pgm16(8, [](int r, int c) { return unsigned(r * 100 + c * 7); }));
+    testutil::write_file(dir.path("one.pgm"), testutil::pgm16(1, [](int, int) { return 5u; }));
+    testutil::write_file(dir.path("nan.pfm"), [] {
+        const std::string h = "Pf\n1 1\n-1\n";
+        testutil::Bytes b(h.begin(), h.end());
+        for (const uint8_t v : {0x00, 0x00, 0xc0, 0x7f}) b.push_back(v);
+        return b;
+    }());
     const std::string usage =
         "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
         "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
         "                   [--threads N] <inputfile>\n";
     const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
     const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
+    struct Refusal {
+        std::vector<std::string> args;
+        std::string message;  // the end of what it prints
+    };
     const Refusal cases[] = {
         {{}, usage},
         {{"in.bmp", "busy.bmp"}, usage},
@@ -204,8 +197,29 @@ TEST_F(View, RefusalsAndFailuresChangeNothing) {
         {{"--peaks", "2.5", "in.bmp"}, peaks + "'2.5'\n"},
         {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
         {{"in.bmp", "--peaks"}, usage},
+        {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
+        {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
+        {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
+        {{"--window", "tukey:2", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
+        {{"--z-scale", "0", "in.pgm"}, "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
+        {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
+        {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
+        {{"--fit", "0:1.5", "in.pgm"}, "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
+        {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of side 2 or more\n"},
+        {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
+        {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
     };
-    expect_refusals(cases);
+    const auto before = testutil::snapshot(dir.root);
+    for (const Refusal& c : cases) {
+        const auto r = view(c.args);
+        std::string label;
+        for (const auto& a : c.args) label += a + " ";
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_TRUE(testutil::ends_with(r.err, c.message)) << label << ": " << r.err;
+        EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
+        const auto after = testutil::snapshot(dir.root);
+        EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
+    }
 }
 
 TEST_F(View, HelpAndTheEndOfOptions) {
@@ -315,24 +329,6 @@ TEST_F(View, ThreadsDefaultToTheProcessorsItMayRunOn) {
 }
 #endif
 
-}  // namespace
-
-namespace {
-
-// A 16-bit PGM of side n: level(row, col).
-template <class F>
-testutil::Bytes pgm16(int n, F level) {
-    const std::string header = "P5\n" + std::to_string(n) + " " + std::to_string(n) + "\n65535\n";
-    testutil::Bytes b(header.begin(), header.end());
-    for (int r = 0; r < n; ++r)
-        for (int c = 0; c < n; ++c) {
-            const unsigned v = level(r, c);
-            b.push_back(uint8_t(v >> 8));
-            b.push_back(uint8_t(v));
-        }
-    return b;
-}
-
 TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     // A BMP with a measuring option, and a PGM without one: the profile's columns end in
     // the psd's, its other columns as a plain run writes them, and the summary's row
@@ -340,7 +336,7 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     // heights 1000 cos(2 pi 4 c / 16) give psd * weight / L^2 = 1000^2 / 2 at 4 cycles.
     const int n = 16;
     testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 5)));
-    testutil::write_file(dir.path("wave.pgm"), pgm16(n, [](int, int c) {
+    testutil::write_file(dir.path("wave.pgm"), testutil::pgm16(n, [](int, int c) {
                              return unsigned(30000 + std::lround(1000 * std::cos(2 * kPi * 4 * c / 16)));
                          }));
     ASSERT_EQ(view({"in.bmp"}).status, 0);
@@ -379,31 +375,6 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     EXPECT_EQ(row[7], 100);
     EXPECT_EQ(row[8], 300);
     EXPECT_GE(row[9], 3);
-}
-
-TEST_F(View, MeasuringRefusalsChangeNothing) {
-    testutil::write_file(dir.path("in.pgm"), pgm16(8, [](int r, int c) { return unsigned(r * 100 + c * 7); }));
-    testutil::write_file(dir.path("one.pgm"), pgm16(1, [](int, int) { return 5u; }));
-    testutil::write_file(dir.path("nan.pfm"), [] {
-        const std::string h = "Pf\n1 1\n-1\n";
-        testutil::Bytes b(h.begin(), h.end());
-        for (const uint8_t v : {0x00, 0x00, 0xc0, 0x7f}) b.push_back(v);
-        return b;
-    }());
-    const Refusal cases[] = {
-        {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
-        {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
-        {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
-        {{"--window", "tukey:2", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
-        {{"--z-scale", "0", "in.pgm"}, "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
-        {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
-        {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
-        {{"--fit", "0:1.5", "in.pgm"}, "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
-        {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of side 2 or more\n"},
-        {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
-        {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
-    };
-    expect_refusals(cases);
 }
 
 }  // namespace
