@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "analysis/bins.h"
 #include "analysis/draw.h"
@@ -12,63 +13,54 @@ namespace {
 
 uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
 
-struct Drawn {
-    uint8_t gray;
-    uint32_t color;
-};
-
-// Draws one pixel of amplitude `value` with both drawings.
-Drawn draw_one(double value, ValueRange range) {
-    ImagePtr image = image_new(1, 1);
-    double re = value, im = 0.0;
-    spectrum_magnitudes(&re, &im, 1);
-    draw_gray(*image, &re, &im, kAmplitude, range);
-    const uint8_t* p = image->pixels.get();
-    EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]);
-    const uint8_t gray = p[0];
-    draw_ramp(*image, &re, &im, kAmplitude, range);
-    return {gray, rgb(p[2], p[1], p[0])};
-}
-
-TEST(DrawSpectrum, ScalesByTheRangeWithTheEdgeRules) {
+TEST(DrawSpectrum, ScalesByItsQuantitysRangeWithTheEdgeRules) {
+    // Every case is a sample of one picture, drawn with its own quantity and range; only
+    // its pixel is looked at, so a pixel drawn from another sample shows. Grey levels
+    // outside (-1, 256) are white, the ramp is clamped to [0, 1]; a range of zero width
+    // scales as if it were 1 wide, and an untouched range scales everything to 1.
     struct Case {
-        double value;
+        double re, im;  // the sample: amplitude sqrt(re^2 + im^2), power re^2 + im^2
+        Quantity quantity;
+        ValueRange range;
         uint8_t gray;
         uint32_t color;
     };
-    const ValueRange a{2, 10};
+    const ValueRange a{2, 10}, flat{4, 4}, fresh = value_range_fresh();
     const Case cases[] = {
-        {6, 127, rgb(0, 255, 0)},       {10, 255, rgb(255, 255, 255)}, {2, 0, rgb(0, 0, 0)},
-        {50, 255, rgb(255, 255, 255)},  {1.99, 0, rgb(0, 0, 0)},        {1.9, 255, rgb(0, 0, 0)},
-        {1e300, 255, rgb(255, 255, 255)},  // its power overflows to infinity
+        {6, 0, kAmplitude, a, 127, rgb(0, 255, 0)},
+        {10, 0, kAmplitude, a, 255, rgb(255, 255, 255)},
+        {2, 0, kAmplitude, a, 0, rgb(0, 0, 0)},
+        {50, 0, kAmplitude, a, 255, rgb(255, 255, 255)},
+        {1.99, 0, kAmplitude, a, 0, rgb(0, 0, 0)},
+        {1.9, 0, kAmplitude, a, 255, rgb(0, 0, 0)},
+        {1e300, 0, kAmplitude, a, 255, rgb(255, 255, 255)},  // its power, and so its amplitude, overflow
+        {4, 0, kAmplitude, flat, 0, rgb(0, 0, 0)},
+        {4.5, 0, kAmplitude, flat, 127, rgb(0, 255, 0)},
+        {5, 0, kAmplitude, flat, 255, rgb(255, 255, 255)},
+        {0, 0, kAmplitude, fresh, 255, rgb(255, 255, 255)},
+        {77, 0, kAmplitude, fresh, 255, rgb(255, 255, 255)},
+        {3, 4, kPower, {16, 32}, 143, rgb(78, 255, 0)},  // (25 - 16) / 16 = 0.5625: 143.4
+        {4, 0, kPower, {16, 32}, 0, rgb(0, 0, 0)},
+        {3, 4, kAmplitude, {4, 8}, 63, rgb(0, 127, 255)},  // (5 - 4) / 4 = 0.25: 63.75
     };
-    for (const Case& c : cases) {
-        const Drawn d = draw_one(c.value, a);
-        EXPECT_EQ(d.gray, c.gray) << "value " << c.value;
-        EXPECT_EQ(d.color, c.color) << "value " << c.value;
+    const uint32_t n = sizeof cases / sizeof cases[0];
+    ImagePtr image = image_new(n, 1);
+    ASSERT_TRUE(image);
+    std::vector<double> amplitude(n), power(n);
+    for (uint32_t k = 0; k < n; ++k) {
+        amplitude[k] = cases[k].re;
+        power[k] = cases[k].im;
     }
-}
-
-TEST(DrawSpectrum, ZeroWidthAndUntouchedRanges) {
-    // A range of zero width maps its own value to 0 and values above it as if width 1.
-    EXPECT_EQ(draw_one(4, {4, 4}).gray, 0);
-    EXPECT_EQ(draw_one(4, {4, 4}).color, rgb(0, 0, 0));
-    EXPECT_EQ(draw_one(4.5, {4, 4}).gray, 127);
-    EXPECT_EQ(draw_one(5, {4, 4}).color, rgb(255, 255, 255));
-    // An untouched range scales everything to exactly 1: white.
-    EXPECT_EQ(draw_one(0, value_range_fresh()).gray, 255);
-    EXPECT_EQ(draw_one(77, value_range_fresh()).color, rgb(255, 255, 255));
-}
-
-TEST(DrawSpectrum, PowerUsesItsOwnRange) {
-    ImagePtr image = image_new(2, 1);
-    double re[2] = {3, 4}, im[2] = {4, 0};  // amplitudes 5 and 4, powers 25 and 16
-    spectrum_magnitudes(re, im, 2);
-    draw_gray(*image, re, im, kPower, {16, 32});
-    EXPECT_EQ(image->pixels[0], 143);  // (25 - 16) / 16 * 255 = 143.4
-    EXPECT_EQ(image->pixels[3], 0);
-    draw_gray(*image, re, im, kAmplitude, {4, 8});
-    EXPECT_EQ(image->pixels[0], 63);  // (5 - 4) / 4 * 255 = 63.75
+    spectrum_magnitudes(amplitude.data(), power.data(), n);
+    for (uint32_t k = 0; k < n; ++k) {
+        const Case& c = cases[k];
+        const uint8_t* p = image->pixels.get() + k * 3;
+        draw_gray(*image, amplitude.data(), power.data(), c.quantity, c.range);
+        EXPECT_EQ(p[0], c.gray) << "case " << k;
+        EXPECT_TRUE(p[0] == p[1] && p[1] == p[2]) << "case " << k;
+        draw_ramp(*image, amplitude.data(), power.data(), c.quantity, c.range);
+        EXPECT_EQ(rgb(p[2], p[1], p[0]), c.color) << "case " << k;
+    }
 }
 
 TEST(DrawLog, PlacesAmplitudesOnTheirDecades) {
