@@ -44,20 +44,24 @@ std::string screen_after(const std::string& bytes) {
 }
 
 TEST(ProgressLine, EndLeavesNoTraceBeforeTheNextMessage) {
-    // A run's transform reports its progress, then the run prints its next message. On a
-    // terminal a long run shows the line; whatever was shown, the screen must then hold
-    // the message alone.
+    // A run's transform reports its progress, then the run ends the line and prints its
+    // next message, or an interrupt erases the line (what the handler does, twice here, as
+    // a second signal may come). On a terminal a long run shows the line; whatever was
+    // shown is erased exactly once, and the screen then holds the message alone.
     struct Case {
         const char* what;
         bool terminal;
         bool long_run;
-        bool shown;  // whether the line is expected on the screen before the end
+        bool shown;        // whether the line is expected on the screen before the end
+        bool interrupted;  // erased by the interrupt handler instead of ended
     };
     const Case cases[] = {
-        {"long run on a terminal", true, true, true},
-        {"short run on a terminal", true, false, false},
-        {"long run, not a terminal", false, true, false},
+        {"long run on a terminal", true, true, true, false},
+        {"short run on a terminal", true, false, false, false},
+        {"long run, not a terminal", false, true, false, false},
+        {"long run on a terminal, interrupted", true, true, true, true},
     };
+    const std::string erase = "\r\033[K";
     const std::string next = "Error: Could not write to x.csv\n";
     for (const Case& c : cases) {
         ProgressLine line{};
@@ -74,35 +78,21 @@ TEST(ProgressLine, EndLeavesNoTraceBeforeTheNextMessage) {
             progress_report(&line, 1.0);
         }
         const bool on_screen = line.shown;
-        progress_end(line);
-        std::fputs(next.c_str(), stderr);
-        const std::string bytes = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(on_screen, c.shown) << c.what;
-        EXPECT_EQ(screen_after(bytes), next) << c.what << ": " << bytes;
-        if (!c.shown) {
-            EXPECT_EQ(bytes, next) << c.what;
+        const std::string shown = testing::internal::GetCapturedStderr();
+        testing::internal::CaptureStderr();
+        if (c.interrupted) {
+            progress_erase_now();
+            progress_erase_now();
+        } else {
+            progress_end(line);
         }
+        std::fputs(next.c_str(), stderr);
+        const std::string ending = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(on_screen, c.shown) << c.what;
+        EXPECT_EQ(c.shown, !shown.empty()) << c.what << ": " << shown;
+        EXPECT_EQ(ending, (c.shown ? erase : "") + next) << c.what;
+        EXPECT_EQ(screen_after(shown + ending), next) << c.what << ": " << shown + ending;
     }
-}
-
-TEST(ProgressLine, InterruptedRunErasesTheLineOnce) {
-    // What the interrupt handler does for a line on the screen: erase it, and only once.
-    ProgressLine line{};
-    progress_begin(line);
-    line.terminal = true;
-    testing::internal::CaptureStderr();
-    progress_report(&line, 0.001);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    progress_report(&line, 0.002);  // a long run: the line appears
-    const std::string shown = testing::internal::GetCapturedStderr();
-    testing::internal::CaptureStderr();
-    progress_erase_now();
-    progress_erase_now();
-    const std::string erased = testing::internal::GetCapturedStderr();
-    progress_end(line);
-    EXPECT_NE(screen_after(shown), "");
-    EXPECT_EQ(erased, "\r\033[K");
-    EXPECT_EQ(screen_after(shown + erased), "");
 }
 
 TEST(ProgressLine, AppearsOnATerminalAndLeavesNoTrace) {
