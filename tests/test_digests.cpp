@@ -81,6 +81,16 @@ TEST(Sha256, KnownVectors) {
               "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
+// The pictures the digests below are taken of come from make_sample; its default picture
+// is the bundled sample, byte for byte.
+TEST(Sample, GeneratorReproducesTheBundledPicture) {
+    testutil::TempDir dir;
+    const auto r = testutil::run_program(MAKE_SAMPLE_EXE, {"sample.bmp"}, dir.root.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(testutil::read_file(dir.path("sample.bmp")),
+              testutil::read_file(std::string(VARLOX_SOURCE_DIR) + "/examples/sample.bmp"));
+}
+
 struct Pinned {
     int side;                            // 0: the bundled sample; else make_sample's side
     std::array<const char*, 5> digests;  // -as-bw, -as-tg, -ps-bw, -ps-tg, .csv

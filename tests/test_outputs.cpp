@@ -1,24 +1,37 @@
-// A run replaces all five outputs or changes nothing: interrupted, failing or colliding
-// runs against a directory that already holds the complete outputs of an earlier run.
+// A run replaces all its outputs or changes nothing: names that cannot be written, renames
+// that fail partway, interrupted, failing and colliding runs against a folder that holds
+// the complete outputs of an earlier run, the commit's syncs and its repair of a killed
+// run, and folders others may write to (planted journals and locks, run as other users).
+// The tests that send POSIX signals, look at descriptors or switch users are POSIX only:
+// Windows has none of these, and its interrupt is the console's Ctrl+C, which a test
+// cannot send to a process without a console.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "app/driver.h"
 #include "app/output_table.h"
 #include "tests/test_util.h"
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using testutil::Bytes;
 using testutil::TempDir;
 
@@ -31,32 +44,15 @@ const std::vector<std::string> kOutputs = [] {
     return names;
 }();
 
-TEST(OutputNames, CutNeverEndsInsideAUtf8Character) {
-    struct Case {
-        std::string stem;  // the file name before ".bmp"
-        std::size_t kept;  // bytes of it left in the names
-    };
-    const std::string a189(189, 'a');
-    const Case cases[] = {
-        {std::string(250, 'a'), 190},                 // ASCII: cut where the limit falls
-        {a189 + "\xC3\xA9" "b", 189},                 // 2-byte character across the cut
-        {a189.substr(1) + "\xE2\x82\xAC" "b", 188},   // 3-byte character across the cut
-        {a189.substr(2) + "\xF0\x9F\x98\x80" "b", 187},  // 4-byte character across the cut
-        {a189.substr(1) + "\xC3\xA9" "bb", 190},      // 2-byte character ends at the cut
-        {a189 + "\x80\x80" "b", 190},                 // not UTF-8: cut where the limit falls
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(output_names_build("dir/" + c.stem + ".bmp")[kProfile],
-                  "dir/" + c.stem.substr(0, c.kept) + ".csv")
-            << c.stem.size() << " bytes, kept " << c.kept;
-    }
+Bytes small_picture(int n) {
+    return testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, 5));
 }
 
 class Outputs : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         pictures = new TempDir;
-        for (const char* side : {"64", "96", "1024", "2048"}) {
+        for (const char* side : {"64", "96", "512", "2048"}) {
             const auto r = testutil::run_program(MAKE_SAMPLE_EXE, {std::string("s") + side + ".bmp", side},
                                                  pictures->root.string());
             ASSERT_EQ(r.status, 0) << r.err;
@@ -84,18 +80,210 @@ protected:
 
 TempDir* Outputs::pictures = nullptr;
 
-// Names in the directory that begin with a dot: the run's temporaries.
-int hidden_files(const fs::path& dir) {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(dir)) n += e.path().filename().string()[0] == '.';
-    return n;
+// What a run of a program said and cost, and how it ended.
+struct Outcome {
+    int status;
+    std::string err;
+    double cpu_seconds;  // processor time, where it can be measured (POSIX); else 0
+};
+
+// Runs `exe` with `args` in `cwd`, as the user nobody when `as_nobody` (POSIX, as root).
+Outcome run_measured(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                     bool as_nobody) {
+#ifdef _WIN32
+    (void)as_nobody;
+    const auto r = testutil::run_program(exe, args, cwd);
+    return {r.status, r.err, 0};
+#else
+    TempDir capture;
+    std::vector<std::string> argv = args;
+    std::string program = exe;
+    if (as_nobody) {
+        // The shell is replaced by setpriv, and that by the program: one process throughout.
+        argv.insert(argv.begin(), {"-c",
+                                   "exec setpriv --reuid=65534 --regid=65534 --clear-groups -- " +
+                                       testutil::emulator_prefix() + "\"$0\" \"$@\"",
+                                   exe});
+        program = "/bin/sh";
+    }
+    const testutil::Ended ended =
+        testutil::wait_program(testutil::start_program(program, argv, cwd, capture.path("err")));
+    return {ended.status, testutil::read_text(capture.path("err")), ended.cpu_seconds};
+#endif
+}
+
+TEST_F(Outputs, UnwritableNameFailsTheRunBeforeTheTransformAndChangesNothing) {
+    // Every output of every program, in turn, cannot be made: a directory holds its name
+    // (which not even root can open as a file), or the whole folder is read-only. The run
+    // fails with one message naming that output (in a read-only folder the first one
+    // made), claims no success and leaves the folder as it was, also where it holds an
+    // earlier run's outputs. It is found before the transform: on a picture whose
+    // transform is nearly all of a complete run's work, the failing run costs a small part
+    // of that, in processor time, however busy the machine is.
+    struct Case {
+        const char* exe;
+        std::vector<std::string> options;  // before the input
+        std::string blocked;  // the output whose name a directory holds; empty: the folder is read-only
+        std::string said;     // the output the message names
+        bool earlier;         // the folder holds the outputs of an earlier run
+        int side;
+        bool timed;
+    };
+    std::vector<Case> cases;
+    for (const OutputRow& row : kVarloxOutputs) {
+        cases.push_back({VARLOX_EXE, {}, std::string("in") + row.suffix, std::string("in") + row.suffix, false, 8, false});
+    }
+    cases.push_back({VARLOX_EXE, {}, "in-ps-tg.bmp", "in-ps-tg.bmp", true, 512, true});
+    for (int i = 0; i < kViewOutputCount; ++i) {
+        const std::string name = std::string("in") + kViewOutputs[i].suffix;
+        if (i < kViewPlainCount) cases.push_back({VARLOX_VIEW_EXE, {}, name, name, false, 8, false});
+        cases.push_back({VARLOX_VIEW_EXE, {"--window", "hann"}, name, name, false, 8, false});
+    }
+    cases.push_back({VARLOX_EXE, {}, "", std::string("in") + kVarloxOutputs[0].suffix, false, 8, false});
+    cases.push_back({VARLOX_VIEW_EXE, {}, "", std::string("in") + kViewOutputs[0].suffix, false, 8, false});
+#ifndef _WIN32
+    // Root may write into a read-only folder: as root the run is nobody's.
+    const bool as_root = geteuid() == 0;
+    const bool can_switch = as_root && std::system("command -v setpriv >/dev/null 2>&1") == 0;
+#endif
+    for (const Case& c : cases) {
+        const bool read_only = c.blocked.empty();
+        std::string label = std::string(c.exe) + " ";
+        for (const std::string& o : c.options) label += o + " ";
+        label += read_only ? "in a read-only folder" : c.blocked + " a directory";
+#ifdef _WIN32
+        if (read_only) {
+            std::printf("[  SKIPPED ] %s: a read-only folder on Windows still takes new files\n", label.c_str());
+            continue;
+        }
+        const bool as_nobody = false;
+#else
+        if (read_only && as_root && !can_switch) {
+            std::printf("[  SKIPPED ] %s: root may write into it, and there is no setpriv to run as another user\n",
+                        label.c_str());
+            continue;
+        }
+        const bool as_nobody = read_only && as_root;
+#endif
+        TempDir d;
+        const Bytes input = c.side == 8 ? small_picture(8) : picture(c.side);
+        // In a read-only folder the input is ro/in.bmp, the run started beside ro.
+        const std::string folder = read_only ? d.path("ro") : d.root.string();
+        const std::string at = read_only ? "ro/" : "";
+        if (read_only) fs::create_directory(folder);
+        if (c.earlier) {
+            earlier_outputs_then(d, c.side);
+        } else {
+            testutil::write_file(folder + "/in.bmp", input);
+        }
+        if (!read_only) {
+            fs::remove(folder + "/" + c.blocked);
+            fs::create_directory(folder + "/" + c.blocked);
+        } else {
+            // Readable by all (the run may be nobody's), writable by none.
+            fs::permissions(d.root, fs::perms(0755));
+            fs::permissions(folder + "/in.bmp", fs::perms(0644));
+            fs::permissions(folder, fs::perms(0555));
+        }
+        std::vector<std::string> args = c.options;
+        args.push_back(at + "in.bmp");
+        const auto before = testutil::snapshot(folder);
+        const Outcome failed = run_measured(c.exe, args, d.root.string(), as_nobody);
+        EXPECT_EQ(failed.status, 1) << label << ": " << failed.err;
+        EXPECT_TRUE(testutil::ends_with(failed.err, "Error: Could not write to " + at + c.said + "\n"))
+            << label << ": " << failed.err;
+        EXPECT_EQ(testutil::count_of(failed.err, "Error: "), 1u) << label << ": " << failed.err;
+        EXPECT_EQ(failed.err.find("successfully"), std::string::npos) << label;
+        const auto after = testutil::snapshot(folder);
+        EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
+        if (c.timed) {
+            TempDir whole;
+            testutil::write_file(whole.path("in.bmp"), input);
+            const Outcome complete = run_measured(c.exe, args, whole.root.string(), false);
+            ASSERT_EQ(complete.status, 0) << label << ": " << complete.err;
+#ifndef _WIN32
+            EXPECT_LT(failed.cpu_seconds * 4, complete.cpu_seconds)
+                << label << ": " << failed.cpu_seconds << " s against " << complete.cpu_seconds
+                << " s for a complete run";
+#endif
+        }
+    }
+}
+
+// A fixture with the outputs of two runs in the same directory: `older` from the
+// 64-side picture, `newer` from the 96-side one, which is the next input.
+class Commit : public Outputs {
+protected:
+    void SetUp() override {
+        TempDir solo;
+        testutil::write_file(solo.path("in.bmp"), picture(96));
+        ASSERT_EQ(testutil::run_program(VARLOX_EXE, {"in.bmp"}, solo.root.string()).status, 0);
+        newer = testutil::snapshot(solo.root);
+        earlier_outputs_then(dir, 96);
+        older = files();
+    }
+    testutil::Snapshot older, newer;
+};
+
+TEST_F(Commit, RenameThatFailsAtAnyStepPutsEveryFileBack) {
+    // The commit renames the outputs in the order of the table. Whichever rename fails,
+    // those before it are undone: over earlier outputs the folder holds them again, byte
+    // for byte; in a folder without them the new files are gone. With no rename failing
+    // the new set is in place. Backups are hard links, or copies where no hard link can
+    // be made; either way every earlier output's name holds a file at each step of the
+    // commit.
+    const std::string names = "in-as-bw.bmp:in-as-tg.bmp:in-ps-bw.bmp:in-ps-tg.bmp:in.csv";
+    for (const bool copies : {false, true}) {
+        for (const bool earlier : {true, false}) {
+            for (int n = 0; n <= kOutputCount; ++n) {
+                const std::string label = std::string(copies ? "backups copied" : "backups linked") +
+                                          (earlier ? ", over earlier outputs" : ", alone") +
+                                          (n == 0 ? ", no rename fails" : ", rename " + std::to_string(n) + " fails");
+                TempDir d;
+                if (earlier) {
+                    earlier_outputs_then(d, 96);
+                } else {
+                    testutil::write_file(d.path("in.bmp"), picture(96));
+                }
+                const auto before = testutil::snapshot(d.root);
+                std::vector<std::string> env = {"VARLOX_FAIL_RENAME=" + std::to_string(n)};
+                if (copies) env.push_back("VARLOX_FAIL_LINK=1");
+                if (earlier) env.push_back("VARLOX_STEP_CHECK=" + names);
+                const auto r = testutil::run_program(FAULTS_EXE, {"in.bmp"}, d.root.string(), env);
+                EXPECT_EQ(r.err.find("Missing"), std::string::npos) << label << ": " << r.err;
+                const auto after = testutil::snapshot(d.root);
+                if (n == 0) {
+                    EXPECT_EQ(r.status, 0) << label << ": " << r.err;
+                    EXPECT_TRUE(after == newer) << label << ": " << testutil::listing(after);
+                    continue;
+                }
+                EXPECT_EQ(r.status, 1) << label;
+                const std::string msg = std::string("Error: Could not write to in") + kVarloxOutputs[n - 1].suffix + "\n";
+                EXPECT_TRUE(testutil::ends_with(r.err, msg)) << label << ": " << r.err;
+                EXPECT_EQ(testutil::count_of(r.err, "Error: "), 1u) << label << ": " << r.err;
+                EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
+            }
+        }
+    }
+}
+
+#ifndef _WIN32
+
+// The directory's entries that a run may leave only while it runs: names beginning with
+// a dot (temporaries, backups, the journal and the lock).
+std::vector<std::string> hidden_names(const fs::path& dir) {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        if (e.path().filename().string()[0] == '.') found.push_back(e.path().filename().string());
+    }
+    return found;
 }
 
 // Waits until a run has created its `count` temporaries, which it does just before the
 // transform starts; false when that does not happen within a minute.
-bool temporaries_appear(const fs::path& dir, int count = 5) {
+bool temporaries_appear(const fs::path& dir, std::size_t count = 5) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (hidden_files(dir) < count) {
+    while (hidden_names(dir).size() < count) {
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -134,7 +322,7 @@ TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
     struct Case {
         const char* program;
         std::vector<std::string> args;
-        int temporaries;  // created just before the transform starts
+        std::size_t temporaries;  // created just before the transform starts
         std::vector<int> signals;
     };
     const Case cases[] = {
@@ -170,47 +358,41 @@ TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
     }
 }
 
-TEST_F(Outputs, UnwritableNameIsFoundBeforeTheTransform) {
-    TempDir capture;
-    const auto timed_run = [&](const TempDir& d) {
-        return testutil::wait_program(testutil::start_program(VARLOX_EXE, {"in.bmp"}, d.root.string(),
-                                                              capture.path("err")));
-    };
-    TempDir whole;
-    testutil::write_file(whole.path("in.bmp"), picture(1024));
-    const testutil::Ended complete = timed_run(whole);
-    ASSERT_EQ(complete.status, 0);
-
-    earlier_outputs_then(dir, 1024);
-    fs::remove(dir.path("in-ps-tg.bmp"));
-    fs::create_directory(dir.path("in-ps-tg.bmp"));
-    const auto before = files();
-    const testutil::Ended failed = timed_run(dir);
-    EXPECT_EQ(failed.status, 1);
-    const std::string err = testutil::read_text(capture.path("err"));
-    const std::string msg = "Error: Could not write to in-ps-tg.bmp\n";
-    ASSERT_GE(err.size(), msg.size());
-    EXPECT_EQ(err.substr(err.size() - msg.size()), msg);
-    EXPECT_TRUE(files() == before) << testutil::listing(files());
-    // The transform is nearly all of a complete run's work: a failure found before it
-    // costs a small part of that, in processor time, however busy the machine is.
-    EXPECT_LT(failed.cpu_seconds * 4, complete.cpu_seconds)
-        << failed.cpu_seconds << " s against " << complete.cpu_seconds << " s for a complete run";
-}
-
 TEST_F(Outputs, WriteFailureChangesNothing) {
     // Under a file-size limit of 2 KiB (4 blocks of 512 bytes in sh) the first picture,
-    // 27 KiB, cannot be written: the run fails as on a full disk.
-    earlier_outputs_then(dir, 96);
-    const auto before = files();
-    const auto r = testutil::run_program(
-        "/bin/sh", {"-c", "ulimit -f 4 && exec " + testutil::emulator_prefix() + "\"$0\" in.bmp", VARLOX_EXE},
-        dir.root.string());
-    EXPECT_EQ(r.status, 1) << r.err;
-    const std::string msg = "Error: Could not write to in-as-bw.bmp\n";
-    ASSERT_GE(r.err.size(), msg.size());
-    EXPECT_EQ(r.err.substr(r.err.size() - msg.size()), msg);
-    EXPECT_TRUE(files() == before) << testutil::listing(files());
+    // 27 KiB, cannot be written: the run fails as on a full disk, says so and leaves the
+    // earlier outputs. Its standard error goes through a pipe to head, which reads it
+    // whole, or only the banner's first line and is gone when the failure is reported
+    // (`varlox in.bmp 2>&1 | head -n 1`): the message then goes to a closed pipe, and the
+    // run must still clean up and end with status 1.
+    struct Case {
+        const char* label;
+        int lines;        // that head passes on
+        std::string out;  // what it passes on ends with this; it is exactly this for one line
+    };
+    const Case cases[] = {
+        {"read whole", 1000, "Error: Could not write to in-as-bw.bmp\n"},
+        {"into a closed pipe", 1, "\n"},
+    };
+    for (const Case& c : cases) {
+        TempDir d, capture;
+        earlier_outputs_then(d, 96);
+        const auto before = testutil::snapshot(d.root);
+        const auto r = testutil::run_program(
+            "/bin/sh",
+            {"-c",
+             "(ulimit -f 4 && " + testutil::emulator_prefix() + "\"$0\" in.bmp; echo $? >\"$1\") 2>&1 | head -n " +
+                 std::to_string(c.lines),
+             VARLOX_EXE, capture.path("status")},
+            d.root.string());
+        EXPECT_EQ(testutil::read_text(capture.path("status")), "1\n") << c.label << ": " << r.out;
+        EXPECT_TRUE(testutil::ends_with(r.out, c.out)) << c.label << ": " << r.out;
+        if (c.lines == 1) {
+            EXPECT_EQ(r.out, c.out) << c.label;
+        }
+        const auto after = testutil::snapshot(d.root);
+        EXPECT_TRUE(after == before) << c.label << ": " << testutil::listing(after);
+    }
 }
 
 TEST_F(Outputs, LinksAtOutputNamesAreReplacedNotFollowed) {
@@ -234,34 +416,6 @@ TEST_F(Outputs, LinksAtOutputNamesAreReplacedNotFollowed) {
     }
 }
 
-TEST_F(Outputs, CollidingRunsEachWriteWholeFiles) {
-    // "a.bmp" and "a.BMP" have the same outputs. Each picture's own outputs are made first,
-    // alone; then both run at once, and every output must be one of the two whole files.
-    testutil::Snapshot alone[2];
-    const char* inputs[2] = {"a.bmp", "a.BMP"};
-    const Bytes pics[2] = {picture(1024), picture(96)};
-    for (int k = 0; k < 2; ++k) {
-        TempDir solo;
-        testutil::write_file(solo.path(inputs[k]), pics[k]);
-        ASSERT_EQ(testutil::run_program(VARLOX_EXE, {inputs[k]}, solo.root.string()).status, 0);
-        alone[k] = testutil::snapshot(solo.root);
-        testutil::write_file(dir.path(inputs[k]), pics[k]);
-    }
-    TempDir capture;
-    int pids[2];
-    for (int k = 0; k < 2; ++k) {
-        pids[k] = testutil::start_program(VARLOX_EXE, {inputs[k]}, dir.root.string(),
-                                          capture.path(std::to_string(k)));
-    }
-    for (int k = 0; k < 2; ++k) EXPECT_EQ(testutil::wait_program(pids[k]).status, 0) << inputs[k];
-    const auto after = files();
-    EXPECT_EQ(after.size(), 7u);  // two inputs and five outputs, no temporaries
-    for (const std::string name : {"a-as-bw.bmp", "a-as-tg.bmp", "a-ps-bw.bmp", "a-ps-tg.bmp", "a.csv"}) {
-        ASSERT_EQ(after.count(name), 1u) << name;
-        EXPECT_TRUE(after.at(name) == alone[0].at(name) || after.at(name) == alone[1].at(name)) << name;
-    }
-}
-
 TEST_F(Outputs, ClosedStandardStreamsAreNotTakenByOutputs) {
     if (!fs::exists("/proc/self/fd")) GTEST_SKIP() << "no /proc to look at descriptors";
     if (!testutil::emulator_prefix().empty()) GTEST_SKIP() << "the emulator holds descriptors of its own";
@@ -280,21 +434,6 @@ TEST_F(Outputs, ClosedStandardStreamsAreNotTakenByOutputs) {
     EXPECT_EQ(testutil::wait_program(pid).signal, SIGTERM);
 }
 
-TEST_F(Outputs, ClosedPipeOnStandardErrorLeavesNothingBehind) {
-    // `varlox in.bmp 2>&1 | head -n 1`: head has gone when the failure is reported, and
-    // the message goes to a closed pipe. The run must still clean up and end normally.
-    earlier_outputs_then(dir, 96);
-    const auto before = files();
-    const auto r = testutil::run_program(
-        "/bin/sh",
-        {"-c", "(ulimit -f 4 && exec " + testutil::emulator_prefix() + "\"$0\" in.bmp) 2>&1 | head -n 1",
-         VARLOX_EXE},
-        dir.root.string());
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "\n");  // the banner's first line
-    EXPECT_TRUE(files() == before) << testutil::listing(files());
-}
-
 // Inode numbers of the entries of a directory that do not begin with a dot.
 std::map<std::string, ino_t> inodes(const fs::path& dir) {
     std::map<std::string, ino_t> found;
@@ -307,112 +446,119 @@ std::map<std::string, ino_t> inodes(const fs::path& dir) {
     return found;
 }
 
-TEST_F(Outputs, CommitThatFailsAtAnyRenameLeavesTheDirectoryAsItWas) {
-    // In a shared sticky directory, a file owned by someone else cannot be replaced. The
-    // run is another user's (nobody's): one earlier output, the blocked one, belongs to
-    // root. Readable and writable by all, it can be hard-linked as a backup and the
-    // rename onto it is what fails, after the renames before it have succeeded; readable
-    // only, not even a backup can be made. Either way the directory must end as it was:
-    // the same files, byte for byte, the same inodes, nothing hidden left.
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
-    if (std::system("command -v setpriv >/dev/null 2>&1") != 0) GTEST_SKIP() << "no setpriv";
-    const uid_t nobody = 65534;
-    const std::string run_as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups -- sh -c 'exec " +
-                                      testutil::emulator_prefix() + "\"$0\" in.bmp' ";
+TEST_F(Outputs, NameThatCannotBeReplacedFailsTheRunAndChangesNothing) {
+    // Over an earlier run's outputs, one name cannot be replaced. In a shared sticky folder
+    // a file owned by someone else cannot: the run is another user's (nobody's), and the
+    // blocked output belongs to root. Readable and writable by all, it can be hard-linked
+    // as a backup and the rename onto it is what fails, after the renames before it have
+    // succeeded; readable only, not even a backup can be made. An immutable output cannot
+    // be replaced either; in an append-only folder no name can be replaced and nothing made
+    // there removed again, so nothing may be made. Either way the folder must end as it
+    // was: the same files, byte for byte, the same inodes, nothing hidden left.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user and to change attributes";
+    enum How { kAnothers, kAttribute };
+    struct Case {
+        How how;
+        std::string entry;  // the blocked output, or "." for the folder
+        fs::perms mode;     // of another's output
+        const char* flag;   // chattr's letter
+        std::string message;
+    };
+    std::vector<Case> cases;
     for (const std::string& blocked : kOutputs) {
         for (const fs::perms mode : {fs::perms(0666), fs::perms(0644)}) {
-            const std::string label = std::string(blocked) + (mode == fs::perms(0666) ? " rw" : " r");
-            TempDir d;
-            earlier_outputs_then(d, 96);
+            cases.push_back({kAnothers, blocked, mode, "", "Error: Could not write to " + blocked + "\n"});
+        }
+    }
+    cases.push_back({kAttribute, "in-ps-bw.bmp", fs::perms(0644), "i", "Error: Could not write to in-ps-bw.bmp\n"});
+    cases.push_back({kAttribute, ".", fs::perms(0644), "a",
+                     "Error: Could not write to in-as-bw.bmp: its directory is append-only or immutable\n"});
+    const bool can_switch = std::system("command -v setpriv >/dev/null 2>&1") == 0;
+    const uid_t nobody = 65534;
+    for (const Case& c : cases) {
+        const std::string label = c.how == kAnothers
+                                      ? c.entry + (c.mode == fs::perms(0666) ? " rw" : " r") + ", another's"
+                                      : c.entry + " chattr +" + c.flag;
+        if (c.how == kAnothers && !can_switch) {
+            std::printf("[  SKIPPED ] %s: no setpriv to run as another user\n", label.c_str());
+            continue;
+        }
+        TempDir d;
+        earlier_outputs_then(d, 96);
+        const std::string entry = d.path(c.entry);
+        std::string run_as = "exec ";
+        if (c.how == kAnothers) {
             fs::permissions(d.root, fs::perms(01777));
             fs::permissions(d.path("in.bmp"), fs::perms(0644));
             for (const std::string& out : kOutputs) {
                 ASSERT_EQ(chown(d.path(out).c_str(), nobody, nobody), 0);
             }
-            ASSERT_EQ(chown(d.path(blocked).c_str(), 0, 0), 0);
-            fs::permissions(d.path(blocked), mode);
-            const auto before = testutil::snapshot(d.root);
-            const auto before_inodes = inodes(d.root);
-            const auto r = testutil::run_program("/bin/sh", {"-c", run_as_nobody + "'" + VARLOX_EXE + "'"},
-                                                 d.root.string());
-            EXPECT_EQ(r.status, 1) << label << ": " << r.err;
-            const std::string msg = std::string("Error: Could not write to ") + blocked + "\n";
-            EXPECT_TRUE(r.err.size() >= msg.size() && r.err.substr(r.err.size() - msg.size()) == msg)
-                << label << ": " << r.err;
-            const auto after = testutil::snapshot(d.root);
-            EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
-            EXPECT_TRUE(inodes(d.root) == before_inodes) << label;
-        }
-    }
-}
-
-TEST_F(Outputs, UnchangeableNamesFailTheRunBeforeAnythingChanges) {
-    // An immutable output cannot be replaced; in an append-only directory no name can be
-    // replaced and nothing made there removed again, so nothing may be made.
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to change file attributes";
-    struct Case {
-        const char* entry;    // what gets the attribute ("." for the directory)
-        const char* flag;     // chattr's letter
-        const char* message;  // the end of standard error
-    };
-    const Case cases[] = {
-        {"in-ps-bw.bmp", "i", "Error: Could not write to in-ps-bw.bmp\n"},
-        {".", "a", "Error: Could not write to in-as-bw.bmp: its directory is append-only or immutable\n"},
-    };
-    for (const Case& c : cases) {
-        TempDir d;
-        earlier_outputs_then(d, 96);
-        const std::string entry = d.path(c.entry);
-        if (std::system(("chattr +" + std::string(c.flag) + " '" + entry + "' 2>/dev/null").c_str()) != 0) {
-            GTEST_SKIP() << "this file system has no attribute " << c.flag;
+            ASSERT_EQ(chown(entry.c_str(), 0, 0), 0);
+            fs::permissions(entry, c.mode);
+            run_as = "exec setpriv --reuid=65534 --regid=65534 --clear-groups -- ";
+        } else if (std::system(("chattr +" + std::string(c.flag) + " '" + entry + "' 2>/dev/null").c_str()) != 0) {
+            std::printf("[  SKIPPED ] %s: this file system has no attribute %s\n", label.c_str(), c.flag);
+            continue;
         }
         // Undone however the test ends, or the folder could not be removed.
         struct Undo {
             std::string command;
-            ~Undo() { std::system(command.c_str()); }
-        } undo{"chattr -" + std::string(c.flag) + " '" + entry + "'"};
+            ~Undo() {
+                if (!command.empty()) std::system(command.c_str());
+            }
+        } undo{c.how == kAttribute ? "chattr -" + std::string(c.flag) + " '" + entry + "'" : ""};
         const auto before = testutil::snapshot(d.root);
-        const auto r = testutil::run_program(VARLOX_EXE, {"in.bmp"}, d.root.string());
-        EXPECT_EQ(r.status, 1) << c.entry << ": " << r.err;
-        EXPECT_TRUE(r.err.size() >= std::strlen(c.message) &&
-                    r.err.compare(r.err.size() - std::strlen(c.message), std::string::npos, c.message) == 0)
-            << c.entry << ": " << r.err;
+        const auto before_inodes = inodes(d.root);
+        const auto r = testutil::run_program(
+            "/bin/sh", {"-c", run_as + testutil::emulator_prefix() + "\"$0\" in.bmp", VARLOX_EXE}, d.root.string());
+        EXPECT_EQ(r.status, 1) << label << ": " << r.err;
+        EXPECT_TRUE(testutil::ends_with(r.err, c.message)) << label << ": " << r.err;
+        EXPECT_EQ(testutil::count_of(r.err, "Error: "), 1u) << label << ": " << r.err;
         const auto after = testutil::snapshot(d.root);
-        EXPECT_TRUE(after == before) << c.entry << ": " << testutil::listing(after);
+        EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
+        EXPECT_TRUE(inodes(d.root) == before_inodes) << label;
     }
 }
 
 TEST_F(Outputs, CollidingRunsCommitWholeSets) {
-    // "a.bmp" and "a.BMP" write the same five names. Two runs at once, a hundred times:
-    // afterwards the five names must always hold the outputs of one of the two runs. Also
-    // in a directory that its user (not root, who may read anything) may write and search
-    // but not read, where the directory itself cannot be opened to lock it.
+    // "a.bmp" and "a.BMP" write the same five names. Two runs at once, afterwards the five
+    // names must hold the outputs of one of the two runs, and nothing else may be left: a
+    // hundred times on small pictures, whose runs race through every step together; once
+    // on a picture whose transform takes long and one that is done meanwhile; and in a
+    // directory that its user (not root, who may read anything) may write and search but
+    // not read, where the directory itself cannot be opened to lock it.
     struct Case {
         const char* label;
         fs::perms mode;
         bool as_nobody;
+        int sides[2];  // of the two pictures: 8 for small ones
+        int rounds;
     };
-    const Case cases[] = {{"own directory", fs::perms(0700), false},
-                          {"mode 0300, another user", fs::perms(0300), true}};
+    const Case cases[] = {{"a slow run and a fast one", fs::perms(0700), false, {512, 96}, 1},
+                          {"own directory", fs::perms(0700), false, {8, 8}, 100},
+                          {"mode 0300, another user", fs::perms(0300), true, {8, 8}, 100}};
     const char* inputs[2] = {"a.bmp", "a.BMP"};
-    testutil::Snapshot alone[2];
-    for (int k = 0; k < 2; ++k) {
-        TempDir solo;
-        testutil::write_file(solo.path(inputs[k]), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, k + 1)));
-        ASSERT_EQ(testutil::run_program(VARLOX_EXE, {inputs[k]}, solo.root.string()).status, 0);
-        alone[k] = testutil::snapshot(solo.root);
-        alone[k].erase(inputs[k]);
-    }
     const bool can_switch = geteuid() == 0 && std::system("command -v setpriv >/dev/null 2>&1") == 0;
     for (const Case& c : cases) {
         if (c.as_nobody && !can_switch) {
             std::printf("[  SKIPPED ] %s: needs root and setpriv to run as another user\n", c.label);
             continue;
         }
+        Bytes pictures[2];
+        testutil::Snapshot alone[2];
+        for (int k = 0; k < 2; ++k) {
+            const int side = c.sides[k];
+            pictures[k] = side == 8 ? testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, k + 1)) : picture(side);
+            TempDir solo;
+            testutil::write_file(solo.path(inputs[k]), pictures[k]);
+            ASSERT_EQ(testutil::run_program(VARLOX_EXE, {inputs[k]}, solo.root.string()).status, 0);
+            alone[k] = testutil::snapshot(solo.root);
+            alone[k].erase(inputs[k]);
+        }
         TempDir d;
         const uid_t nobody = 65534;
         for (int k = 0; k < 2; ++k) {
-            testutil::write_file(d.path(inputs[k]), testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, k + 1)));
+            testutil::write_file(d.path(inputs[k]), pictures[k]);
             if (c.as_nobody) {
                 ASSERT_EQ(chown(d.path(inputs[k]).c_str(), nobody, nobody), 0);
             }
@@ -424,7 +570,7 @@ TEST_F(Outputs, CollidingRunsCommitWholeSets) {
         const std::string prefix = c.as_nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups -- " : "";
         TempDir capture;
         int mixed = 0;
-        for (int round = 0; round < 100; ++round) {
+        for (int round = 0; round < c.rounds; ++round) {
             int pids[2];
             for (int k = 0; k < 2; ++k) {
                 pids[k] = testutil::start_program(
@@ -447,36 +593,11 @@ TEST_F(Outputs, CollidingRunsCommitWholeSets) {
     }
 }
 
-// The directory's entries that a run may leave only while it runs: names beginning with
-// a dot (temporaries, backups, the journal and the lock).
-std::vector<std::string> hidden_names(const fs::path& dir) {
-    std::vector<std::string> found;
-    for (const auto& e : fs::directory_iterator(dir)) {
-        if (e.path().filename().string()[0] == '.') found.push_back(e.path().filename().string());
-    }
-    return found;
-}
-
 std::string joined(const std::vector<std::string>& names) {
     std::string text;
     for (const auto& n : names) text += n + " ";
     return text;
 }
-
-// A fixture with the outputs of two runs in the same directory: `older` from the
-// 64-side picture, `newer` from the 96-side one, which is the next input.
-class Commit : public Outputs {
-protected:
-    void SetUp() override {
-        TempDir solo;
-        testutil::write_file(solo.path("in.bmp"), picture(96));
-        ASSERT_EQ(testutil::run_program(VARLOX_EXE, {"in.bmp"}, solo.root.string()).status, 0);
-        newer = testutil::snapshot(solo.root);
-        earlier_outputs_then(dir, 96);
-        older = files();
-    }
-    testutil::Snapshot older, newer;
-};
 
 TEST_F(Commit, FilesAreSyncedBeforeTheirRenamesAndTheDirectoryAfter) {
     if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace";
@@ -621,25 +742,362 @@ TEST_F(Commit, NextCommitRepairsASetLeftByAKill) {
     }
 }
 
-TEST_F(Commit, WithoutHardLinksEveryNameStaysInPlace) {
-    // Backups are copies where no hard link can be made: every earlier output's name holds
-    // a file at each step of the commit, and a commit that fails puts back the contents.
-    const std::string names = "in-as-bw.bmp:in-as-tg.bmp:in-ps-bw.bmp:in-ps-tg.bmp:in.csv";
-    struct Case {
-        const char* fail_rename;  // VARLOX_FAIL_RENAME, "0" for none
-        int status;
-    };
-    for (const Case& c : {Case{"0", 0}, Case{"3", 1}}) {
-        TempDir d;
-        earlier_outputs_then(d, 96);
-        const auto r = testutil::run_program(FAULTS_EXE, {"in.bmp"}, d.root.string(),
-                                             {"VARLOX_FAIL_LINK=1", "VARLOX_STEP_CHECK=" + names,
-                                              std::string("VARLOX_FAIL_RENAME=") + c.fail_rename});
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_EQ(r.err.find("Missing"), std::string::npos) << r.err;
-        EXPECT_TRUE(testutil::snapshot(d.root) == (c.status == 0 ? newer : older))
-            << "rename " << c.fail_rename << ": " << testutil::listing(testutil::snapshot(d.root));
+constexpr uid_t kNobody = 65534;  // the other user, who plants files
+constexpr uid_t kUser = 1000;     // a user without root's powers, who runs the program
+constexpr uid_t kRunner = 1;      // in a plant: owned by whoever runs the program (never a real uid here)
+
+// varlox's outputs for the input "scan.bmp".
+const std::vector<std::string> kNames = [] {
+    std::vector<std::string> names;
+    for (const OutputRow& row : kVarloxOutputs) names.push_back(std::string("scan") + row.suffix);
+    return names;
+}();
+
+bool can_switch_users() {
+    return geteuid() == 0 && std::system("command -v setpriv >/dev/null 2>&1") == 0 &&
+           std::system("command -v timeout >/dev/null 2>&1") == 0;
+}
+
+// A shell command's words that run what follows as user `uid`, killed after 10 s: a run
+// that waits on a planted name shows as status 124 (137 when it holds off SIGTERM)
+// instead of hanging the suite.
+std::string as_user(uid_t uid) {
+    const std::string id = std::to_string(uid);
+    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups -- timeout -k 5 10 " + testutil::emulator_prefix();
+}
+
+// What a name holds, who owns it, and its bytes or link target.
+struct Seen {
+    bool exists = false;
+    mode_t type = 0;
+    uid_t owner = 0;
+    Bytes bytes;
+    bool operator==(const Seen& o) const {
+        return exists == o.exists && type == o.type && owner == o.owner && bytes == o.bytes;
+    }
+};
+
+Seen seen(const std::string& path) {
+    Seen s;
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return s;
+    s.exists = true;
+    s.type = st.st_mode & S_IFMT;
+    s.owner = st.st_uid;
+    if (S_ISREG(st.st_mode)) {
+        s.bytes = testutil::read_file(path);
+    } else if (S_ISLNK(st.st_mode)) {
+        const std::string target = fs::read_symlink(path).string();
+        s.bytes.assign(target.begin(), target.end());
+    }
+    return s;
+}
+
+std::string describe(const Seen& s) {
+    if (!s.exists) return "missing";
+    return "type " + std::to_string(s.type) + ", uid " + std::to_string(s.owner) + ", " +
+           std::to_string(s.bytes.size()) + " bytes";
+}
+
+// A file planted in the folder before the run.
+struct Plant {
+    enum Kind { kFile, kLink, kFifo, kDirectory } kind;
+    std::string name;
+    std::string content;  // a file's bytes, or a link's target
+    uid_t owner;          // kRunner: the user who runs the program
+    mode_t mode = 0644;
+    bool kept = true;     // must be exactly as planted after the run
+};
+
+void plant(const TempDir& d, const Plant& p, uid_t runner) {
+    const std::string path = d.path(p.name);
+    switch (p.kind) {
+        case Plant::kFile: testutil::write_file(path, Bytes(p.content.begin(), p.content.end())); break;
+        case Plant::kLink: fs::create_symlink(p.content, path); break;
+        case Plant::kFifo: ASSERT_EQ(mkfifo(path.c_str(), 0644), 0) << p.name; break;
+        case Plant::kDirectory: fs::create_directory(path); break;
+    }
+    const uid_t owner = p.owner == kRunner ? runner : p.owner;
+    ASSERT_EQ(lchown(path.c_str(), owner, owner), 0) << p.name;
+    if (p.kind != Plant::kLink) {
+        ASSERT_EQ(chmod(path.c_str(), p.mode), 0) << p.name;
     }
 }
+
+class SharedFolder : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!can_switch_users()) GTEST_SKIP() << "needs root, setpriv and timeout to run as other users";
+        picture = testutil::make_bmp({64, 64}, testutil::pattern_pixels(64, 64, 7));
+        TempDir solo;
+        testutil::write_file(solo.path("scan.bmp"), picture);
+        const auto r = testutil::run_program(VARLOX_EXE, {"scan.bmp"}, solo.root.string());
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const std::string& name : kNames) outputs[name] = testutil::read_file(solo.path(name));
+    }
+
+    // A sticky folder open to all, holding the picture `scan.bmp` of `runner`, and the plants.
+    void prepare(const TempDir& d, uid_t runner, const std::vector<Plant>& plants) {
+        fs::permissions(d.root, fs::perms(01777));
+        testutil::write_file(d.path("scan.bmp"), picture);
+        ASSERT_EQ(chown(d.path("scan.bmp").c_str(), runner, runner), 0);
+        for (const Plant& p : plants) plant(d, p, runner);
+    }
+
+    testutil::RunResult run(const TempDir& d, uid_t runner, const std::string& exe,
+                            const std::string& env = std::string()) {
+        return testutil::run_program(
+            "/bin/sh", {"-c", env + " exec " + as_user(runner) + "\"$0\" scan.bmp", exe}, d.root.string());
+    }
+
+    Bytes picture;
+    std::map<std::string, Bytes> outputs;  // a run's five outputs, made alone
+};
+
+TEST_F(SharedFolder, PlantedJournalsTouchNothingButTheRunsOwnOutputs) {
+    // Files of the user who runs the program, which a journal must never remove or replace.
+    const std::vector<Plant> victims = {
+        {Plant::kFile, "victim.txt", "x\n", kRunner},
+        {Plant::kFile, "conf.txt", "settings\n", kRunner},
+        {Plant::kFile, ".notes.bak", "notes\n", kRunner},
+        {Plant::kFile, ".draft.tmp", "draft\n", kRunner},
+    };
+    const std::string magic = "varlox commit journal 1\n";
+    struct Case {
+        const char* label;
+        uid_t runner;
+        std::vector<Plant> plants;  // the journal among them
+        const char* warning;        // what the run says of it
+    };
+    const auto journal = [&](const std::string& entries, uid_t owner, mode_t mode = 0644, bool kept = true) {
+        return Plant{Plant::kFile, ".varlox.journal", magic + entries, owner, mode, kept};
+    };
+    const Case cases[] = {
+        {"another's journal lists a file to remove", 0,
+         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kNobody)}, "ignored a journal owned by uid 65534"},
+        {"the same, run by a user", kUser,
+         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kNobody)}, "ignored a journal owned by uid 65534"},
+        {"another's journal lists the run's input", kUser,
+         {journal("0\0scan.bmp\0.a.tmp\0.a.bak\0"s, kNobody)}, "ignored a journal owned by uid 65534"},
+        {"another's complete journal lists hidden files", 0,
+         {journal("1\0victim.txt\0.draft.tmp\0.notes.bak\0end\n"s, kNobody)}, "ignored a journal owned by uid 65534"},
+        {"another's journal puts its file in place of one", 0,
+         {journal("1\0conf.txt\0.z.tmp\0.e.bak\0"s, kNobody), {Plant::kFile, ".e.bak", "EVIL", kNobody}},
+         "ignored a journal owned by uid 65534"},
+        {"another's journal puts its link in place of one", 0,
+         {journal("1\0conf.txt\0.z.tmp\0.e.bak\0"s, kNobody), {Plant::kLink, ".e.bak", "/etc/shadow", kNobody}},
+         "ignored a journal owned by uid 65534"},
+        {"a FIFO at the journal's name", kUser,
+         {{Plant::kFifo, ".varlox.journal", "", kNobody}}, "ignored a journal that is a FIFO"},
+        {"own journal lists a file that is no output", kUser,
+         {journal("0\0victim.txt\0.victim.txt.7-0.tmp\0.victim.txt.7-0.bak\0"s, kRunner, 0600, false)},
+         "removed a damaged journal"},
+        {"own journal's temporary and backup are not formed from its output", 0,
+         {journal("1\0scan.csv\0.draft.tmp\0.notes.bak\0end\n"s, kRunner, 0600, false)}, "removed a damaged journal"},
+        {"own journal lists another's backup", kUser,
+         {journal("1\0scan.csv\0.scan.csv.7-0.tmp\0.scan.csv.7-0.bak\0"s, kRunner, 0600),
+          {Plant::kFile, ".scan.csv.7-0.bak", "EVIL", kNobody}},
+         "names a file not the user's own"},
+        {"own journal that others may write", kUser,
+         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kRunner, 0666)}, "ignored a journal that others may write"},
+    };
+    for (const Case& c : cases) {
+        TempDir d;
+        std::vector<Plant> plants = victims;
+        plants.insert(plants.end(), c.plants.begin(), c.plants.end());
+        prepare(d, c.runner, plants);
+        std::map<std::string, Seen> before;
+        for (const Plant& p : plants) before[p.name] = seen(d.path(p.name));
+        before["scan.bmp"] = seen(d.path("scan.bmp"));
+        const auto r = run(d, c.runner, VARLOX_EXE);
+        EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
+        EXPECT_NE(r.err.find(c.warning), std::string::npos) << c.label << ": " << r.err;
+        for (const auto& [entry, was] : before) {
+            const std::string name = entry;  // a lambda may not capture a structured binding
+            const bool kept = std::find_if(plants.begin(), plants.end(), [&](const Plant& p) {
+                                  return p.name == name && !p.kept;
+                              }) == plants.end();
+            if (kept) {
+                EXPECT_TRUE(seen(d.path(name)) == was) << c.label << ": " << name << " is " << describe(seen(d.path(name)));
+            }
+        }
+        for (const auto& [name, bytes] : outputs) {
+            EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << c.label << ": " << name;
+        }
+    }
+}
+
+TEST_F(SharedFolder, PlantedLocksRefuseTheRunAtOnceWithNothingChanged) {
+    // Something at the lock's name that no run can lock: the run is refused before the
+    // transform, naming it. Another user's plain lock file is shared.
+    struct Case {
+        const char* label;
+        Plant lock;
+        const char* said;  // the end of the refusal, or null where the run succeeds
+    };
+    const Case cases[] = {
+        {"a FIFO", {Plant::kFifo, ".varlox.lock", "", kNobody}, "lock ./.varlox.lock is a FIFO owned by uid 65534"},
+        {"a link", {Plant::kLink, ".varlox.lock", "/etc/passwd", kNobody},
+         "lock ./.varlox.lock is a symbolic link owned by uid 65534"},
+        {"a folder", {Plant::kDirectory, ".varlox.lock", "", kNobody, 0755},
+         "lock ./.varlox.lock is a directory owned by uid 65534"},
+        {"another's unreadable file", {Plant::kFile, ".varlox.lock", "", kNobody, 0600},
+         "lock ./.varlox.lock is a file owned by uid 65534 that this run may not open"},
+        {"another's lock file", {Plant::kFile, ".varlox.lock", "", kNobody, 0644}, nullptr},
+    };
+    for (const Case& c : cases) {
+        TempDir d;
+        prepare(d, kUser, {c.lock});
+        const auto before = testutil::snapshot(d.root);
+        const Seen lock_before = seen(d.path(".varlox.lock"));
+        const auto start = std::chrono::steady_clock::now();
+        const auto r = run(d, kUser, VARLOX_EXE);
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_TRUE(seen(d.path(".varlox.lock")) == lock_before) << c.label;
+        if (c.said == nullptr) {
+            EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
+            for (const auto& [name, bytes] : outputs) EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
+            continue;
+        }
+        EXPECT_EQ(r.status, 1) << c.label << ": " << r.err;
+        EXPECT_NE(r.err.find(std::string("Error: Could not write to scan-as-bw.bmp: the folder's ") + c.said),
+                  std::string::npos) << c.label << ": " << r.err;
+        EXPECT_TRUE(testutil::snapshot(d.root) == before) << c.label << ": " << testutil::listing(testutil::snapshot(d.root));
+        if (testutil::emulator_prefix().empty()) {
+            EXPECT_LT(seconds, 2.0) << c.label;
+        }
+    }
+}
+
+TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
+    // Another process holds the lock: the run says so within a second, naming the lock's
+    // file; it goes on once the lock is free, gives up after its limit otherwise, and
+    // Ctrl-C still ends it while it waits, with nothing left behind.
+    enum End { kReleased, kGivenUp, kInterrupted };
+    for (const End end : {kReleased, kGivenUp, kInterrupted}) {
+        const std::string label = end == kReleased ? "released" : end == kGivenUp ? "given up" : "interrupted";
+        TempDir d;
+        prepare(d, kUser, {{Plant::kFile, ".varlox.lock", "", kNobody, 0644}});
+        // Not inherited by the run: its copy would hold the lock too.
+        const int held = open(d.path(".varlox.lock").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(held, 0);
+        ASSERT_EQ(flock(held, LOCK_EX), 0);
+        const auto before = testutil::snapshot(d.root);
+        TempDir capture;
+        const auto start = std::chrono::steady_clock::now();
+        const int pid = testutil::start_program(
+            "/bin/sh",
+            {"-c", std::string("VARLOX_LOCK_WAIT=") + (end == kGivenUp ? "1" : "30") + " exec " + as_user(kUser) +
+                       "\"$0\" scan.bmp",
+             FAULTS_EXE},
+            d.root.string(), capture.path("err"));
+        const std::string waiting = "Waiting for ./.varlox.lock, held by another process";
+        while (testutil::read_text(capture.path("err")).find(waiting) == std::string::npos &&
+               std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        const double said_after = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_NE(testutil::read_text(capture.path("err")).find(waiting), std::string::npos) << label;
+        if (testutil::emulator_prefix().empty()) {
+            EXPECT_LT(said_after, 1.5) << label;
+        }
+        if (end == kReleased) close(held);
+        if (end == kInterrupted) kill(pid, SIGINT);
+        const testutil::Ended ended = testutil::wait_program(pid);
+        if (end != kReleased) close(held);
+        const std::string err = testutil::read_text(capture.path("err"));
+        if (end == kReleased) {
+            EXPECT_EQ(ended.status, 0) << err;
+            for (const auto& [name, bytes] : outputs) EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
+            continue;
+        }
+        if (end == kGivenUp) {
+            EXPECT_EQ(ended.status, 1) << err;
+            EXPECT_NE(err.find("Error: Could not write to scan-as-bw.bmp: ./.varlox.lock stayed held by another process for 1 s"),
+                      std::string::npos) << err;
+        } else {
+            EXPECT_EQ(ended.signal, SIGINT) << "status " << ended.status << ": " << err;
+        }
+        EXPECT_TRUE(testutil::snapshot(d.root) == before) << label << ": " << testutil::listing(testutil::snapshot(d.root));
+    }
+}
+
+// The names that do not begin with a dot, but for the inputs: the output set.
+testutil::Snapshot visible(const fs::path& dir) {
+    auto entries = testutil::snapshot(dir);
+    for (auto it = entries.begin(); it != entries.end();) {
+        const std::string& name = it->first;
+        it = name[0] == '.' || name == "in.bmp" || name == "other.bmp" || name.compare(0, 6, "other-") == 0 ||
+                     name.compare(0, 6, "other.") == 0
+                 ? entries.erase(it)
+                 : ++it;
+    }
+    return entries;
+}
+
+TEST(FailedSync, EverySyncThatFailsFailsTheRunAndLeavesAWholeSet) {
+    // Each sync of a run, in turn, fails as a disk's would (EIO): the run ends with status
+    // 1, never claiming success, and the names hold the earlier or the new set, whole. The
+    // next run into the folder leaves the new set and nothing hidden.
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "no strace";
+    if (!testutil::emulator_prefix().empty()) GTEST_SKIP() << "strace would trace the emulator";
+    struct Case {
+        const char* label;
+        const char* exe;
+        std::vector<std::string> args;
+    };
+    const Case cases[] = {
+        {"varlox", VARLOX_EXE, {"in.bmp"}},
+        {"a measuring varlox-view", VARLOX_VIEW_EXE, {"--window", "hann", "in.bmp"}},
+    };
+    const Bytes older_picture = testutil::make_bmp({64, 64}, testutil::pattern_pixels(64, 64, 1));
+    const Bytes newer_picture = testutil::make_bmp({64, 64}, testutil::pattern_pixels(64, 64, 2));
+    const std::vector<std::string> no_leak_check = {"ASAN_OPTIONS=detect_leaks=0"};
+    for (const Case& c : cases) {
+        testutil::Snapshot older, newer;
+        for (auto [set, bytes] : {std::pair{&older, &older_picture}, std::pair{&newer, &newer_picture}}) {
+            TempDir solo;
+            testutil::write_file(solo.path("in.bmp"), *bytes);
+            ASSERT_EQ(testutil::run_program(c.exe, c.args, solo.root.string()).status, 0) << c.label;
+            *set = visible(solo.root);
+        }
+        // The syncs of a run that succeeds.
+        TempDir counting;
+        testutil::write_file(counting.path("in.bmp"), newer_picture);
+        std::vector<std::string> traced = {"-f", "-o", counting.path("trace"), "-e", "trace=fsync,fdatasync", c.exe};
+        traced.insert(traced.end(), c.args.begin(), c.args.end());
+        ASSERT_EQ(testutil::run_program("strace", traced, counting.root.string(), no_leak_check).status, 0);
+        int syncs = 0;
+        std::ifstream trace(counting.path("trace"));
+        for (std::string line; std::getline(trace, line);) syncs += line.find("sync(") != std::string::npos;
+        ASSERT_GE(syncs, 8) << c.label << ": each output, the journal and the folder twice";
+        for (int n = 1; n <= syncs; ++n) {
+            const std::string label = std::string(c.label) + ", sync " + std::to_string(n) + " of " + std::to_string(syncs);
+            TempDir d;
+            testutil::write_file(d.path("in.bmp"), older_picture);
+            ASSERT_EQ(testutil::run_program(c.exe, c.args, d.root.string()).status, 0) << label;
+            testutil::write_file(d.path("in.bmp"), newer_picture);
+            std::vector<std::string> args = {"-f", "-o", "/dev/null", "-e", "trace=fsync,fdatasync", "-e",
+                                             "inject=fsync,fdatasync:error=EIO:when=" + std::to_string(n), c.exe};
+            args.insert(args.end(), c.args.begin(), c.args.end());
+            const auto r = testutil::run_program("strace", args, d.root.string(), no_leak_check);
+            EXPECT_EQ(r.status, 1) << label << ": " << r.err;
+            EXPECT_EQ(r.err.find("successfully"), std::string::npos) << label;
+            EXPECT_NE(r.err.find("Error: Could not write to "), std::string::npos) << label << ": " << r.err;
+            const auto after = visible(d.root);
+            EXPECT_TRUE(after == older || after == newer) << label << ": " << testutil::listing(after);
+            // Another picture's run commits into the same folder and settles what is left.
+            testutil::write_file(d.path("other.bmp"), older_picture);
+            std::vector<std::string> other = c.args;
+            other.back() = "other.bmp";
+            const auto next = testutil::run_program(c.exe, other, d.root.string());
+            EXPECT_EQ(next.status, 0) << label << ": " << next.err;
+            EXPECT_TRUE(visible(d.root) == after) << label << ": " << testutil::listing(visible(d.root));
+            EXPECT_TRUE(hidden_names(d.root).empty()) << label << ": " << joined(hidden_names(d.root));
+        }
+    }
+}
+
+#endif  // _WIN32
 
 }  // namespace

@@ -28,6 +28,11 @@ void write_file(const std::string& path, const Bytes& bytes);
 void write_text(const std::string& path, const std::string& text);
 std::string read_text(const std::string& path);
 
+// How often `what` occurs in `text` (a program's one message is one "Error: "), and
+// whether `text` ends with `tail` (where a program's last message must stand).
+std::size_t count_of(const std::string& text, const std::string& what);
+bool ends_with(const std::string& text, const std::string& tail);
+
 void put_le16(Bytes& b, std::size_t at, uint32_t v);
 void put_le32(Bytes& b, std::size_t at, uint32_t v);
 
@@ -55,6 +60,21 @@ Bytes grey_bmp(int n, F level) {
         for (int c = 0; c < n; ++c)
             for (int ch = 0; ch < 3; ++ch) px[(std::size_t(r) * n + c) * 3 + ch] = level(r, c);
     return make_bmp({n, n}, px);
+}
+
+// A binary PGM of side n with maxval 65535: level(row, col) in two bytes, high byte first,
+// rows from the top.
+template <class F>
+Bytes pgm16(int n, F level) {
+    const std::string header = "P5\n" + std::to_string(n) + " " + std::to_string(n) + "\n65535\n";
+    Bytes b(header.begin(), header.end());
+    for (int r = 0; r < n; ++r)
+        for (int c = 0; c < n; ++c) {
+            const uint32_t v = level(r, c);
+            b.push_back(static_cast<uint8_t>(v >> 8));
+            b.push_back(static_cast<uint8_t>(v));
+        }
+    return b;
 }
 
 // A text file's contents as the program meant them: on Windows, where text mode writes

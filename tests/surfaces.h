@@ -1,0 +1,116 @@
+// Heights whose spectrum the tests know because they make them, shared by the tests of
+// the psd, its fit, the angular spectrum and the peaks: random-phase surfaces with psd ~
+// f^-beta, white noise and tilted copies; the program's own path from heights to psd that
+// measures them, with the settings it is measured under; and how far a measured direction
+// lies from the one a surface was made with.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/analysis.h"
+#include "analysis/bins.h"
+#include "analysis/level.h"
+#include "analysis/psd.h"
+#include "analysis/window.h"
+#include "spectrum/dft.h"
+
+inline constexpr double kPi = 3.141592653589793;
+using Grid = std::vector<double>;
+
+// Uniform in (0, 1), and in [-0.5, 0.5), from a fixed-seed generator, the same on every
+// platform.
+inline double uniform_open(std::mt19937& rng) { return (rng() + 0.5) / 4294967296.0; }
+inline double uniform_centred(std::mt19937& rng) { return rng() / 4294967296.0 - 0.5; }
+
+inline double gaussian(std::mt19937& rng) {
+    return std::sqrt(-2 * std::log(uniform_open(rng))) * std::cos(2 * kPi * uniform_open(rng));
+}
+
+// A periodic surface of side n whose every spectral sample at distance f (samples) from
+// the zero frequency has power f^-beta exactly, with random phases; mean 0, rms 1.
+inline Grid power_law_surface(int n, double beta, uint32_t seed) {
+    std::mt19937 rng(seed);
+    const std::size_t count = std::size_t(n) * n;
+    Grid re(count, 0.0), im(count, 0.0);
+    auto folded = [n](int k) { return k <= n / 2 ? k : k - n; };
+    for (int ky = 0; ky < n; ++ky) {
+        for (int kx = 0; kx < n; ++kx) {
+            const int my = (n - ky) % n, mx = (n - kx) % n;
+            const std::size_t k = std::size_t(ky) * n + kx, m = std::size_t(my) * n + mx;
+            if (m < k || (ky == 0 && kx == 0)) continue;
+            const double f2 = double(folded(kx)) * folded(kx) + double(folded(ky)) * folded(ky);
+            const double amp = std::pow(f2, -beta / 4);
+            // A sample that is its own mirror image must be real.
+            const double phase = m == k ? (rng() % 2) * kPi : 2 * kPi * uniform_open(rng);
+            re[k] = amp * std::cos(phase);
+            im[k] = amp * std::sin(phase);
+            re[m] = re[k];
+            im[m] = -im[k];
+        }
+    }
+    EXPECT_EQ(dft_2d(re.data(), im.data(), n, n, -1), 0);
+    double ss = 0;
+    for (const double v : re) ss += v * v;
+    const double rms = std::sqrt(ss / count);
+    for (double& v : re) v /= rms;
+    return re;
+}
+
+inline Grid white_noise(int n, double sigma, uint32_t seed) {
+    std::mt19937 rng(seed);
+    Grid z(std::size_t(n) * n);
+    for (double& v : z) v = sigma * gaussian(rng);
+    return z;
+}
+
+// z + a + b col + c row.
+inline Grid tilted(Grid z, int n, double a, double b, double c) {
+    for (int r = 0; r < n; ++r)
+        for (int col = 0; col < n; ++col) z[std::size_t(r) * n + col] += a + b * col + c * r;
+    return z;
+}
+
+struct Measured {
+    Spectrum spectrum;  // its planes, bins and ranges, as heights_measure leaves them
+    Psd psd;
+};
+
+// The program's path from heights to psd: level, window, then the measurement both
+// programs share (heights_measure: centred spectrum, magnitudes, bins), then the psd.
+inline Measured measure(Grid z, int n, LevelKind level, const Window& window, double length) {
+    Measured m{};
+    level_apply(z.data(), n, level);
+    double mean_square = 0;
+    EXPECT_EQ(window_apply(z.data(), n, window, &mean_square), 0);
+    EXPECT_EQ(heights_measure(z.data(), n, m.spectrum), 0);
+    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), n, m.spectrum.bins, length, mean_square, m.psd), 0);
+    return m;
+}
+
+inline const Window kNone{kWindowNone, 1};
+inline const Window kHann{kWindowHann, 1};
+
+struct Setting {
+    LevelKind level;
+    Window window;
+    double length;
+};
+
+inline std::string describe(const Setting& s, int n) {
+    return "side " + std::to_string(n) + " level " + std::to_string(int(s.level)) + " window " +
+           std::to_string(int(s.window.kind)) + ":" + std::to_string(s.window.fraction) + " length " +
+           std::to_string(s.length);
+}
+
+// Angular distance between two folded directions.
+inline double fold_distance(double a, double b) {
+    const double d = std::fabs(a - b);
+    return std::min(d, 180 - d);
+}
