@@ -32,8 +32,7 @@ int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s, 
     const int transform_status =
         source.image != nullptr
             ? image_spectrum(*source.image, s.amplitude.get(), s.power.get(), &progress, threads)
-            : heights_spectrum(source.z, width, s.amplitude.get(), s.power.get(), &progress,
-                               threads);
+            : heights_spectrum(source.z, width, s.amplitude.get(), s.power.get(), &progress, threads);
     progress_end(line);
     if (transform_status != 0) {
         return 1;

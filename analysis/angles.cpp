@@ -57,7 +57,9 @@ double angle_fold(double deg) {
     return d;
 }
 
-double angle_of(double fx, double fy) { return angle_fold(std::atan2(fy, fx) * (180 / kPi)); }
+double angle_of(double fx, double fy) {
+    return angle_fold(std::atan2(fy, fx) * (180 / kPi));
+}
 
 bool angular_new(AngularSpectrum& a) {
     a.power_sum = buffer_new<double>(kSectors);
@@ -70,8 +72,7 @@ bool angular_new(AngularSpectrum& a) {
     return true;
 }
 
-void angular_accumulate(const double* power, uint32_t side, double from, double to,
-                        AngularSpectrum& a) {
+void angular_accumulate(const double* power, uint32_t side, double from, double to, AngularSpectrum& a) {
     const double lo = from * from;
     const double hi = to * to;
     plane_walk(side, side, [&](uint64_t k, int64_t fx, int64_t fy) {
@@ -147,4 +148,3 @@ double angular_aspect(const AngularSpectrum& a) {
     }
     return high > 0 ? low / high : kNaN;
 }
-

@@ -54,8 +54,7 @@ struct AngularSpectrum {
 double angle_fold(double deg);
 double angle_of(double fx, double fy);
 bool angular_new(AngularSpectrum& a);
-void angular_accumulate(const double* power, uint32_t side, double from, double to,
-                        AngularSpectrum& a);
+void angular_accumulate(const double* power, uint32_t side, double from, double to, AngularSpectrum& a);
 bool angular_band_holds_a_sample(uint32_t side, double from, double to);
 double angular_mean(const AngularSpectrum& a, uint32_t sector);
 double angular_smoothed(const AngularSpectrum& a, uint32_t sector);

@@ -6,7 +6,9 @@
 
 #include "analysis/plane.h"
 
-ValueRange value_range_fresh() { return ValueRange{DBL_MAX, DBL_MIN}; }
+ValueRange value_range_fresh() {
+    return ValueRange{DBL_MAX, DBL_MIN};
+}
 
 void value_range_widen(ValueRange& range, double value) {
     if (value < range.minimum) range.minimum = value;
@@ -55,8 +57,8 @@ uint64_t radial_means(RadialBins& bins, uint64_t half, ValueRange& amp, ValueRan
     return last;
 }
 
-void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
-                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow) {
+void radial_accumulate(const double* amplitude, const double* power, uint32_t width, uint32_t height,
+                       RadialBins& bins, ValueRange& amp, ValueRange& pow) {
     plane_walk(width, height, [&](uint64_t k, int64_t fx, int64_t fy) {
         const BinShare share = radial_share(fx, fy);
         const uint64_t b = share.bin;

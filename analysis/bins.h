@@ -82,5 +82,5 @@ uint64_t radial_bin_count(uint32_t width, uint32_t height);
 bool radial_bins_new(RadialBins& bins, uint64_t count);
 void spectrum_magnitudes(double* re, double* im, uint64_t count);
 uint64_t radial_means(RadialBins& bins, uint64_t half, ValueRange& amp, ValueRange& pow);
-void radial_accumulate(const double* amplitude, const double* power, uint32_t width,
-                       uint32_t height, RadialBins& bins, ValueRange& amp, ValueRange& pow);
+void radial_accumulate(const double* amplitude, const double* power, uint32_t width, uint32_t height,
+                       RadialBins& bins, ValueRange& amp, ValueRange& pow);

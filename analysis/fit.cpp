@@ -15,8 +15,7 @@ double row_frequency(uint64_t b, double length) {
 
 }  // namespace
 
-int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, double to,
-            PsdFit& fit) {
+int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, double to, PsdFit& fit) {
     auto used = [&](uint64_t b) {
         const double f = row_frequency(b, length);
         return bins.weight[b] > 0 && f > 0 && f >= from && f <= to && psd.mean[b] > 0;
@@ -32,8 +31,10 @@ int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, 
         sy += std::log10(psd.mean[b]);
     }
     if (rows < 3) {
-        std::fprintf(stderr, "Error: The fit band %g to %g holds %llu row%s with a psd above 0; a fit needs 3 or more\n",
-                     from, to, static_cast<unsigned long long>(rows), rows == 1 ? "" : "s");
+        std::fprintf(
+            stderr,
+            "Error: The fit band %g to %g holds %llu row%s with a psd above 0; a fit needs 3 or more\n", from,
+            to, static_cast<unsigned long long>(rows), rows == 1 ? "" : "s");
         return 1;
     }
     const double count = static_cast<double>(rows);

@@ -29,5 +29,4 @@ struct PsdFit {
     double hurst;        // -slope / 2 - 1
 };
 
-int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, double to,
-            PsdFit& fit);
+int psd_fit(const RadialBins& bins, const Psd& psd, double length, double from, double to, PsdFit& fit);

@@ -28,8 +28,8 @@ int band_resolve(const MeasureOptions& options, uint32_t side, double* from, dou
         std::fprintf(stderr,
                      "Error: --band %g:%g holds no frequency of this picture: its samples lie from "
                      "%g to %g cycles per %s\n",
-                     options.band_from, options.band_to, side > 1 ? 1 / scale : 0.0,
-                     corner / scale, options.length > 0 ? "metre" : "side");
+                     options.band_from, options.band_to, side > 1 ? 1 / scale : 0.0, corner / scale,
+                     options.length > 0 ? "metre" : "side");
         return 1;
     }
     *from = f;
@@ -143,8 +143,8 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
         return 0;
     }
     r.psd_scale = psd_scale(side, options.length, r.window_mean_square);
-    if (psd_from_spectrum(r.spectrum.power.get(), side, r.spectrum.bins, options.length,
-                          r.window_mean_square, r.psd) != 0) {
+    if (psd_from_spectrum(r.spectrum.power.get(), side, r.spectrum.bins, options.length, r.window_mean_square,
+                          r.psd) != 0) {
         return 1;
     }
     if (options.fit) {

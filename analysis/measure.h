@@ -30,19 +30,19 @@
 #include "image/heights.h"
 
 struct MeasureOptions {
-    double z_scale;    // heights = the map's values times this
-    double length;     // the side's length in metres, or 0 when not known
-    bool measuring;    // a measuring run: the psd, fit, angles and peaks are measured
-    LevelKind level;   // what is removed before the window
-    Window window;     // the taper, kWindowNone for none
-    bool fit;          // a fit over fit_from..fit_to
-    double fit_from;   // cycles per side, or per metre with a length
+    double z_scale;   // heights = the map's values times this
+    double length;    // the side's length in metres, or 0 when not known
+    bool measuring;   // a measuring run: the psd, fit, angles and peaks are measured
+    LevelKind level;  // what is removed before the window
+    Window window;    // the taper, kWindowNone for none
+    bool fit;         // a fit over fit_from..fit_to
+    double fit_from;  // cycles per side, or per metre with a length
     double fit_to;
     bool band;         // the angular spectrum over band_from..band_to, else 2 to side / 2
     double band_from;  // cycles per side, or per metre with a length
     double band_to;
-    uint64_t peaks;    // how many peaks to find, 1 or more
-    int threads;       // threads of the transform, 1 or more
+    uint64_t peaks;  // how many peaks to find, 1 or more
+    int threads;     // threads of the transform, 1 or more
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
@@ -56,20 +56,20 @@ struct ViewResult {
     double window_mean_square;  // mean(w^2), 1 without a window
     Spectrum spectrum;          // amplitudes and powers of the centred plane, bins, ranges
     ViewTop top_kind;
-    double top;                 // the log scale's top
+    double top;  // the log scale's top
     // The rest only in a measuring run.
     bool measured;
     Psd psd;
-    double psd_scale;           // from |F|^2 to the psd (psd.h)
+    double psd_scale;  // from |F|^2 to the psd (psd.h)
     bool fitted;
     PsdFit fit;
-    double band_from;           // the angular band, cycles per side
+    double band_from;  // the angular band, cycles per side
     double band_to;
     AngularSpectrum angles;
-    double direction;           // NaN for a flat picture or a band without power
+    double direction;  // NaN for a flat picture or a band without power
     double lay;
     double aspect;
-    Buffer<Peak> peaks;         // the strongest first
+    Buffer<Peak> peaks;  // the strongest first
     uint64_t peak_count;
 };
 

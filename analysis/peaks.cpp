@@ -34,7 +34,9 @@ struct Grid {
     }
 };
 
-bool upper(int64_t fx, int64_t fy) { return fy > 0 || (fy == 0 && fx > 0); }
+bool upper(int64_t fx, int64_t fy) {
+    return fy > 0 || (fy == 0 && fx > 0);
+}
 
 // The power of a sample and of its mirror, exactly the same sum for both members.
 double pair_power(const double* power, const Grid& g, int64_t fx, int64_t fy) {
@@ -197,8 +199,7 @@ Fit evaluate(const Heights& h, uint32_t side, double fc, double fr, double* tabl
 
 }  // namespace
 
-bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& peaks,
-                uint64_t* found) {
+bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& peaks, uint64_t* found) {
     const Grid g{side, side / 2};
     // No two peaks are neighbours, so at most one in each 2 x 2 block.
     const uint64_t cells = (uint64_t{side} + 1) / 2;
@@ -323,4 +324,3 @@ void peaks_rank(Peak* peaks, uint64_t found) {
         return a.grid_fx < b.grid_fx;
     });
 }
-

@@ -68,7 +68,6 @@ struct Peak {
     uint32_t steps;      // passes the refinement took
 };
 
-bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& peaks,
-                uint64_t* found);
+bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& peaks, uint64_t* found);
 bool peak_refine(const double* z, uint32_t side, const double* window, Peak& peak);
 void peaks_rank(Peak* peaks, uint64_t found);

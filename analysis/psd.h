@@ -39,9 +39,9 @@
 #include "system/size.h"
 
 struct Psd {
-    uint64_t count;      // as many as the bins
-    Buffer<double> mean; // ring mean of C for each bin
-    Buffer<double> sd;   // spread of C within each ring
+    uint64_t count;       // as many as the bins
+    Buffer<double> mean;  // ring mean of C for each bin
+    Buffer<double> sd;    // spread of C within each ring
 };
 
 double psd_scale(uint32_t side, double length, double mean_square);

@@ -11,19 +11,12 @@ uint32_t ramp_color(double x) {
     const auto v = static_cast<uint32_t>(255 * t);
     const uint32_t u = 255 - v;
     switch (seg) {
-        case 0:
-            return v;  // black -> blue
-        case 1:
-            return v << 8 | 0x0000FFu;  // blue -> cyan
-        case 2:
-            return 0x00FF00u | u;  // cyan -> green
-        case 3:
-            return v << 16 | 0x00FF00u;  // green -> yellow
-        case 4:
-            return u << 8 | 0xFF0000u;  // yellow -> red
-        case 5:
-            return 0xFF0000u | v << 8 | v;  // red -> white
-        default:
-            return 0xFFFFFFu;  // x = 1 exactly
+        case 0: return v;                       // black -> blue
+        case 1: return v << 8 | 0x0000FFu;      // blue -> cyan
+        case 2: return 0x00FF00u | u;           // cyan -> green
+        case 3: return v << 16 | 0x00FF00u;     // green -> yellow
+        case 4: return u << 8 | 0xFF0000u;      // yellow -> red
+        case 5: return 0xFF0000u | v << 8 | v;  // red -> white
+        default: return 0xFFFFFFu;              // x = 1 exactly
     }
 }

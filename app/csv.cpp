@@ -38,7 +38,9 @@ void csv_text(CsvRow& row, const std::string& text) {
     row.text += '"';
 }
 
-void csv_empty(CsvRow& row) { next_field(row); }
+void csv_empty(CsvRow& row) {
+    next_field(row);
+}
 
 int csv_write(std::FILE* file, const CsvRow& row) {
     return std::fwrite(row.text.data(), 1, row.text.size(), file) == row.text.size() &&

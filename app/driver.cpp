@@ -127,8 +127,7 @@ std::string output_base(const std::string& input) {
 
 }  // namespace
 
-void output_names_of(const std::string& input, const OutputRow* rows, int count,
-                     std::string* names) {
+void output_names_of(const std::string& input, const OutputRow* rows, int count, std::string* names) {
     const std::string base = output_base(input);
     for (int i = 0; i < count; ++i) {
         names[i] = base + rows[i].suffix;
@@ -160,8 +159,7 @@ void run_start() {
     os_console_setup();
     os_interrupts_install(interrupted);
     std::fputs("\n------- VARLOX version 1.0 -------\n", stderr);
-    std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n",
-               stderr);
+    std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n", stderr);
 }
 
 int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map) {

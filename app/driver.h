@@ -48,8 +48,7 @@
 using OutputNames = std::array<std::string, kOutputCount>;
 
 OutputNames output_names_build(const std::string& input);
-void output_names_of(const std::string& input, const OutputRow* rows, int count,
-                     std::string* names);
+void output_names_of(const std::string& input, const OutputRow* rows, int count, std::string* names);
 void run_start();
 int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map);
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,

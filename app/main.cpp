@@ -1,4 +1,6 @@
 // Process entry of varlox.
 #include "app/driver.h"
 
-int main(int argc, char** argv) { return main_guarded(varlox_main, argc, argv); }
+int main(int argc, char** argv) {
+    return main_guarded(varlox_main, argc, argv);
+}

@@ -43,13 +43,16 @@ constexpr int kViewPlainCount = 2;
 
 constexpr OutputRow kViewOutputs[kViewOutputCount] = {
     {"-as-log.bmp", false, "the amplitude spectrum on a log scale (colour ramp, or grey)"},
-    {"-full.csv", true, "the radial profile in absolute numbers, bin 0 to the corner (with the psd when measuring)"},
-    {"-summary.csv", true, "when measuring: one row of rms, psd slope and Hurst exponent, direction, aspect, period"},
+    {"-full.csv", true,
+     "the radial profile in absolute numbers, bin 0 to the corner (with the psd when measuring)"},
+    {"-summary.csv", true,
+     "when measuring: one row of rms, psd slope and Hurst exponent, direction, aspect, period"},
     {"-angles.csv", true, "when measuring: the angular spectrum, mean power in one-degree sectors"},
     {"-peaks.csv", true, "when measuring: the strongest peaks, periods and directions between the grid's"},
 };
 
-static_assert(kOutputCount <= kOutputsMax && kViewOutputCount <= kOutputsMax, "each table fits an output set");
+static_assert(kOutputCount <= kOutputsMax && kViewOutputCount <= kOutputsMax,
+              "each table fits an output set");
 static_assert(kOutputCount + kViewOutputCount <= kOutputsKnownMax, "every suffix known to an output set");
 
 void output_table_add(OutputSet& set, const OutputRow* rows, int count, const std::string* names);

@@ -88,12 +88,9 @@ int view_main(int argc, char** argv) {
     ViewOptions options{};
     std::string input;
     switch (view_parse(argc, argv, options, input)) {
-        case 0:
-            break;
-        case 2:
-            return 0;  // the help was asked for
-        default:
-            return 1;
+        case 0: break;
+        case 2: return 0;  // the help was asked for
+        default: return 1;
     }
     std::string names[kViewOutputCount];
     output_names_of(input, kViewOutputs, kViewOutputCount, names);

@@ -2,4 +2,6 @@
 #include "app/driver.h"
 #include "app/view.h"
 
-int main(int argc, char** argv) { return main_guarded(view_main, argc, argv); }
+int main(int argc, char** argv) {
+    return main_guarded(view_main, argc, argv);
+}

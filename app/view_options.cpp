@@ -111,8 +111,8 @@ bool window_of(const std::string& text, Window* window) {
         *window = Window{kWindowHann, 1};
         return true;
     }
-    if (text != "tukey" && (text.compare(0, 6, "tukey:") != 0 || !number_of(text.substr(6), &a) ||
-                            !(a > 0) || !(a <= 1))) {
+    if (text != "tukey" &&
+        (text.compare(0, 6, "tukey:") != 0 || !number_of(text.substr(6), &a) || !(a > 0) || !(a <= 1))) {
         return false;
     }
     *window = Window{kWindowTukey, a};
@@ -135,9 +135,9 @@ struct Value {
 struct Option {
     const char* name;
     Takes takes;
-    uint64_t max;        // the largest whole number
-    bool measuring;      // giving the option makes the run a measuring one
-    const char* wants;   // the refusal: "Error: NAME takes WANTS, not 'VALUE'"
+    uint64_t max;       // the largest whole number
+    bool measuring;     // giving the option makes the run a measuring one
+    const char* wants;  // the refusal: "Error: NAME takes WANTS, not 'VALUE'"
     void (*set)(ViewOptions& o, const Value& v);
 };
 

@@ -37,7 +37,7 @@ int write_full(std::FILE* file, const std::string&, const Source& s) {
     const double length = s.options.measure.length;
     const bool psd = s.result.measured;
     std::string header = length > 0 ? "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight"
-                                     : "bin,cycles_per_side,mean_amplitude,mean_power,weight";
+                                    : "bin,cycles_per_side,mean_amplitude,mean_power,weight";
     if (psd) header += ",cycles_per_pixel,psd,psd_sd";
     if (csv_write_line(file, header.c_str()) != 0) return 1;
     for (uint64_t i = 0; i < bins.count; ++i) {
@@ -66,9 +66,10 @@ int write_full(std::FILE* file, const std::string&, const Source& s) {
 int write_summary(std::FILE* file, const std::string&, const Source& s) {
     const ViewResult& r = s.result;
     const MeasureOptions& m = s.options.measure;
-    if (csv_write_line(file, "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,"
-                             "rows,psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,"
-                             "peak_direction_deg") != 0) {
+    if (csv_write_line(file,
+                       "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,"
+                       "rows,psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,"
+                       "peak_direction_deg") != 0) {
         return 1;
     }
     constexpr double kNone = std::nan("");
@@ -144,7 +145,8 @@ int write_peaks(std::FILE* file, const std::string&, const Source& s) {
 // The writer of each output, in the table's order. The log picture reports its own
 // failure (the BMP writer names the file); a CSV writer's failure is reported here.
 using Writer = int (*)(std::FILE* file, const std::string& name, const Source& s);
-constexpr Writer kWriters[kViewOutputCount] = {write_log, write_full, write_summary, write_angles, write_peaks};
+constexpr Writer kWriters[kViewOutputCount] = {write_log, write_full, write_summary, write_angles,
+                                               write_peaks};
 static_assert(kViewLog == 0 && kViewFull == 1 && kViewSummary == 2 && kViewAngles == 3 && kViewPeaks == 4,
               "a writer for each row of the table, in its order");
 

@@ -9,7 +9,6 @@
 // limit of its arithmetic over the cycles it took. Threads/SIDE/T gives the speed-up of
 // the transform on T threads over one, both timed in the same iterations.
 #include <benchmark/benchmark.h>
-
 #include <time.h>
 
 #include <cstdint>

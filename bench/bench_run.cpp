@@ -13,7 +13,6 @@
 // The stages add up to about a whole run; Whole/512 against Literal/512 (bench_dft.cpp)
 // is the speed-up of the program over the literal per-line transform alone.
 #include <benchmark/benchmark.h>
-
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -26,8 +25,8 @@
 
 #include "analysis/bins.h"
 #include "analysis/draw.h"
-#include "app/profile.h"
 #include "app/driver.h"
+#include "app/profile.h"
 #include "bench/sides.h"
 #include "image/bmp.h"
 #include "spectrum/spectrum.h"
@@ -86,8 +85,8 @@ bool prepare(Run& run, const Workspace& w, Stage stage) {
     run.pow = value_range_fresh();
     if (!radial_bins_new(run.bins, radial_bin_count(run.image->width, run.image->height))) return false;
     if (stage > kBins) {
-        radial_accumulate(run.re.get(), run.im.get(), run.image->width, run.image->height, run.bins,
-                          run.amp, run.pow);
+        radial_accumulate(run.re.get(), run.im.get(), run.image->width, run.image->height, run.bins, run.amp,
+                          run.pow);
     }
     return true;
 }
@@ -134,9 +133,7 @@ void bm_stage(benchmark::State& state, Stage stage) {
                 benchmark::DoNotOptimize(image.get());
                 break;
             }
-            case kSpectrum:
-                image_spectrum(*run.image, run.re.get(), run.im.get());
-                break;
+            case kSpectrum: image_spectrum(*run.image, run.re.get(), run.im.get()); break;
             case kMagnitudes:
                 // Squares of squares would overflow after a few iterations: each starts
                 // from a copy of the same spectrum, made untimed.
@@ -149,9 +146,7 @@ void bm_stage(benchmark::State& state, Stage stage) {
             case kBins:
                 radial_accumulate(run.re.get(), run.im.get(), n, n, run.bins, run.amp, run.pow);
                 break;
-            case kDraw:
-                draw_all(run, nullptr);
-                break;
+            case kDraw: draw_all(run, nullptr); break;
             default: {
                 // Only the writing is timed: the pictures are drawn before each write.
                 for (int i = 0; i < 4; ++i) {

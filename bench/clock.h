@@ -75,7 +75,8 @@ inline Family family() {
     const unsigned fam = base == 15 ? base + ((a >> 20) & 255) : base;
     const unsigned model = ((a >> 4) & 15) | (base == 15 || base == 6 ? ((a >> 16) & 15) << 4 : 0);
     if (amd && fam == 0x17 && model >= 0x30) return {"AMD Zen 2", 3, 0.375};
-    if (amd && fam == 0x19) return {(model >= 0x10 && model <= 0x1f) || model >= 0x60 ? "AMD Zen 4" : "AMD Zen 3", 3, 0.375};
+    if (amd && fam == 0x19)
+        return {(model >= 0x10 && model <= 0x1f) || model >= 0x60 ? "AMD Zen 4" : "AMD Zen 3", 3, 0.375};
     // Skylake and later cores add doubles in 4 cycles; their limit is not derived here.
     if (intel && fam == 6 && model >= 0x4e) return {"Intel (Skylake or later)", 4, 0};
 #endif

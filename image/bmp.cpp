@@ -51,14 +51,18 @@ int64_t stream_size(std::istream& in) {
     return end < 0 ? -1 : static_cast<int64_t>(end);
 }
 
-void report_read(const std::string& path) { std::fprintf(stderr, "Error: Could not read %s", path.c_str()); }
+void report_read(const std::string& path) {
+    std::fprintf(stderr, "Error: Could not read %s", path.c_str());
+}
 void report_truncated(const std::string& path) {
     std::fprintf(stderr, "Error: %s is truncated\n", path.c_str());
 }
 
 }  // namespace
 
-uint64_t bmp_stride(uint32_t width) { return uint64_t{width} * 3 + width % 4; }
+uint64_t bmp_stride(uint32_t width) {
+    return uint64_t{width} * 3 + width % 4;
+}
 
 ImagePtr bmp_read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -4,8 +4,9 @@
 //
 // The reader accepts square pictures only and reads the rows from the pixel-data offset
 // the file gives (54 when the field holds less). It consults the signature, the header
-// size (to name an OS/2 bitmap, whose header is 12 bytes), width, height and bytes 28-31 (bit count and the low half of the compression field, which
-// together must read 24); a file shorter than its rows is refused, not zero-filled.
+// size (to name an OS/2 bitmap, whose header is 12 bytes), width, height and bytes 28-31 (bit count and the
+// low half of the compression field, which together must read 24); a file shorter than its rows is refused,
+// not zero-filled.
 //
 //   bmp_stride(width)    bytes of one stored row: width*3 rounded up to a multiple of 4
 //   bmp_read(path)       the picture as a new Image (top-down rows), or null after one

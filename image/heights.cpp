@@ -23,12 +23,16 @@ constexpr uint64_t kSideMax = 0x7fffffff;
 // bytes, rows of 3 bytes a pixel padded to a multiple of 4) fits the format's 32-bit file
 // size, and a PFM of that side after the longest header and its whitespace byte.
 constexpr uint64_t kPipeSide = 37837;
-constexpr uint64_t bmp_file_bytes(uint64_t side) { return 54 + side * (side * 3 + side % 4); }
+constexpr uint64_t bmp_file_bytes(uint64_t side) {
+    return 54 + side * (side * 3 + side % 4);
+}
 static_assert(bmp_file_bytes(kPipeSide) <= 0xffffffffu && bmp_file_bytes(kPipeSide + 1) > 0xffffffffu,
               "the largest side a BMP holds");
 static_assert(kHeightsPipeMax == kHeaderMax + 1 + 4 * kPipeSide * kPipeSide, "the largest PFM of that side");
 
-bool is_space(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_space(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // A cursor over the header bytes read so far.
 struct Header {
@@ -86,7 +90,9 @@ bool header_real(Header& h, double* out) {
     return true;
 }
 
-void report_read(const std::string& path) { std::fprintf(stderr, "Error: Could not read %s\n", path.c_str()); }
+void report_read(const std::string& path) {
+    std::fprintf(stderr, "Error: Could not read %s\n", path.c_str());
+}
 
 void report_malformed(const std::string& path, const char* format) {
     std::fprintf(stderr, "Error: %s has a malformed %s header\n", path.c_str(), format);
@@ -132,11 +138,11 @@ bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t
 // What the header says about the samples that follow it.
 struct Layout {
     uint64_t side;
-    uint64_t offset;       // where the first row starts
-    uint64_t sample_bytes; // 1, 2 (most significant first) or 4 (a float)
-    bool bottom_up;        // rows stored bottom first
-    bool little_endian;    // for floats
-    uint32_t maxval;       // for PGM
+    uint64_t offset;        // where the first row starts
+    uint64_t sample_bytes;  // 1, 2 (most significant first) or 4 (a float)
+    bool bottom_up;         // rows stored bottom first
+    bool little_endian;     // for floats
+    uint32_t maxval;        // for PGM
 };
 
 // Parses a PGM or PFM header; false after the message.
@@ -360,13 +366,13 @@ int hold_until(const std::string& path, std::istream& in, Held& held, uint64_t w
 // A stream buffer over bytes in memory that seeks as a file does, so that the readers take
 // a pipe's bytes, once held, as they take a file's.
 class HeldBuf : public std::streambuf {
-public:
+  public:
     HeldBuf(uint8_t* bytes, uint64_t size) {
         char* start = reinterpret_cast<char*>(bytes);
         setg(start, start, start + size);
     }
 
-protected:
+  protected:
     pos_type seekoff(off_type off, std::ios::seekdir dir, std::ios::openmode which) override {
         const off_type size = egptr() - eback();
         const off_type from = dir == std::ios::beg ? 0 : dir == std::ios::cur ? gptr() - eback() : size;

@@ -30,7 +30,9 @@ ImagePtr image_new(uint32_t width, uint32_t height) {
     return image;
 }
 
-void image_free(ImagePtr image) { image.reset(); }
+void image_free(ImagePtr image) {
+    image.reset();
+}
 
 void image_to_gray(Image& image) {
     const uint64_t count = static_cast<uint64_t>(image.width) * image.height;

@@ -34,7 +34,9 @@ inline double dft_angle(int64_t k, int64_t j, int64_t n) {
 // Doubles from one group's scratch to the next: n elements of L lanes, and three more
 // elements, so that the groups' data do not all fall on the same cache sets (n * L is
 // often a power of two).
-inline int64_t group_stride(int64_t n, int64_t lanes) { return (n + 3) * lanes; }
+inline int64_t group_stride(int64_t n, int64_t lanes) {
+    return (n + 3) * lanes;
+}
 
 // A batch of lines, the unit the kernels work on: a few groups of L lanes, each group's
 // inputs in lane order (element j of lane l of group g at [g * group_stride + j * L + l])
@@ -55,7 +57,9 @@ struct BatchArgs {
 // imaginary parts (see batch_kernel); the direction sets the signs.
 enum Terms { kRealForward, kRealInverse, kComplexForward, kComplexInverse };
 
-constexpr bool complex_terms(Terms t) { return t == kComplexForward || t == kComplexInverse; }
+constexpr bool complex_terms(Terms t) {
+    return t == kComplexForward || t == kComplexInverse;
+}
 
 // Inputs ahead of the one being summed whose cache lines a tile asks for early: the
 // hardware's own prefetching, faced with the several streams of a tile, leaves some
@@ -73,7 +77,7 @@ struct TileSums {
 // every fourth step the lines of its table rows (a row advances 16 bytes a step).
 template <int64_t kLanes, int kOutputs, Terms kTerms>
 inline __attribute__((always_inline)) void tile_prefetch(const double* in_re, const double* in_im,
-                                                          const double* t, int64_t n, int64_t j) {
+                                                         const double* t, int64_t n, int64_t j) {
     __builtin_prefetch(in_re + (j + kPrefetchAhead) * kLanes);
     if constexpr (complex_terms(kTerms)) {
         __builtin_prefetch(in_im + (j + kPrefetchAhead) * kLanes);
@@ -88,8 +92,8 @@ inline __attribute__((always_inline)) void tile_prefetch(const double* in_re, co
 // Term j of every sum of a tile whose inputs are complex.
 template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
 inline __attribute__((always_inline)) void tile_step_complex(TileSums<Vector, kVectors, kOutputs>& a,
-                                                              const double* in_re, const double* in_im,
-                                                              const double* t, int64_t n, int64_t j) {
+                                                             const double* in_re, const double* in_im,
+                                                             const double* t, int64_t n, int64_t j) {
     constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
     for (int u = 0; u < kVectors; ++u) {
         Vector x;
@@ -117,8 +121,8 @@ inline __attribute__((always_inline)) void tile_step_complex(TileSums<Vector, kV
 // product besides the sums: three outputs of two AVX2 vectors then fit 16 registers.
 template <class Vector, int kDoubles, int kVectors, int kOutputs, Terms kTerms>
 inline __attribute__((always_inline)) void tile_step_real(TileSums<Vector, kVectors, kOutputs>& a,
-                                                           const double* in_re, const double* t,
-                                                           int64_t n, int64_t j) {
+                                                          const double* in_re, const double* t, int64_t n,
+                                                          int64_t j) {
     constexpr int64_t kLanes = int64_t{kDoubles} * kVectors;
     Vector x[kVectors];
     for (int u = 0; u < kVectors; ++u) {
@@ -280,7 +284,9 @@ struct PathSpec {
     bool baseline;
 };
 
-bool always() { return true; }
+bool always() {
+    return true;
+}
 
 constexpr PathSpec not_built(DftPath path, const char* name) {
     return PathSpec{path, name, nullptr, 0, nullptr, false};
@@ -292,9 +298,11 @@ constexpr PathSpec not_built(DftPath path, const char* name) {
 // fills the 16 registers exactly (12 sums, 2 inputs, a table value, a product); its
 // complex tile stays at 2 outputs, since 3 spill four sums to memory at every step.
 using PortableBlocking = Blocking<double, 1, 4, 2, 2>;
-void batch_portable(const BatchArgs& a) { batch_kernel<PortableBlocking>(a); }
+void batch_portable(const BatchArgs& a) {
+    batch_kernel<PortableBlocking>(a);
+}
 constexpr PathSpec kPortableRow{kDftPortable, "portable", batch_portable, PortableBlocking::kLanes,
-                                always, true};
+                                always,       true};
 
 // The only place that knows the architectures: one row per path, built or not.
 #if defined(__GNUC__) && defined(__x86_64__)
@@ -304,18 +312,25 @@ typedef double v8d __attribute__((vector_size(64)));
 using Sse2Blocking = Blocking<v2d, 2, 4, 2, 2>;
 using Avx2Blocking = Blocking<v4d, 4, 2, 3, 2>;
 using Avx512Blocking = Blocking<v8d, 8, 4, 3, 3>;
-void batch_sse2(const BatchArgs& a) { batch_kernel<Sse2Blocking>(a); }
-__attribute__((target("avx2"))) void batch_avx2(const BatchArgs& a) { batch_kernel<Avx2Blocking>(a); }
+void batch_sse2(const BatchArgs& a) {
+    batch_kernel<Sse2Blocking>(a);
+}
+__attribute__((target("avx2"))) void batch_avx2(const BatchArgs& a) {
+    batch_kernel<Avx2Blocking>(a);
+}
 __attribute__((target("avx512f"))) void batch_avx512(const BatchArgs& a) {
     batch_kernel<Avx512Blocking>(a);
 }
-bool has_avx2() { return __builtin_cpu_supports("avx2"); }
-bool has_avx512() { return __builtin_cpu_supports("avx512f"); }
+bool has_avx2() {
+    return __builtin_cpu_supports("avx2");
+}
+bool has_avx512() {
+    return __builtin_cpu_supports("avx512f");
+}
 // SSE2 is part of every x86-64 processor.
 constexpr PathSpec kSse2Row{kDftSse2, "sse2", batch_sse2, Sse2Blocking::kLanes, always, true};
 constexpr PathSpec kAvx2Row{kDftAvx2, "avx2", batch_avx2, Avx2Blocking::kLanes, has_avx2, false};
-constexpr PathSpec kAvx512Row{kDftAvx512, "avx512", batch_avx512, Avx512Blocking::kLanes, has_avx512,
-                              false};
+constexpr PathSpec kAvx512Row{kDftAvx512, "avx512", batch_avx512, Avx512Blocking::kLanes, has_avx512, false};
 #else
 constexpr PathSpec kSse2Row = not_built(kDftSse2, "sse2");
 constexpr PathSpec kAvx2Row = not_built(kDftAvx2, "avx2");
@@ -325,7 +340,9 @@ constexpr PathSpec kAvx512Row = not_built(kDftAvx512, "avx512");
 // Advanced SIMD is part of every aarch64 processor: two doubles per register.
 typedef double v2d __attribute__((vector_size(16)));
 using NeonBlocking = Blocking<v2d, 2, 4, 2, 2>;
-void batch_neon(const BatchArgs& a) { batch_kernel<NeonBlocking>(a); }
+void batch_neon(const BatchArgs& a) {
+    batch_kernel<NeonBlocking>(a);
+}
 constexpr PathSpec kNeonRow{kDftNeon, "neon", batch_neon, NeonBlocking::kLanes, always, true};
 #else
 constexpr PathSpec kNeonRow = not_built(kDftNeon, "neon");
@@ -376,7 +393,9 @@ static_assert(rows_sound(), "rows in DftPath order, distinct names, lanes that d
 static_assert(sizeof kPreference / sizeof kPreference[0] == kDftPathCount, "every path preferred");
 static_assert(preference_sound(), "each path once, the portable path last");
 
-const PathSpec& path_spec(DftPath path) { return kPaths[path]; }
+const PathSpec& path_spec(DftPath path) {
+    return kPaths[path];
+}
 
 // Runs work(index) for index 0 .. threads - 1 at once, index 0 on the calling thread, and
 // waits for them all. A thread that cannot be started (no memory, or the system's limit)
@@ -419,7 +438,9 @@ struct TableFill {
     std::atomic<int64_t> next;  // the next row to fill
 };
 
-inline bool copied_entry(int64_t k, int64_t j, int64_t n) { return k % 2 == 0 && k > 0 && 2 * j < n; }
+inline bool copied_entry(int64_t k, int64_t j, int64_t n) {
+    return k % 2 == 0 && k > 0 && 2 * j < n;
+}
 
 void table_compute(TableFill& f) {
     const int64_t n = f.n;
@@ -583,7 +604,6 @@ struct Pass {
     std::atomic<int64_t> groups_done;  // by every thread
 };
 
-
 // The batch of lines from `batch` on, through the scratch of one thread; returns its groups.
 int64_t transform_batch(const Pass& p, Scratch& s, int64_t batch) {
     const int64_t L = p.path->lanes;
@@ -613,16 +633,16 @@ int64_t transform_batch(const Pass& p, Scratch& s, int64_t batch) {
             }
         }
     }
-    p.path->kernel(BatchArgs{p.table, n, groups, s.in_re.get(), s.in_im.get(), s.out_re.get(),
-                             s.out_im.get(), real_only, p.dir});
+    p.path->kernel(BatchArgs{p.table, n, groups, s.in_re.get(), s.in_im.get(), s.out_re.get(), s.out_im.get(),
+                             real_only, p.dir});
     const double scale = static_cast<double>(n);
     for (int64_t g = 0; g < groups; ++g) {
         const int64_t first = batch + g * L;
         const int64_t used = lines - first < L ? lines - first : L;
-        scatter(p.re, s.out_re.get() + g * group_stride(n, L), n, L, first, used, p.line_step,
-                p.elem_step, p.dir == -1, scale);
-        scatter(p.im, s.out_im.get() + g * group_stride(n, L), n, L, first, used, p.line_step,
-                p.elem_step, p.dir == -1, scale);
+        scatter(p.re, s.out_re.get() + g * group_stride(n, L), n, L, first, used, p.line_step, p.elem_step,
+                p.dir == -1, scale);
+        scatter(p.im, s.out_im.get() + g * group_stride(n, L), n, L, first, used, p.line_step, p.elem_step,
+                p.dir == -1, scale);
     }
     return groups;
 }
@@ -640,7 +660,8 @@ void tally_report(Tally& tally, const Pass& pass) {
     const int64_t done = tally.before + pass.groups_done.load();
     if (tally.progress != nullptr && done != tally.reported) {
         tally.reported = done;
-        tally.progress->report(tally.progress->context, static_cast<double>(done) / static_cast<double>(tally.total));
+        tally.progress->report(tally.progress->context,
+                               static_cast<double>(done) / static_cast<double>(tally.total));
     }
 }
 
@@ -655,9 +676,9 @@ void pass_work(Pass& p, Scratch& s, Tally* tally) {
 }
 
 // Transforms the lines of a pass on `threads` threads, each with its scratch.
-void transform_lines(const PathSpec& path, const double* table, Scratch* scratch, int threads,
-                     double* re, double* im, int64_t n, int64_t lines, int64_t line_step,
-                     int64_t elem_step, int dir, Tally& tally) {
+void transform_lines(const PathSpec& path, const double* table, Scratch* scratch, int threads, double* re,
+                     double* im, int64_t n, int64_t lines, int64_t line_step, int64_t elem_step, int dir,
+                     Tally& tally) {
     Pass pass{&path, table, re, im, n, lines, line_step, elem_step, dir, {0}, {0}};
     run_threads(threads, [&](int index) { pass_work(pass, scratch[index], index == 0 ? &tally : nullptr); });
     // The calling thread may have finished its last batch before the others theirs.
@@ -681,13 +702,12 @@ bool direction_refused(int dir) {
 
 bool path_refused(DftPath path) {
     if (dft_path_supported(path)) return false;
-    std::fprintf(stderr, "Error: This processor cannot run the transform's %s path\n",
-                 dft_path_name(path));
+    std::fprintf(stderr, "Error: This processor cannot run the transform's %s path\n", dft_path_name(path));
     return true;
 }
 
-int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir,
-                    int threads, const DftProgress* progress) {
+int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t height, int dir, int threads,
+                    const DftProgress* progress) {
     if (length_refused(width) || length_refused(height) || path_refused(path)) {
         return 1;
     }

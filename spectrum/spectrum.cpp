@@ -86,19 +86,16 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
     shift_plane(im, width, height);
 }
 
-int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
-                     const DftProgress* progress, int threads) {
+int heights_spectrum(const double* z, uint32_t side, double* re, double* im, const DftProgress* progress,
+                     int threads) {
     const int64_t n = side;
     const auto height = [z, n](int64_t r, int64_t c) { return z[r * n + c]; };
     return centred_spectrum(n, n, height, re, im, progress, threads);
 }
 
-int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress,
-                   int threads) {
+int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress, int threads) {
     const int64_t w = image.width;
     const uint8_t* p = image.pixels.get();
-    const auto red = [p, w](int64_t r, int64_t c) {
-        return static_cast<double>(p[(r * w + c) * 3 + 2]);
-    };
+    const auto red = [p, w](int64_t r, int64_t c) { return static_cast<double>(p[(r * w + c) * 3 + 2]); };
     return centred_spectrum(w, image.height, red, re, im, progress, threads);
 }

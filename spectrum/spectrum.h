@@ -24,8 +24,8 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
 // level taken from its red byte. The transform takes the best path on `threads` threads
 // (dft_2d_run), reporting through `progress` when it is not null. 0, or 1 after the
 // transform's message.
-int image_spectrum(const Image& image, double* re, double* im,
-                   const DftProgress* progress = nullptr, int threads = 1);
+int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress = nullptr,
+                   int threads = 1);
 
 // The same for a square grid of heights, side*side doubles, row-major, row 0 the top. For
 // the red bytes of a grey picture the planes are image_spectrum's, bit for bit.

@@ -108,7 +108,7 @@ struct OsLock {
     std::intptr_t handle = -1;  // the lock file's descriptor or the mutex; -1: none held
     std::string file;           // the lock file (POSIX), for messages; removed on release
     OsLockState state = OsLockState::kNone;
-    OsEntry found;              // what holds the lock's name, for kUnusable
+    OsEntry found;  // what holds the lock's name, for kUnusable
 };
 
 void os_standard_streams();

@@ -22,8 +22,8 @@ namespace {
 // SIGXFSZ, which are ignored so that the write that raised them fails instead; the
 // real-time signals are added at run time (their range is only known then).
 constexpr int kInterrupts[] = {
-    SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF,
-    SIGTRAP, SIGSYS,  SIGABRT, SIGBUS,  SIGSEGV, SIGFPE,  SIGILL,
+    SIGINT,    SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+    SIGPROF,   SIGTRAP, SIGSYS, SIGABRT, SIGBUS,  SIGSEGV, SIGFPE,  SIGILL,
 #ifdef SIGPWR
     SIGPWR,
 #endif
@@ -90,9 +90,9 @@ void install_one(int sig) {
 
 OsEntry entry_of(const struct stat& st) {
     OsEntry entry;
-    entry.kind = S_ISREG(st.st_mode)   ? OsKind::kRegular
-                 : S_ISLNK(st.st_mode) ? OsKind::kLink
-                 : S_ISDIR(st.st_mode) ? OsKind::kDirectory
+    entry.kind = S_ISREG(st.st_mode)    ? OsKind::kRegular
+                 : S_ISLNK(st.st_mode)  ? OsKind::kLink
+                 : S_ISDIR(st.st_mode)  ? OsKind::kDirectory
                  : S_ISFIFO(st.st_mode) ? OsKind::kFifo
                                         : OsKind::kOther;
     entry.own = st.st_uid == geteuid();
@@ -119,9 +119,13 @@ void os_standard_streams() {
 
 void os_console_setup() {}
 
-bool os_stderr_is_terminal() { return isatty(2) != 0; }
+bool os_stderr_is_terminal() {
+    return isatty(2) != 0;
+}
 
-long os_process_id() { return static_cast<long>(getpid()); }
+long os_process_id() {
+    return static_cast<long>(getpid());
+}
 
 int os_processor_count() {
 #ifdef __linux__
@@ -241,9 +245,13 @@ void os_interrupts_install(void (*on_interrupt)()) {
     std::signal(SIGPIPE, SIG_IGN);
 }
 
-void os_interrupts_hold() { interrupts_mask(SIG_BLOCK); }
+void os_interrupts_hold() {
+    interrupts_mask(SIG_BLOCK);
+}
 
-void os_interrupts_release() { interrupts_mask(SIG_UNBLOCK); }
+void os_interrupts_release() {
+    interrupts_mask(SIG_UNBLOCK);
+}
 
 bool os_interrupt_pending() {
     sigset_t pending;
@@ -283,8 +291,8 @@ bool os_may_replace(const std::string& path) {
         const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             int flags = 0;
-            const bool fixed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                               (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+            const bool fixed =
+                ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
             close(fd);
             if (fixed) {
                 return false;
@@ -302,8 +310,8 @@ bool os_directory_fixed(const std::string& dir) {
         return false;
     }
     int flags = 0;
-    const bool fixed = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-                       (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+    const bool fixed =
+        ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
     close(fd);
     return fixed;
 #else
@@ -396,7 +404,9 @@ void os_unlock(const OsLock& lock) {
     close(fd);
 }
 
-void os_remove_now(const char* path) { unlink(path); }
+void os_remove_now(const char* path) {
+    unlink(path);
+}
 
 void os_write_stderr_now(const char* text) {
     std::size_t left = std::strlen(text);

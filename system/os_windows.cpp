@@ -3,9 +3,9 @@
 #include <process.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -133,9 +133,13 @@ void os_console_setup() {
     std::atexit(console_restore);
 }
 
-bool os_stderr_is_terminal() { return g_err_terminal; }
+bool os_stderr_is_terminal() {
+    return g_err_terminal;
+}
 
-long os_process_id() { return static_cast<long>(_getpid()); }
+long os_process_id() {
+    return static_cast<long>(_getpid());
+}
 
 int os_processor_count() {
     // The mask covers the process's processor group (up to 64 processors).
@@ -182,7 +186,9 @@ int os_sync_file(std::FILE* file) {
 }
 
 // A directory cannot be flushed here; os_rename writes each rename through instead.
-int os_sync_directory(const std::string&) { return 0; }
+int os_sync_directory(const std::string&) {
+    return 0;
+}
 
 // Windows folders are not shared the way a POSIX sticky directory is, and a file's owner
 // is often a group (Administrators) rather than the user: every entry counts as the
@@ -204,8 +210,9 @@ OsEntry os_entry(const std::string& path) {
 
 std::FILE* os_open_read(const std::string& path, OsEntry& entry) {
     // The link itself is opened, not its target, so that what is described is what is read.
-    const HANDLE h = CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h =
+        CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     entry = OsEntry{};
     if (h == INVALID_HANDLE_VALUE) {
         return nullptr;
@@ -245,18 +252,24 @@ bool os_rename(const std::string& from, const std::string& to) {
 
 void os_interrupts_install(void (*on_interrupt)()) {
     g_on_interrupt = on_interrupt;
-    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0,
-                    FALSE, DUPLICATE_SAME_ACCESS);
+    DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &g_main_thread, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
     // Ctrl+C, Ctrl+Break and closing the console. A process started with Ctrl+C ignored
     // (a new process group) still ignores it: Windows then does not call the handler.
     SetConsoleCtrlHandler(console_interrupt, TRUE);
 }
 
-void os_interrupts_hold() { EnterCriticalSection(&g_hold); }
+void os_interrupts_hold() {
+    EnterCriticalSection(&g_hold);
+}
 
-void os_interrupts_release() { LeaveCriticalSection(&g_hold); }
+void os_interrupts_release() {
+    LeaveCriticalSection(&g_hold);
+}
 
-bool os_interrupt_pending() { return InterlockedCompareExchange(&g_interrupt_waiting, 0, 0) != 0; }
+bool os_interrupt_pending() {
+    return InterlockedCompareExchange(&g_interrupt_waiting, 0, 0) != 0;
+}
 
 bool os_may_replace(const std::string& path) {
     // A read-only file cannot be replaced by a rename.
@@ -266,7 +279,9 @@ bool os_may_replace(const std::string& path) {
 
 // Windows has no append-only directories; a read-only attribute on a directory does not
 // keep names in it from being replaced.
-bool os_directory_fixed(const std::string&) { return false; }
+bool os_directory_fixed(const std::string&) {
+    return false;
+}
 
 OsLock os_lock_try(const std::string& dir) {
     // A named mutex stands for the directory: its name is a hash of the directory's full

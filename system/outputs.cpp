@@ -67,7 +67,9 @@ bool exists(const std::string& path) {
     return type != fs::file_type::not_found && type != fs::file_type::none;
 }
 
-bool is_directory(const std::string& name) { return entry_type(name) == fs::file_type::directory; }
+bool is_directory(const std::string& name) {
+    return entry_type(name) == fs::file_type::directory;
+}
 
 // "a FIFO", "a directory" ...: what an entry is, for messages.
 const char* kind_text(OsKind kind) {
@@ -94,10 +96,11 @@ void report_unusable_lock(const std::string& name, const OsLock& lock) {
         what += " owned by uid " + std::to_string(lock.found.owner);
     }
     what += lock.found.kind == OsKind::kRegular ? " that this run may not open" : ", which no run can lock";
-    std::fprintf(stderr,
-                 "Error: Could not write to %s: the folder's lock %s is %s; remove it (its owner, the folder's "
-                 "owner or root can), or write the outputs elsewhere\n",
-                 name.c_str(), lock.file.c_str(), what.c_str());
+    std::fprintf(
+        stderr,
+        "Error: Could not write to %s: the folder's lock %s is %s; remove it (its owner, the folder's "
+        "owner or root can), or write the outputs elsewhere\n",
+        name.c_str(), lock.file.c_str(), what.c_str());
 }
 
 void remove_entry(const std::string& path) {
@@ -107,7 +110,9 @@ void remove_entry(const std::string& path) {
 
 // The directory part of an output's name, as a prefix ("" or ending in a separator), and
 // as a directory to open ("." for "").
-std::string dir_prefix(const std::string& name) { return name.substr(0, path_name_start(name)); }
+std::string dir_prefix(const std::string& name) {
+    return name.substr(0, path_name_start(name));
+}
 std::string dir_of(const std::string& name) {
     const std::string prefix = dir_prefix(name);
     return prefix.empty() ? std::string(".") : prefix;
@@ -251,8 +256,8 @@ void backup_restore(const std::string& name, bool replaced, Backup& backup) {
     if (!replaced) {
         remove_entry(backup.path);
     } else if (!os_rename(backup.path, name)) {
-        std::fprintf(stderr, "Error: %s could not be restored; its earlier content is in %s\n",
-                     name.c_str(), backup.path.c_str());
+        std::fprintf(stderr, "Error: %s could not be restored; its earlier content is in %s\n", name.c_str(),
+                     backup.path.c_str());
     }
 }
 
@@ -277,8 +282,8 @@ bool journal_write(const std::string& path, const OutputSet& set, const Backup* 
     if (file == nullptr) {
         return false;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-                         os_sync_file(file) == 0;
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), file) == text.size() && os_sync_file(file) == 0;
     if (std::fclose(file) != 0 || !written) {
         remove_entry(path);
         return false;
@@ -309,7 +314,8 @@ bool hidden_name_of(const std::string& field, const std::string& name, const std
     }
     const std::string middle = field.substr(head.size(), field.size() - head.size() - suffix.size());
     const std::size_t dash = middle.find('-');
-    if (dash == std::string::npos || !all_digits(middle.substr(0, dash)) || !all_digits(middle.substr(dash + 1))) {
+    if (dash == std::string::npos || !all_digits(middle.substr(0, dash)) ||
+        !all_digits(middle.substr(dash + 1))) {
         return false;
     }
     pid = middle.substr(0, dash);
@@ -342,11 +348,13 @@ bool outputs_of_one_base(const OutputSet& set, const std::vector<std::string>& n
     for (int i = 0; i < set.known_count; ++i) {
         const std::string suffix = set.known[i];
         const std::string& first = names.front();
-        if (first.size() < suffix.size() || first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        if (first.size() < suffix.size() ||
+            first.compare(first.size() - suffix.size(), suffix.size(), suffix) != 0) {
             continue;
         }
         const std::string base = first.substr(0, first.size() - suffix.size());
-        if (std::all_of(names.begin(), names.end(), [&](const std::string& n) { return output_of(set, n, base); })) {
+        if (std::all_of(names.begin(), names.end(),
+                        [&](const std::string& n) { return output_of(set, n, base); })) {
             return true;
         }
     }
@@ -389,7 +397,8 @@ bool journal_parse(const std::string& text, const OutputSet& set, const std::str
             break;  // cut short
         }
         std::string temp_pid, backup_pid;
-        const bool ok = entries.size() < static_cast<std::size_t>(kOutputsMax) && (flag == "0" || flag == "1") &&
+        const bool ok = entries.size() < static_cast<std::size_t>(kOutputsMax) &&
+                        (flag == "0" || flag == "1") &&
                         std::find(names.begin(), names.end(), name) == names.end() &&
                         hidden_name_of(temp, name, ".tmp", temp_pid) &&
                         hidden_name_of(backup, name, ".bak", backup_pid) && temp_pid == backup_pid &&
@@ -483,13 +492,15 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
     for (const JournalEntry& e : entries) {
         const bool renamed = !exists(e.temp);
         const bool rollback = !renamed_all && renamed;
-        const char* refused = !repair_may_touch(e.temp, false)                  ? e.temp.c_str()
-                              : !repair_may_touch(e.backup, true)               ? e.backup.c_str()
-                              : rollback && !repair_may_touch(e.name, true)     ? e.name.c_str()
-                                                                                : nullptr;
+        const char* refused = !repair_may_touch(e.temp, false)              ? e.temp.c_str()
+                              : !repair_may_touch(e.backup, true)           ? e.backup.c_str()
+                              : rollback && !repair_may_touch(e.name, true) ? e.name.c_str()
+                                                                            : nullptr;
         if (refused != nullptr) {
-            std::fprintf(stderr, "Warning: ignored a journal that names a file not the user's own, %s (%s): "
-                                 "this commit goes without one\n", refused, path.c_str());
+            std::fprintf(stderr,
+                         "Warning: ignored a journal that names a file not the user's own, %s (%s): "
+                         "this commit goes without one\n",
+                         refused, path.c_str());
             return Journal::kForeign;
         }
     }
@@ -525,7 +536,8 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
 int lock_wait(const OutputSet& set, const std::string& dir, OsLock& lock) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
-    const double limit = varlox_lock_wait_seconds != nullptr ? varlox_lock_wait_seconds() : kOutputsLockWaitSeconds;
+    const double limit =
+        varlox_lock_wait_seconds != nullptr ? varlox_lock_wait_seconds() : kOutputsLockWaitSeconds;
     bool said = false;
     for (;;) {
         lock = os_lock_try(dir);
@@ -539,7 +551,8 @@ int lock_wait(const OutputSet& set, const std::string& dir, OsLock& lock) {
         const double waited = std::chrono::duration<double>(Clock::now() - start).count();
         const std::string what = lock_text(lock, dir);
         if (waited >= limit) {
-            std::fprintf(stderr, "Error: Could not write to %s: %s stayed held by another process for %.0f s\n",
+            std::fprintf(stderr,
+                         "Error: Could not write to %s: %s stayed held by another process for %.0f s\n",
                          set.files[0].name.c_str(), what.c_str(), limit);
             return 1;
         }
@@ -601,7 +614,9 @@ int outputs_create(OutputSet& set) {
     return 0;
 }
 
-std::FILE* outputs_file(const OutputSet& set, int which) { return set.files[which].file; }
+std::FILE* outputs_file(const OutputSet& set, int which) {
+    return set.files[which].file;
+}
 
 int outputs_close(OutputSet& set, int which) {
     std::FILE* file = set.files[which].file;
@@ -657,7 +672,8 @@ int outputs_commit(OutputSet& set) {
     if (failed < 0 && found == Journal::kClear) {
         journaled = journal_write(journal, set, backups);
         if (!journaled) {
-            std::fprintf(stderr, "Error: Could not write to %s: its folder's journal %s could not be written\n",
+            std::fprintf(stderr,
+                         "Error: Could not write to %s: its folder's journal %s could not be written\n",
                          first.c_str(), journal.c_str());
             failed = 0;
             reported = true;

@@ -86,11 +86,11 @@ constexpr int kOutputsKnownMax = 16;
 constexpr int kOutputsLockWaitSeconds = 600;
 
 struct OutputFile {
-    std::string name;    // the final name
-    bool text;           // opened in text mode
-    std::string temp;    // the temporary, once created
-    std::FILE* file;     // the open temporary; null when closed
-    bool created;        // temporary on disk, not yet renamed
+    std::string name;  // the final name
+    bool text;         // opened in text mode
+    std::string temp;  // the temporary, once created
+    std::FILE* file;   // the open temporary; null when closed
+    bool created;      // temporary on disk, not yet renamed
 };
 
 struct OutputSet {

@@ -15,4 +15,6 @@ std::size_t path_name_start(const std::string& path) {
     return sep == std::string::npos ? 0 : sep + 1;
 }
 
-std::filesystem::path path_native(const std::string& path) { return std::filesystem::u8path(path); }
+std::filesystem::path path_native(const std::string& path) {
+    return std::filesystem::u8path(path);
+}

@@ -9,11 +9,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double kShowAbove = 2.0;      // seconds of expected total before the line appears
+constexpr double kShowAbove = 2.0;        // seconds of expected total before the line appears
 constexpr double kFirstGuessAfter = 0.2;  // seconds of work before the total is estimated
-constexpr double kRedrawEvery = 0.25;   // seconds between redraws
+constexpr double kRedrawEvery = 0.25;     // seconds between redraws
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // Carriage return, then erase to the end of the line.
 constexpr const char* kErase = "\r\033[K";

@@ -26,8 +26,12 @@ using Grid = std::vector<double>;
 
 // Uniform in (0, 1), and in [-0.5, 0.5), from a fixed-seed generator, the same on every
 // platform.
-inline double uniform_open(std::mt19937& rng) { return (rng() + 0.5) / 4294967296.0; }
-inline double uniform_centred(std::mt19937& rng) { return rng() / 4294967296.0 - 0.5; }
+inline double uniform_open(std::mt19937& rng) {
+    return (rng() + 0.5) / 4294967296.0;
+}
+inline double uniform_centred(std::mt19937& rng) {
+    return rng() / 4294967296.0 - 0.5;
+}
 
 inline double gaussian(std::mt19937& rng) {
     return std::sqrt(-2 * std::log(uniform_open(rng))) * std::cos(2 * kPi * uniform_open(rng));

@@ -99,7 +99,8 @@ TEST(SpectrumMeasure, EveryWayToThePlanesIsTheLiteralTransformBitForBit) {
                 const std::string label = side + ", " + way.name;
                 Planes got{std::vector<double>(count), std::vector<double>(count)};
                 Spectrum unused{};
-                ASSERT_EQ(way.run(*image, map, got, way.record < 0 ? unused : records[way.record]), 0) << label;
+                ASSERT_EQ(way.run(*image, map, got, way.record < 0 ? unused : records[way.record]), 0)
+                    << label;
                 ASSERT_EQ(got.first.size(), count) << label;
                 const double* want_first = way.magnitudes ? amplitude.data() : re.data();
                 const double* want_second = way.magnitudes ? power.data() : im.data();
@@ -112,9 +113,12 @@ TEST(SpectrumMeasure, EveryWayToThePlanesIsTheLiteralTransformBitForBit) {
             const Spectrum& of_map = records[1];
             ASSERT_EQ(of_map.bins.count, of_picture.bins.count) << side;
             const std::size_t bins = of_map.bins.count;
-            EXPECT_EQ(first_difference(of_map.bins.weight.get(), of_picture.bins.weight.get(), bins), bins) << side;
-            EXPECT_EQ(first_difference(of_map.bins.amp_sum.get(), of_picture.bins.amp_sum.get(), bins), bins) << side;
-            EXPECT_EQ(first_difference(of_map.bins.pow_sum.get(), of_picture.bins.pow_sum.get(), bins), bins) << side;
+            EXPECT_EQ(first_difference(of_map.bins.weight.get(), of_picture.bins.weight.get(), bins), bins)
+                << side;
+            EXPECT_EQ(first_difference(of_map.bins.amp_sum.get(), of_picture.bins.amp_sum.get(), bins), bins)
+                << side;
+            EXPECT_EQ(first_difference(of_map.bins.pow_sum.get(), of_picture.bins.pow_sum.get(), bins), bins)
+                << side;
             const double ranges_of_map[4] = {of_map.amp.minimum, of_map.amp.maximum, of_map.pow.minimum,
                                              of_map.pow.maximum};
             const double ranges_of_picture[4] = {of_picture.amp.minimum, of_picture.amp.maximum,

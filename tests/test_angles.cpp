@@ -16,8 +16,8 @@ namespace {
 // A power plane of side n whose samples in the band [from, to] are exponential speckle
 // times a Gaussian of `spread` degrees around `direction` (isotropic for spread 0), plus
 // `floor` times the speckle everywhere in the band.
-std::vector<double> textured_plane(uint32_t n, double from, double to, double direction,
-                                   double spread, double floor, uint32_t seed) {
+std::vector<double> textured_plane(uint32_t n, double from, double to, double direction, double spread,
+                                   double floor, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<double> p(std::size_t(n) * n, 0.0);
     const int64_t half = n / 2;
@@ -47,8 +47,8 @@ AngularSpectrum angles_of(const std::vector<double>& p, uint32_t n, double from,
 TEST(AngleFold, FoldsEveryTurnIntoHalfOpenRange) {
     const struct {
         double in, out;
-    } cases[] = {{0, 0}, {180, 0}, {-30, 150}, {210, 30}, {-180, 0}, {359.5, 179.5},
-                 {-1e-17, 0}, {720 + 45, 45}};
+    } cases[] = {{0, 0},    {180, 0},       {-30, 150},  {210, 30},
+                 {-180, 0}, {359.5, 179.5}, {-1e-17, 0}, {720 + 45, 45}};
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(angle_fold(c.in), c.out) << c.in;
     // Up on the screen is 90 degrees; the wave vector pointing down-right is 135 folded.
     EXPECT_DOUBLE_EQ(angle_of(0, 1), 90);
@@ -88,9 +88,7 @@ TEST(AngularSpectrum, WeightsCountTheBandsSamplesAndPowerIsKept) {
 TEST(AngularSpectrum, SampleIsSharedLinearlyBetweenNeighbouringSectors) {
     // One sample of power 1 at a known direction on a plane otherwise empty: the sector
     // below it gets 1 - f, the one above f, where f is the fraction past the sector centre.
-    const struct {
-        int64_t fx, fy;
-    } cases[] = {{7, 3}, {-7, 3}, {3, -7}, {5, 0}, {-4, -1}, {1, -9}};
+    const struct { int64_t fx, fy; } cases[] = {{7, 3}, {-7, 3}, {3, -7}, {5, 0}, {-4, -1}, {1, -9}};
     const uint32_t n = 32;
     for (const auto& c : cases) {
         std::vector<double> p(std::size_t(n) * n, 0.0);

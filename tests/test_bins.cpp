@@ -41,14 +41,14 @@ TEST(RadialBins, CountFromExactSumOfSquares) {
         uint64_t count;
     };
     const Case cases[] = {
-        {1, 1, 2},                 // 4 * 2 = 8: 2^2 <= 8 < 3^2
-        {4, 4, 11},                // 128: 121 <= 128 < 144
-        {256, 256, 724},           // 524288: 524176 <= 524288 < 525625
-        {3, 1000, 2000},           // 4000036: 4000000 <= 4000036 < 4004001
-        {46340, 46340, 131069},    // the last square side whose sum fits 32 bits
-        {46341, 46341, 131072},    // the first whose sum does not
+        {1, 1, 2},               // 4 * 2 = 8: 2^2 <= 8 < 3^2
+        {4, 4, 11},              // 128: 121 <= 128 < 144
+        {256, 256, 724},         // 524288: 524176 <= 524288 < 525625
+        {3, 1000, 2000},         // 4000036: 4000000 <= 4000036 < 4004001
+        {46340, 46340, 131069},  // the last square side whose sum fits 32 bits
+        {46341, 46341, 131072},  // the first whose sum does not
         {65535, 65536, 185362},
-        {65536, 65536, 185363},    // 4 * 2^33 = 2^35: 185363^2 <= 2^35 < 185364^2
+        {65536, 65536, 185363},  // 4 * 2^33 = 2^35: 185363^2 <= 2^35 < 185364^2
     };
     for (const Case& c : cases) {
         EXPECT_EQ(radial_bin_count(c.width, c.height), c.count) << c.width << " x " << c.height;
@@ -60,8 +60,8 @@ TEST(RadialBins, SideFourSharesEverySampleBetweenNeighbouringBins) {
     // 1 (4 times, p = 2), 2 (4 times, p = 2.83), 4 (twice, p = 4), 5 (4 times, p = 4.47)
     // and 8 (once, p = 5.66).
     const double f2 = 2 * std::sqrt(2.0) - 2, f5 = 2 * std::sqrt(5.0) - 4, f8 = 2 * std::sqrt(8.0) - 5;
-    const double want[11] = {1, 0, 4 + 4 * (1 - f2), 4 * f2, 2 + 4 * (1 - f5), 4 * f5 + (1 - f8), f8,
-                             0, 0, 0, 0};
+    const double want[11] = {1, 0, 4 + 4 * (1 - f2), 4 * f2, 2 + 4 * (1 - f5), 4 * f5 + (1 - f8), f8, 0, 0,
+                             0, 0};
     std::vector<double> re(16, 0.0), im(16, 0.0);
     re[0] = 3.0;  // the corner sample (0, 0): d = 2.83, b = 5, f = 0.66
     RadialBins bins{};

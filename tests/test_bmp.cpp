@@ -64,12 +64,14 @@ TEST(BmpWrite, WritesTheHeaderThenTheRowsBottomUpWithZeroFill) {
         Bytes header;
     };
     const Case cases[] = {
-        {5, 5,  // 54 + 5 rows of 16 bytes
-         {'B', 'M', 134, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 5,  0, 0, 0, 5, 0, 0, 0, 1,
-          0,   24,  0,   0, 0, 0, 0, 80, 0, 0, 0, 1, 0, 0, 0, 1,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-        {3, 2,  // 54 + 2 rows of 12 bytes
-         {'B', 'M', 78, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3,  0, 0, 0, 2, 0, 0, 0, 1,
-          0,   24,  0,  0, 0, 0, 0, 24, 0, 0, 0, 1, 0, 0, 0, 1,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {5,
+         5,  // 54 + 5 rows of 16 bytes
+         {'B', 'M', 134, 0, 0, 0, 0, 0,  0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 5, 0, 0, 0, 5, 0, 0, 0, 1,
+          0,   24,  0,   0, 0, 0, 0, 80, 0, 0, 0,  1, 0, 0, 0,  1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {3,
+         2,  // 54 + 2 rows of 12 bytes
+         {'B', 'M', 78, 0, 0, 0, 0, 0,  0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1,
+          0,   24,  0,  0, 0, 0, 0, 24, 0, 0, 0,  1, 0, 0, 0,  1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
     };
     TempDir dir;
     for (const Case& c : cases) {
@@ -88,7 +90,8 @@ TEST(BmpWrite, WritesTheHeaderThenTheRowsBottomUpWithZeroFill) {
             const auto at = b.begin() + 54 + stored * stride;
             const auto from = px.begin() + (c.height - 1 - stored) * row;
             EXPECT_EQ(Bytes(at, at + row), Bytes(from, from + row)) << label << " stored row " << stored;
-            EXPECT_EQ(Bytes(at + row, at + stride), Bytes(stride - row, 0)) << label << " stored row " << stored;
+            EXPECT_EQ(Bytes(at + row, at + stride), Bytes(stride - row, 0))
+                << label << " stored row " << stored;
         }
     }
 }
@@ -109,11 +112,24 @@ TEST(BmpWrite, FailuresGiveOneMessage) {
     };
     TempDir dir;
     const Case cases[] = {
-        {"cannot be created", dir.path("no/such/dir/a.bmp"), 2, {}, "Error: Could not write to %s\n", kNoFile},
+        {"cannot be created",
+         dir.path("no/such/dir/a.bmp"),
+         2,
+         {},
+         "Error: Could not write to %s\n",
+         kNoFile},
         {"full disk", "/dev/full", 8, {}, "Error: Could not write to %s\n", kNotLooked},
-        {"too large for the format", dir.path("big.bmp"), 0, {37838, 37838, Buffer<uint8_t>()},
-         "Error: Could not write to %s\n", kNoFile},
-        {"no pixels", dir.path("empty.bmp"), 0, {0, 0, Buffer<uint8_t>()}, "Error: Memory allocation error\n",
+        {"too large for the format",
+         dir.path("big.bmp"),
+         0,
+         {37838, 37838, Buffer<uint8_t>()},
+         "Error: Could not write to %s\n",
+         kNoFile},
+        {"no pixels",
+         dir.path("empty.bmp"),
+         0,
+         {0, 0, Buffer<uint8_t>()},
+         "Error: Memory allocation error\n",
          kHeaderOnly},
     };
     for (const Case& c : cases) {
@@ -121,7 +137,8 @@ TEST(BmpWrite, FailuresGiveOneMessage) {
             std::printf("[  SKIPPED ] %s: no /dev/full\n", c.label);
             continue;
         }
-        ImagePtr made = c.side > 0 ? image_with(c.side, c.side, testutil::pattern_pixels(c.side, c.side)) : ImagePtr();
+        ImagePtr made =
+            c.side > 0 ? image_with(c.side, c.side, testutil::pattern_pixels(c.side, c.side)) : ImagePtr();
         std::string err;
         EXPECT_EQ(write_capturing(c.path, c.side > 0 ? *made : c.record, &err), 1) << c.label;
         std::string message = c.message;
@@ -163,7 +180,7 @@ TEST(BmpRead, EveryFileGetsItsPixelsOrTheReadersOneMessage) {
     struct Case {
         const char* label;
         Bytes file;
-        Bytes pixels;      // accepted: the picture, top row first; empty when refused
+        Bytes pixels;  // accepted: the picture, top row first; empty when refused
         std::string message;
         Entry entry;
     };
@@ -191,7 +208,8 @@ TEST(BmpRead, EveryFileGetsItsPixelsOrTheReadersOneMessage) {
         return b;
     };
     // A file of one pixel whose header claims another side, or another pixel offset.
-    const auto claims = [](Bytes b, std::size_t at, uint32_t value, std::size_t at2 = 0, uint32_t value2 = 0) {
+    const auto claims = [](Bytes b, std::size_t at, uint32_t value, std::size_t at2 = 0,
+                           uint32_t value2 = 0) {
         testutil::put_le32(b, at, value);
         if (at2 > 0) testutil::put_le32(b, at2, value2);
         return b;
@@ -205,7 +223,8 @@ TEST(BmpRead, EveryFileGetsItsPixelsOrTheReadersOneMessage) {
     const std::string no_memory = "Error: Memory allocation error\n";
     const std::string truncated = "Error: %s is truncated\n";
     const std::string not_bmp = "Error: %s is not a bitmap image";
-    const std::string os2_named = "Error: %s is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
+    const std::string os2_named =
+        "Error: %s is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
     const Case cases[] = {
         {"side 3, rows bottom up", make_bmp({3, 3}, px3), px3, "", kFile},
         {"side 5", full5, px5, "", kFile},
@@ -237,17 +256,33 @@ TEST(BmpRead, EveryFileGetsItsPixelsOrTheReadersOneMessage) {
         {"compressed bitfields", header({4, 4, 24, 3}), {}, not_24, kFile},
         {"zero side", header({0, 0}), {}, no_memory, kFile},
         {"negative side", header({-256, -256}), {}, no_memory, kFile},
-        {"one pixel claiming side -256", claims(make_bmp({1, 1}, {}), 18, uint32_t(-256), 22, uint32_t(-256)), {},
-         no_memory, kFile},
-        {"one pixel claiming side -1", claims(make_bmp({1, 1}, {}), 18, uint32_t(-1), 22, uint32_t(-1)), {},
-         no_memory, kFile},
-        {"one pixel claiming side -2^31", claims(make_bmp({1, 1}, {}), 18, 0x80000000u, 22, 0x80000000u), {},
-         no_memory, kFile},
+        {"one pixel claiming side -256",
+         claims(make_bmp({1, 1}, {}), 18, uint32_t(-256), 22, uint32_t(-256)),
+         {},
+         no_memory,
+         kFile},
+        {"one pixel claiming side -1",
+         claims(make_bmp({1, 1}, {}), 18, uint32_t(-1), 22, uint32_t(-1)),
+         {},
+         no_memory,
+         kFile},
+        {"one pixel claiming side -2^31",
+         claims(make_bmp({1, 1}, {}), 18, 0x80000000u, 22, 0x80000000u),
+         {},
+         no_memory,
+         kFile},
         {"header only", Bytes(full5.begin(), full5.begin() + 54), {}, truncated, kFile},
-        {"one byte short of the last row's pixels", Bytes(full5.begin(), full5.end() - 2), {}, truncated, kFile},
+        {"one byte short of the last row's pixels",
+         Bytes(full5.begin(), full5.end() - 2),
+         {},
+         truncated,
+         kFile},
         {"header claiming 60000 x 60000", claims(header_only, 18, 60000, 22, 60000), {}, truncated, kFile},
         // The largest side the header can claim: its row buffer alone would be 6 GiB.
-        {"header claiming the largest side", claims(header_only, 18, 0x7FFFFFFFu, 22, 0x7FFFFFFFu), {}, truncated,
+        {"header claiming the largest side",
+         claims(header_only, 18, 0x7FFFFFFFu, 22, 0x7FFFFFFFu),
+         {},
+         truncated,
          kFile},
         {"pixel offset beyond the end", claims(full5, 10, 0x7FFFFFF0u), {}, truncated, kFile},
         {"missing", {}, {}, "Error: Could not read %s", kMissing},
@@ -284,7 +319,8 @@ uint32_t le32(const Bytes& b, std::size_t at) {
 std::string expected_reader_message(const Bytes& b, const std::string& name) {
     if (b.size() < 2 || b[0] != 'B' || b[1] != 'M') return "Error: " + name + " is not a bitmap image";
     if (b.size() >= 18 && le32(b, 14) == 12) {
-        return "Error: " + name + " is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
+        return "Error: " + name +
+               " is an OS/2 bitmap (12-byte header); only 24bit color Windows bitmaps are read";
     }
     const auto w = static_cast<int32_t>(le32(b, 18));
     const auto h = static_cast<int32_t>(le32(b, 22));
@@ -299,7 +335,9 @@ std::string expected_reader_message(const Bytes& b, const std::string& name) {
     return "";
 }
 
-fs::path suite_dir() { return fs::path(VARLOX_SOURCE_DIR) / ".." / "shared" / "corpus" / "bmpsuite"; }
+fs::path suite_dir() {
+    return fs::path(VARLOX_SOURCE_DIR) / ".." / "shared" / "corpus" / "bmpsuite";
+}
 
 TEST(BmpSuite, EveryFileGetsTheReadersVerdict) {
     if (!fs::exists(suite_dir())) GTEST_SKIP() << "no BMP suite at " << suite_dir();
@@ -321,7 +359,8 @@ TEST(BmpSuite, EveryFileGetsTheReadersVerdict) {
             const uint64_t w = le32(bytes, 18);
             for (int i = 0; i < 4; ++i) {
                 const std::string output = std::string("in") + kVarloxOutputs[i].suffix;
-                EXPECT_EQ(fs::file_size(dir.path(output)), 54 + w * ((w * 3 + 3) / 4 * 4)) << what << " " << output;
+                EXPECT_EQ(fs::file_size(dir.path(output)), 54 + w * ((w * 3 + 3) / 4 * 4))
+                    << what << " " << output;
             }
         } else {
             EXPECT_EQ(r.status, 1) << what;

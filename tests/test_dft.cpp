@@ -31,7 +31,9 @@ Plane random_plane(int w, int h, bool real_only, uint32_t seed) {
     return p;
 }
 
-DftDirection direction_of(int dir) { return dir == +1 ? DftDirection::kForward : DftDirection::kInverse; }
+DftDirection direction_of(int dir) {
+    return dir == +1 ? DftDirection::kForward : DftDirection::kInverse;
+}
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b, std::size_t* at) {
     for (std::size_t i = 0; i < a.size(); ++i) {
@@ -48,7 +50,7 @@ TEST(Dft1d, WorkedLines) {
         std::vector<double> re, im, want_re, want_im;
     };
     const Case cases[] = {
-        {{7.5}, {-2.0}, {7.5}, {-2.0}},                       // n = 1: unchanged
+        {{7.5}, {-2.0}, {7.5}, {-2.0}},                            // n = 1: unchanged
         {{1, 1, 1, 1}, {0, 0, 0, 0}, {4, 0, 0, 0}, {0, 0, 0, 0}},  // constant: zero frequency only
         {{1, 0, 0, 0}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 0, 0}},  // impulse: flat
         // e^(2 pi i j / 4) lands entirely in bin 1 of a forward transform.
@@ -106,13 +108,17 @@ struct Input {
 
 std::vector<Input> literal_cases() {
     std::vector<Input> cases;
-    const int shapes[][2] = {{1, 1},   {2, 2},   {3, 3},   {4, 4},   {5, 5},   {7, 7},
-                             {8, 8},   {16, 16}, {17, 17}, {31, 31}, {64, 64}, {100, 100},
-                             {5, 3},   {3, 5},   {64, 16}, {16, 64}, {1, 9},   {33, 2}};
+    const int shapes[][2] = {{1, 1}, {2, 2},   {3, 3},   {4, 4},   {5, 5},   {7, 7},
+                             {8, 8}, {16, 16}, {17, 17}, {31, 31}, {64, 64}, {100, 100},
+                             {5, 3}, {3, 5},   {64, 16}, {16, 64}, {1, 9},   {33, 2}};
     for (const auto& s : shapes) {
         for (bool real_only : {true, false}) {
-            cases.push_back({std::to_string(s[0]) + "x" + std::to_string(s[1]) + (real_only ? " real" : " complex"),
-                             s[0], s[1], random_plane(s[0], s[1], real_only, s[0] * 131 + s[1]), {+1, -1}});
+            cases.push_back(
+                {std::to_string(s[0]) + "x" + std::to_string(s[1]) + (real_only ? " real" : " complex"),
+                 s[0],
+                 s[1],
+                 random_plane(s[0], s[1], real_only, s[0] * 131 + s[1]),
+                 {+1, -1}});
         }
     }
     // Skipping the products with zero imaginary parts must keep signed zeros: zeros of
@@ -132,8 +138,12 @@ std::vector<Input> literal_cases() {
     for (const auto& spot : spots) {
         Plane p = random_plane(w, h, true, 5);
         p.im[std::size_t(spot[0]) * w + spot[1]] = 0.25;
-        cases.push_back({"one imaginary part at (" + std::to_string(spot[0]) + "," + std::to_string(spot[1]) + ")",
-                         w, h, p, {+1}});
+        cases.push_back(
+            {"one imaginary part at (" + std::to_string(spot[0]) + "," + std::to_string(spot[1]) + ")",
+             w,
+             h,
+             p,
+             {+1}});
     }
     return cases;
 }
@@ -158,11 +168,11 @@ TEST(Dft2d, BitIdenticalToLiteralOnEveryPath) {
                                        : dft_2d_run(got.re.data(), got.im.data(), c.w, c.h, direction_of(dir),
                                                     DftRun{path, 1, nullptr});
                 ASSERT_EQ(status, 0);
-                const std::string where = std::string(p == kDftPathCount ? "dft_2d" : dft_path_name(path)) + " " +
-                                          c.what + " dir " + std::to_string(dir);
+                const std::string where = std::string(p == kDftPathCount ? "dft_2d" : dft_path_name(path)) +
+                                          " " + c.what + " dir " + std::to_string(dir);
                 std::size_t at = 0;
-                EXPECT_TRUE(same_bits(got.re, want.re, &at)) << where << " re[" << at << "] " << got.re[at]
-                                                             << " vs " << want.re[at];
+                EXPECT_TRUE(same_bits(got.re, want.re, &at))
+                    << where << " re[" << at << "] " << got.re[at] << " vs " << want.re[at];
                 EXPECT_TRUE(same_bits(got.im, want.im, &at)) << where << " im[" << at << "]";
             }
         }
@@ -204,8 +214,9 @@ TEST(Dft2d, EveryThreadCountGivesTheSameBitsAndOneProgress) {
                                          DftRun{path, threads, &reporting}),
                               0);
                     const std::string where = std::string(dft_path_name(path)) + " " + std::to_string(s[0]) +
-                                              "x" + std::to_string(s[1]) + (real_only ? " real" : " complex") +
-                                              " threads " + std::to_string(threads);
+                                              "x" + std::to_string(s[1]) +
+                                              (real_only ? " real" : " complex") + " threads " +
+                                              std::to_string(threads);
                     std::size_t at = 0;
                     EXPECT_TRUE(same_bits(got.re, want.re, &at)) << where << " re[" << at << "]";
                     EXPECT_TRUE(same_bits(got.im, want.im, &at)) << where << " im[" << at << "]";
@@ -268,7 +279,8 @@ TEST(Dft, RefusesTheCallersErrorsWithTheirMessageAndTouchesNothing) {
          direction + "2\n"},
         {"dft_2d width 0", [](double* re, double* im) { return dft_2d(re, im, 0, 4, +1); }, length + "0\n"},
         {"dft_2d height 0", [](double* re, double* im) { return dft_2d(re, im, 4, 0, -1); }, length + "0\n"},
-        {"dft_2d dir -2", [](double* re, double* im) { return dft_2d(re, im, 2, 2, -2); }, direction + "-2\n"},
+        {"dft_2d dir -2", [](double* re, double* im) { return dft_2d(re, im, 2, 2, -2); },
+         direction + "-2\n"},
         {"dft_2d_run width -7 on 2 threads",
          [](double* re, double* im) {
              return dft_2d_run(re, im, -7, 2, DftDirection::kForward, DftRun{kDftBest, 2, nullptr});
@@ -285,12 +297,13 @@ TEST(Dft, RefusesTheCallersErrorsWithTheirMessageAndTouchesNothing) {
     for (int p = 0; p <= kDftPathCount + 1; ++p) {
         const auto path = static_cast<DftPath>(p);
         if (p == kDftBest || dft_path_supported(path)) continue;
-        cases.push_back({std::string("dft_2d_run on ") + dft_path_name(path),
-                         [path](double* re, double* im) {
-                             return dft_2d_run(re, im, 2, 2, DftDirection::kForward, DftRun{path, 1, nullptr});
-                         },
-                         std::string("Error: This processor cannot run the transform's ") + dft_path_name(path) +
-                             " path\n"});
+        cases.push_back(
+            {std::string("dft_2d_run on ") + dft_path_name(path),
+             [path](double* re, double* im) {
+                 return dft_2d_run(re, im, 2, 2, DftDirection::kForward, DftRun{path, 1, nullptr});
+             },
+             std::string("Error: This processor cannot run the transform's ") + dft_path_name(path) +
+                 " path\n"});
     }
     for (const Case& c : cases) {
         const Plane before = random_plane(4, 4, false, 3);

@@ -52,9 +52,10 @@ std::string sha256(const Bytes& data) {
         for (int i = 0; i < 8; ++i) v[i] = h[i];
         for (int i = 0; i < 64; ++i) {
             const uint32_t e = v[4], a = v[0];
-            const uint32_t t1 = v[7] + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & v[5]) ^ (~e & v[6])) +
-                                k[i] + w[i];
-            const uint32_t t2 = (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+            const uint32_t t1 =
+                v[7] + (rotr(e, 6) ^ rotr(e, 11) ^ rotr(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + k[i] + w[i];
+            const uint32_t t2 =
+                (rotr(a, 2) ^ rotr(a, 13) ^ rotr(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
             for (int j = 7; j > 0; --j) v[j] = v[j - 1];
             v[4] += t1;
             v[0] = t1 + t2;
@@ -162,8 +163,8 @@ TEST(OutputDigests, SampleAndOddAndEvenSidesKeepEveryByte) {
     for (const Pinned& p : kPinned) {
         const std::string base = p.side == 0 ? "sample" : "g" + std::to_string(p.side);
         if (p.side == 0) {
-            testutil::write_file(dir.path("sample.bmp"),
-                                 testutil::read_file(std::string(VARLOX_SOURCE_DIR) + "/examples/sample.bmp"));
+            testutil::write_file(dir.path("sample.bmp"), testutil::read_file(std::string(VARLOX_SOURCE_DIR) +
+                                                                             "/examples/sample.bmp"));
         } else {
             const auto made = testutil::run_program(MAKE_SAMPLE_EXE, {base + ".bmp", std::to_string(p.side)},
                                                     dir.root.string());

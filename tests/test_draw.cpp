@@ -11,7 +11,9 @@
 
 namespace {
 
-uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
+uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) {
+    return r << 16 | g << 8 | b;
+}
 
 TEST(DrawSpectrum, ScalesByItsQuantitysRangeWithTheEdgeRules) {
     // Every case is a sample of one picture, drawn with its own quantity and range; only
@@ -71,10 +73,10 @@ TEST(DrawLog, PlacesAmplitudesOnTheirDecades) {
         double t;       // the colour is ramp_color(t)
     };
     const Case cases[] = {
-        {1000, 255, 1.0},  {1e6, 255, 1.0},     // the top, and above it (a centre sample)
-        {10, 127, 0.5},    {100, 191, 0.75},    // 2 decades below: half the scale; 1: three quarters
-        {0.1, 0, 0.0},     {0.001, 0, 0.0},     // the bottom, and below it
-        {0, 0, 0.0},                            // no amplitude at all
+        {1000, 255, 1.0}, {1e6, 255, 1.0},   // the top, and above it (a centre sample)
+        {10, 127, 0.5},   {100, 191, 0.75},  // 2 decades below: half the scale; 1: three quarters
+        {0.1, 0, 0.0},    {0.001, 0, 0.0},   // the bottom, and below it
+        {0, 0, 0.0},                         // no amplitude at all
     };
     ImagePtr image = image_new(1, 1);
     for (const Case& c : cases) {

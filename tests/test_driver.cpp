@@ -61,11 +61,26 @@ TEST(OutputNames, AreTheBaseAndEachSuffixTheBaseCutTo190BytesOfWholeCharacters) 
         {d300 + ".x/" + s250 + ".bmp", d300 + ".x/" + s190},
         {d300 + "/p.bmp", d300 + "/p"},
         {"dir/" + std::string(250, 'a') + ".bmp", "dir/" + std::string(190, 'a')},
-        {"dir/" + a189 + "\xC3\xA9" "b.bmp", "dir/" + a189},                       // 2-byte character across the cut
-        {"dir/" + a189.substr(1) + "\xE2\x82\xAC" "b.bmp", "dir/" + a189.substr(1)},  // 3-byte
-        {"dir/" + a189.substr(2) + "\xF0\x9F\x98\x80" "b.bmp", "dir/" + a189.substr(2)},  // 4-byte
-        {"dir/" + a189.substr(1) + "\xC3\xA9" "bb.bmp", "dir/" + a189.substr(1) + "\xC3\xA9"},  // ends at the cut
-        {"dir/" + a189 + "\x80\x80" "b.bmp", "dir/" + a189 + "\x80"},  // not UTF-8: cut where the limit falls
+        {"dir/" + a189 +
+             "\xC3\xA9"
+             "b.bmp",
+         "dir/" + a189},  // 2-byte character across the cut
+        {"dir/" + a189.substr(1) +
+             "\xE2\x82\xAC"
+             "b.bmp",
+         "dir/" + a189.substr(1)},  // 3-byte
+        {"dir/" + a189.substr(2) +
+             "\xF0\x9F\x98\x80"
+             "b.bmp",
+         "dir/" + a189.substr(2)},  // 4-byte
+        {"dir/" + a189.substr(1) +
+             "\xC3\xA9"
+             "bb.bmp",
+         "dir/" + a189.substr(1) + "\xC3\xA9"},  // ends at the cut
+        {"dir/" + a189 +
+             "\x80\x80"
+             "b.bmp",
+         "dir/" + a189 + "\x80"},  // not UTF-8: cut where the limit falls
     };
     for (const Case& c : cases) {
         const OutputNames n = output_names_build(c.input);
@@ -78,7 +93,7 @@ TEST(OutputNames, AreTheBaseAndEachSuffixTheBaseCutTo190BytesOfWholeCharacters) 
 // varlox in a folder of its own. Names and contents are read through UTF-8 paths, so that
 // names outside any one code page are seen as they are on every system.
 class Cli : public testing::Test {
-public:
+  public:
     testutil::RunResult run(const std::vector<std::string>& args) {
         return testutil::run_program(VARLOX_EXE, args, dir.root.string());
     }
@@ -134,28 +149,37 @@ TEST_F(Cli, RefusalsPrintTheBannerAndOneMessageAndChangeNothing) {
         {"no argument", {}, nothing, "Usage: varlox <inputfile>\n"},
         {"two arguments", {"a.bmp", "b.bmp"}, nothing, "Usage: varlox <inputfile>\n"},
         {"missing input", {"missing.bmp"}, nothing, "Error: Could not read missing.bmp"},
-        {"not square", {"wide.bmp"},
+        {"not square",
+         {"wide.bmp"},
          [](const Cli& t) {
              t.put("wide.bmp", testutil::make_bmp({8, 4}, {}));
              return true;
          },
          "Error: wide.bmp is not a square image"},
-        {"side -2^31", {"huge.bmp"},
+        {"side -2^31",
+         {"huge.bmp"},
          [&](const Cli& t) {
              t.put("huge.bmp", unrepresentable);
              return true;
          },
          "Error: Memory allocation error\n"},
-        {"named like its profile", {"photo.csv"}, [](const Cli& t) {
+        {"named like its profile",
+         {"photo.csv"},
+         [](const Cli& t) {
              t.put("photo.csv", sample(4));
              return true;
          },
          "Error: photo.csv would overwrite the input file\n"},
-        {"a symbolic link at an output's name", {"scan.bmp"}, link(true),
+        {"a symbolic link at an output's name",
+         {"scan.bmp"},
+         link(true),
          "Error: scan-as-tg.bmp would overwrite the input file\n"},
-        {"a hard link at an output's name", {"scan.bmp"}, link(false),
+        {"a hard link at an output's name",
+         {"scan.bmp"},
+         link(false),
          "Error: scan-as-tg.bmp would overwrite the input file\n"},
-        {"a UTF-8 name like its profile", {kUtf8Stem + ".csv"},
+        {"a UTF-8 name like its profile",
+         {kUtf8Stem + ".csv"},
          [](const Cli& t) {
              t.put(kUtf8Stem + ".csv", sample(6));
              return true;
@@ -295,10 +319,10 @@ TEST(Run, WorkedPicturesGiveTheirPicturesAndProfiles) {
         const char* label;
         int side;
         std::function<int(int, int)> level;  // of (row, column)
-        bool pictures_worked;  // the four pictures are `background` but for white `spots`
+        bool pictures_worked;                // the four pictures are `background` but for white `spots`
         uint32_t background;
         std::vector<Spot> spots;
-        const char* rows;      // the profile's rows exactly, or null
+        const char* rows;       // the profile's rows exactly, or null
         std::vector<Row> near;  // else these, within 1e-12 (none: rows not worked out)
     };
     const Spot white = {0, 0, 0xFFFFFF};
@@ -307,16 +331,46 @@ TEST(Run, WorkedPicturesGiveTheirPicturesAndProfiles) {
     const int grating3[3] = {200, 50, 50};
     const Case cases[] = {
         {"side 3", 3, [](int row, int col) { return row * 40 + col * 7; }, true, 0xFFFFFF, {}, "", {}},
-        {"side 4", 4, [](int row, int col) { return (row * 37 + col * 91) % 256; }, false, 0, {},
-         "2,0.000000e+00,0.000000e+00\n", {}},
-        {"side 5", 5, [](int row, int col) { return (row * 37 + col * 91) % 256; }, false, 0, {},
-         "2,0.000000e+00,0.000000e+00\n", {}},
-        {"black", 8, [](int, int) { return 0; }, true, 0x000000, {},
-         "2,0.000000e+00,0.000000e+00\n3,0.000000e+00,0.000000e+00\n4,0.000000e+00,0.000000e+00\n", {}},
-        {"grating on side 8", 8, [&](int, int col) { return grating4[col % 4]; }, true, 0x000000,
-         {at(4, 2), at(4, 4), at(4, 6)}, nullptr, {{2, 0, 0}, {3, 0, 0}, {4, 1, 1}}},
-        {"grating on side 9", 9, [&](int, int col) { return grating3[col % 3]; }, true, 0x000000,
-         {at(4, 1), at(4, 4), at(4, 7)}, nullptr, {}},
+        {"side 4",
+         4,
+         [](int row, int col) { return (row * 37 + col * 91) % 256; },
+         false,
+         0,
+         {},
+         "2,0.000000e+00,0.000000e+00\n",
+         {}},
+        {"side 5",
+         5,
+         [](int row, int col) { return (row * 37 + col * 91) % 256; },
+         false,
+         0,
+         {},
+         "2,0.000000e+00,0.000000e+00\n",
+         {}},
+        {"black",
+         8,
+         [](int, int) { return 0; },
+         true,
+         0x000000,
+         {},
+         "2,0.000000e+00,0.000000e+00\n3,0.000000e+00,0.000000e+00\n4,0.000000e+00,0.000000e+00\n",
+         {}},
+        {"grating on side 8",
+         8,
+         [&](int, int col) { return grating4[col % 4]; },
+         true,
+         0x000000,
+         {at(4, 2), at(4, 4), at(4, 6)},
+         nullptr,
+         {{2, 0, 0}, {3, 0, 0}, {4, 1, 1}}},
+        {"grating on side 9",
+         9,
+         [&](int, int col) { return grating3[col % 3]; },
+         true,
+         0x000000,
+         {at(4, 1), at(4, 4), at(4, 7)},
+         nullptr,
+         {}},
     };
     for (const Case& c : cases) {
         const Outputs o = run_varlox(testutil::grey_bmp(c.side, c.level));
@@ -324,8 +378,8 @@ TEST(Run, WorkedPicturesGiveTheirPicturesAndProfiles) {
         EXPECT_TRUE(testutil::ends_with(o.run.err, kSuccess)) << c.label << ": " << o.run.err;
         if (c.pictures_worked) {
             for (int i = 0; i < 4; ++i) {
-                expect_picture(o.pictures[i], expected_picture(c.side, c.background, c.spots), c.side, c.spots,
-                               std::string(c.label) + " " + kOutputs[i]);
+                expect_picture(o.pictures[i], expected_picture(c.side, c.background, c.spots), c.side,
+                               c.spots, std::string(c.label) + " " + kOutputs[i]);
             }
         }
         std::string header;
@@ -364,7 +418,8 @@ void expect_whole_run(const Outputs& o, uint64_t n) {
     bool amp_zero = false, amp_one = false, pow_zero = false, pow_one = false;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].bin, static_cast<int>(i) + 2);
-        EXPECT_TRUE(rows[i].amp >= 0 && rows[i].amp <= 1 && rows[i].pow >= 0 && rows[i].pow <= 1) << rows[i].bin;
+        EXPECT_TRUE(rows[i].amp >= 0 && rows[i].amp <= 1 && rows[i].pow >= 0 && rows[i].pow <= 1)
+            << rows[i].bin;
         amp_zero = amp_zero || rows[i].amp == 0;
         amp_one = amp_one || rows[i].amp == 1;
         pow_zero = pow_zero || rows[i].pow == 0;
@@ -374,7 +429,8 @@ void expect_whole_run(const Outputs& o, uint64_t n) {
 }
 
 TEST(Run, SampleGivesAllFiveOutputs) {
-    expect_whole_run(run_varlox(testutil::read_file(std::string(VARLOX_SOURCE_DIR) + "/examples/sample.bmp")), 256);
+    expect_whole_run(run_varlox(testutil::read_file(std::string(VARLOX_SOURCE_DIR) + "/examples/sample.bmp")),
+                     256);
 }
 
 TEST(LargePicture, Side2048KeepsTheCentreAndAllRows) {

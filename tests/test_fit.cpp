@@ -70,12 +70,14 @@ TEST(PsdFit, SixteenBitsKeepTheFineScalesWhereEightBitsFlatten) {
     double lo = z[0], hi = z[0];
     for (const double v : z) lo = std::min(lo, v), hi = std::max(hi, v);
     std::vector<uint32_t> levels16(z.size());
-    for (std::size_t k = 0; k < z.size(); ++k) levels16[k] = uint32_t(std::lround((z[k] - lo) / (hi - lo) * 65535));
+    for (std::size_t k = 0; k < z.size(); ++k)
+        levels16[k] = uint32_t(std::lround((z[k] - lo) / (hi - lo) * 65535));
     testutil::TempDir dir;
     testutil::write_file(dir.path("s16"),
                          testutil::pgm16(n, [&](int r, int c) { return levels16[std::size_t(r) * n + c]; }));
-    testutil::write_file(dir.path("s8"),
-                         testutil::grey_bmp(n, [&](int r, int c) { return uint8_t(std::lround(levels16[std::size_t(r) * n + c] / 257.0)); }));
+    testutil::write_file(dir.path("s8"), testutil::grey_bmp(n, [&](int r, int c) {
+                             return uint8_t(std::lround(levels16[std::size_t(r) * n + c] / 257.0));
+                         }));
     double slope[2] = {};
     for (int i = 0; i < 2; ++i) {
         HeightMap map{};
@@ -89,6 +91,5 @@ TEST(PsdFit, SixteenBitsKeepTheFineScalesWhereEightBitsFlatten) {
     EXPECT_NEAR(slope[0], -beta, 0.1) << "16 bits";
     EXPECT_GT(slope[1], -beta + 1) << "8 bits flatten";
 }
-
 
 }  // namespace

@@ -24,9 +24,13 @@ namespace {
 using testutil::Bytes;
 using testutil::TempDir;
 
-Bytes text_bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes text_bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
-void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
+void append(Bytes& b, const Bytes& more) {
+    b.insert(b.end(), more.begin(), more.end());
+}
 
 // A PGM: `header` as it stands, then each level in one byte or two (high byte first).
 Bytes pgm(const std::string& header, const std::vector<uint32_t>& levels, int bytes_per_sample) {
@@ -72,7 +76,9 @@ const Source kSources[] = {kFromFile};
 const Source kSources[] = {kFromFile, kFromPipe};
 #endif
 
-const char* source_name(Source source) { return source == kFromFile ? "file" : "pipe"; }
+const char* source_name(Source source) {
+    return source == kFromFile ? "file" : "pipe";
+}
 
 // Reads `bytes` from `source` with the bound pipe_max; *path is the name the reader was
 // given. A file's name says BMP whatever it holds: the content decides.
@@ -129,8 +135,11 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
     const std::string read_instead = "; only binary PGM (P5), grey PFM (Pf) and 24-bit BMP are read\n";
     const Bytes bmp = testutil::make_bmp({2, 2}, grey_pixels(2));  // 70 bytes
     const Bytes pgm8 = pgm("P5\n2 2\n255\n", {1, 2, 3, 4}, 1);     // 15 bytes
-    const Bytes pfm1 = pfm("Pf\n1 1\n-1\n", {1}, true);             // 14 bytes
-    const auto with = [](Bytes b, std::size_t more) { b.resize(b.size() + more, '.'); return b; };
+    const Bytes pfm1 = pfm("Pf\n1 1\n-1\n", {1}, true);            // 14 bytes
+    const auto with = [](Bytes b, std::size_t more) {
+        b.resize(b.size() + more, '.');
+        return b;
+    };
     struct Case {
         const char* label;
         Bytes file;
@@ -284,7 +293,8 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
             TempDir dir;
             std::string path;
             const ReadResult r = read_from(source, dir, c.file, &path, c.pipe_max);
-            std::string expected = source == kFromPipe && !c.pipe_message.empty() ? c.pipe_message : c.message;
+            std::string expected =
+                source == kFromPipe && !c.pipe_message.empty() ? c.pipe_message : c.message;
             const std::string label = std::string(c.label) + " from a " + source_name(source);
             if (!expected.empty()) {
                 expected.replace(expected.find("%s"), 2, path);
@@ -325,7 +335,9 @@ TEST(HeightsRead, ViewReadsAFifoAsItReadsTheFile) {
     const Case cases[] = {
         {"pgm", pgm("P5\n16 16\n65535\n", levels, 2), measured},
         {"pfm", pfm("Pf\n16 16\n-1\n", values, true), measured},
-        {"bmp", testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 4)), {"-as-log.bmp", "-full.csv"}},
+        {"bmp",
+         testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 4)),
+         {"-as-log.bmp", "-full.csv"}},
     };
     for (const Case& c : cases) {
         TempDir dir;
@@ -336,16 +348,17 @@ TEST(HeightsRead, ViewReadsAFifoAsItReadsTheFile) {
         ASSERT_EQ(from_file.status, 0) << name << ": " << from_file.err;
         // The writer's own output goes nowhere, so that only the program is waited for; a
         // reader that hangs is ended after a minute.
-        const auto from_fifo = testutil::run_program(
-            "/bin/sh",
-            {"-c",
-             "(cat \"$1\" > \"$2\") >/dev/null 2>&1 & exec timeout 60 " + testutil::emulator_prefix() +
-                 "\"$0\" \"$2\"",
-             VARLOX_VIEW_EXE, "in." + name, "fifo." + name},
-            dir.root.string());
+        const auto from_fifo =
+            testutil::run_program("/bin/sh",
+                                  {"-c",
+                                   "(cat \"$1\" > \"$2\") >/dev/null 2>&1 & exec timeout 60 " +
+                                       testutil::emulator_prefix() + "\"$0\" \"$2\"",
+                                   VARLOX_VIEW_EXE, "in." + name, "fifo." + name},
+                                  dir.root.string());
         ASSERT_EQ(from_fifo.status, 0) << name << ": " << from_fifo.err;
         for (const std::string& suffix : c.outputs) {
-            EXPECT_EQ(testutil::read_file(dir.path("fifo" + suffix)), testutil::read_file(dir.path("in" + suffix)))
+            EXPECT_EQ(testutil::read_file(dir.path("fifo" + suffix)),
+                      testutil::read_file(dir.path("in" + suffix)))
                 << name << " " << suffix;
         }
     }

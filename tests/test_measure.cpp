@@ -51,18 +51,17 @@ TEST(ViewDirections, SamplesGratingsAtTheirPeriodsAndDirections) {
     ASSERT_EQ(testutil::run_program(MAKE_SAMPLE_EXE, {"sample.bmp"}, dir.root.string()).status, 0);
     const struct {
         std::vector<std::string> args;
-        double metres;       // the side's length given, or 0
-        double psd_scale;    // L^2 / N^4 / mean(w^2): 3/8 squared for Hann
-    } runs[] = {{{"--window", "hann", "--level", "mean", "sample.bmp"}, 0, 65536.0 / 4294967296.0 / (9.0 / 64)},
-                {{"--length", "0.5", "--band", "4:256", "sample.bmp"}, 0.5, 0.25 / 4294967296.0}};
+        double metres;     // the side's length given, or 0
+        double psd_scale;  // L^2 / N^4 / mean(w^2): 3/8 squared for Hann
+    } runs[] = {
+        {{"--window", "hann", "--level", "mean", "sample.bmp"}, 0, 65536.0 / 4294967296.0 / (9.0 / 64)},
+        {{"--length", "0.5", "--band", "4:256", "sample.bmp"}, 0.5, 0.25 / 4294967296.0}};
     for (const auto& run : runs) {
         const auto r = testutil::run_program(VARLOX_VIEW_EXE, run.args, dir.root.string());
         ASSERT_EQ(r.status, 0) << r.err;
         const auto peaks = csv_rows(dir.path("sample-peaks.csv"));
         ASSERT_EQ(peaks.size(), 10u);
-        const struct {
-            double period, direction;
-        } gratings[] = {{16, 150}, {6.4, 60}};
+        const struct { double period, direction; } gratings[] = {{16, 150}, {6.4, 60}};
         for (const auto& g : gratings) {
             bool seen = false;
             for (const auto& p : peaks) {
@@ -74,7 +73,8 @@ TEST(ViewDirections, SamplesGratingsAtTheirPeriodsAndDirections) {
                     EXPECT_DOUBLE_EQ(number(p, "cycles_per_pixel"), number(p, "cycles_per_side") / 256);
                     if (run.metres > 0) {
                         EXPECT_DOUBLE_EQ(number(p, "period_m"), run.metres / number(p, "cycles_per_side"));
-                        EXPECT_DOUBLE_EQ(number(p, "cycles_per_metre"), number(p, "cycles_per_side") / run.metres);
+                        EXPECT_DOUBLE_EQ(number(p, "cycles_per_metre"),
+                                         number(p, "cycles_per_side") / run.metres);
                     } else {
                         EXPECT_EQ(p.count("period_m"), 0u);
                     }
@@ -125,14 +125,16 @@ TEST(ViewDirections, FlatAndTinyPicturesHaveNoDirectionNorPeaks) {
     } cases[] = {{16, 77}, {33, 200}, {1, 0}, {2, 0}, {3, 0}};
     for (const auto& c : cases) {
         testutil::TempDir dir;
-        testutil::write_file(dir.path("in.bmp"),
-                             testutil::grey_bmp(c.n, [&](int r, int col) { return c.level ? c.level : (r * 37 + col * 91) % 256; }));
+        testutil::write_file(dir.path("in.bmp"), testutil::grey_bmp(c.n, [&](int r, int col) {
+                                 return c.level ? c.level : (r * 37 + col * 91) % 256;
+                             }));
         const auto r = testutil::run_program(VARLOX_VIEW_EXE, {"--peaks", "5", "in.bmp"}, dir.root.string());
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_NE(r.err.find("no direction"), std::string::npos) << c.n << ": " << r.err;
         const auto summary = csv_rows(dir.path("in-summary.csv"));
         ASSERT_EQ(summary.size(), 1u);
-        for (const char* column : {"direction_deg", "lay_deg", "aspect", "peak_period_px", "peak_direction_deg"})
+        for (const char* column :
+             {"direction_deg", "lay_deg", "aspect", "peak_period_px", "peak_direction_deg"})
             EXPECT_EQ(summary[0].at(column), "") << c.n << " " << column;
         EXPECT_NE(r.err.find("Wrote in-peaks.csv: no peaks"), std::string::npos) << c.n << ": " << r.err;
         EXPECT_EQ(csv_rows(dir.path("in-peaks.csv")).size(), 0u) << c.n;

@@ -49,7 +49,7 @@ Bytes small_picture(int n) {
 }
 
 class Outputs : public testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         pictures = new TempDir;
         for (const char* side : {"64", "96", "512", "2048"}) {
@@ -62,7 +62,9 @@ protected:
         delete pictures;
         pictures = nullptr;
     }
-    static Bytes picture(int side) { return testutil::read_file(pictures->path("s" + std::to_string(side) + ".bmp")); }
+    static Bytes picture(int side) {
+        return testutil::read_file(pictures->path("s" + std::to_string(side) + ".bmp"));
+    }
 
     // Leaves the complete outputs of a run on a 64-side picture in `d`, then puts a
     // picture of side `side` in its place as the next input.
@@ -131,7 +133,13 @@ TEST_F(Outputs, UnwritableNameFailsTheRunBeforeTheTransformAndChangesNothing) {
     };
     std::vector<Case> cases;
     for (const OutputRow& row : kVarloxOutputs) {
-        cases.push_back({VARLOX_EXE, {}, std::string("in") + row.suffix, std::string("in") + row.suffix, false, 8, false});
+        cases.push_back({VARLOX_EXE,
+                         {},
+                         std::string("in") + row.suffix,
+                         std::string("in") + row.suffix,
+                         false,
+                         8,
+                         false});
     }
     cases.push_back({VARLOX_EXE, {}, "in-ps-tg.bmp", "in-ps-tg.bmp", true, 512, true});
     for (int i = 0; i < kViewOutputCount; ++i) {
@@ -153,14 +161,16 @@ TEST_F(Outputs, UnwritableNameFailsTheRunBeforeTheTransformAndChangesNothing) {
         label += read_only ? "in a read-only folder" : c.blocked + " a directory";
 #ifdef _WIN32
         if (read_only) {
-            std::printf("[  SKIPPED ] %s: a read-only folder on Windows still takes new files\n", label.c_str());
+            std::printf("[  SKIPPED ] %s: a read-only folder on Windows still takes new files\n",
+                        label.c_str());
             continue;
         }
         const bool as_nobody = false;
 #else
         if (read_only && as_root && !can_switch) {
-            std::printf("[  SKIPPED ] %s: root may write into it, and there is no setpriv to run as another user\n",
-                        label.c_str());
+            std::printf(
+                "[  SKIPPED ] %s: root may write into it, and there is no setpriv to run as another user\n",
+                label.c_str());
             continue;
         }
         const bool as_nobody = read_only && as_root;
@@ -213,7 +223,7 @@ TEST_F(Outputs, UnwritableNameFailsTheRunBeforeTheTransformAndChangesNothing) {
 // A fixture with the outputs of two runs in the same directory: `older` from the
 // 64-side picture, `newer` from the 96-side one, which is the next input.
 class Commit : public Outputs {
-protected:
+  protected:
     void SetUp() override {
         TempDir solo;
         testutil::write_file(solo.path("in.bmp"), picture(96));
@@ -236,9 +246,10 @@ TEST_F(Commit, RenameThatFailsAtAnyStepPutsEveryFileBack) {
     for (const bool copies : {false, true}) {
         for (const bool earlier : {true, false}) {
             for (int n = 0; n <= kOutputCount; ++n) {
-                const std::string label = std::string(copies ? "backups copied" : "backups linked") +
-                                          (earlier ? ", over earlier outputs" : ", alone") +
-                                          (n == 0 ? ", no rename fails" : ", rename " + std::to_string(n) + " fails");
+                const std::string label =
+                    std::string(copies ? "backups copied" : "backups linked") +
+                    (earlier ? ", over earlier outputs" : ", alone") +
+                    (n == 0 ? ", no rename fails" : ", rename " + std::to_string(n) + " fails");
                 TempDir d;
                 if (earlier) {
                     earlier_outputs_then(d, 96);
@@ -258,7 +269,8 @@ TEST_F(Commit, RenameThatFailsAtAnyStepPutsEveryFileBack) {
                     continue;
                 }
                 EXPECT_EQ(r.status, 1) << label;
-                const std::string msg = std::string("Error: Could not write to in") + kVarloxOutputs[n - 1].suffix + "\n";
+                const std::string msg =
+                    std::string("Error: Could not write to in") + kVarloxOutputs[n - 1].suffix + "\n";
                 EXPECT_TRUE(testutil::ends_with(r.err, msg)) << label << ": " << r.err;
                 EXPECT_EQ(testutil::count_of(r.err, "Error: "), 1u) << label << ": " << r.err;
                 EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
@@ -296,11 +308,11 @@ bool temporaries_appear(const fs::path& dir, std::size_t count = 5) {
 // so the program never sees them and runs on.
 std::vector<int> ending_signals() {
     if (!testutil::emulator_prefix().empty()) {
-        return {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGKILL};
+        return {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGXCPU, SIGALRM,
+                SIGUSR1, SIGUSR2, SIGVTALRM, SIGPROF, SIGKILL};
     }
-    std::vector<int> sigs = {SIGINT, SIGTERM, SIGHUP,  SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1,
-                             SIGUSR2, SIGVTALRM, SIGPROF, SIGTRAP, SIGSYS, SIGABRT, SIGBUS,
-                             SIGSEGV, SIGFPE, SIGILL};
+    std::vector<int> sigs = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGXCPU, SIGALRM, SIGUSR1, SIGUSR2, SIGVTALRM,
+                             SIGPROF, SIGTRAP, SIGSYS, SIGABRT, SIGBUS,  SIGSEGV, SIGFPE,  SIGILL};
 #ifdef SIGPWR
     sigs.push_back(SIGPWR);
 #endif
@@ -328,12 +340,15 @@ TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
     const Case cases[] = {
         {VARLOX_EXE, {"in.bmp"}, 5, ending_signals()},
         {VARLOX_VIEW_EXE, {"in.bmp"}, 2, {SIGTERM, SIGKILL}},
-        {VARLOX_VIEW_EXE, {"--threads", "2", "--window", "hann", "in.bmp"}, 5,
+        {VARLOX_VIEW_EXE,
+         {"--threads", "2", "--window", "hann", "in.bmp"},
+         5,
          {SIGINT, testutil::emulator_prefix().empty() ? SIGSEGV : SIGUSR1}},
     };
     for (const Case& c : cases) {
         for (int sig : c.signals) {
-            const std::string label = std::string(c.program) + " " + c.args[0] + ", signal " + std::to_string(sig);
+            const std::string label =
+                std::string(c.program) + " " + c.args[0] + ", signal " + std::to_string(sig);
             TempDir d;
             testutil::write_file(d.path("in.bmp"), picture(64));
             const auto earlier = testutil::run_program(c.program, c.args, d.root.string());
@@ -347,11 +362,13 @@ TEST_F(Outputs, InterruptedRunLeavesTheEarlierOutputs) {
             kill(pid, sig);
             const testutil::Ended ended = testutil::wait_program(pid);
             EXPECT_EQ(ended.signal, sig) << label << ": exit status " << ended.status;
-            EXPECT_EQ(testutil::read_text(capture.path("err")).find("successfully"), std::string::npos) << label;
+            EXPECT_EQ(testutil::read_text(capture.path("err")).find("successfully"), std::string::npos)
+                << label;
             auto after = testutil::snapshot(d.root);
             if (sig == SIGKILL) {
                 // Nothing can be removed after a SIGKILL, but the earlier outputs are intact.
-                for (auto it = after.begin(); it != after.end();) it = it->first[0] == '.' ? after.erase(it) : ++it;
+                for (auto it = after.begin(); it != after.end();)
+                    it = it->first[0] == '.' ? after.erase(it) : ++it;
             }
             EXPECT_TRUE(after == before) << label << ": " << testutil::listing(after);
         }
@@ -381,8 +398,8 @@ TEST_F(Outputs, WriteFailureChangesNothing) {
         const auto r = testutil::run_program(
             "/bin/sh",
             {"-c",
-             "(ulimit -f 4 && " + testutil::emulator_prefix() + "\"$0\" in.bmp; echo $? >\"$1\") 2>&1 | head -n " +
-                 std::to_string(c.lines),
+             "(ulimit -f 4 && " + testutil::emulator_prefix() +
+                 "\"$0\" in.bmp; echo $? >\"$1\") 2>&1 | head -n " + std::to_string(c.lines),
              VARLOX_EXE, capture.path("status")},
             d.root.string());
         EXPECT_EQ(testutil::read_text(capture.path("status")), "1\n") << c.label << ": " << r.out;
@@ -470,7 +487,8 @@ TEST_F(Outputs, NameThatCannotBeReplacedFailsTheRunAndChangesNothing) {
             cases.push_back({kAnothers, blocked, mode, "", "Error: Could not write to " + blocked + "\n"});
         }
     }
-    cases.push_back({kAttribute, "in-ps-bw.bmp", fs::perms(0644), "i", "Error: Could not write to in-ps-bw.bmp\n"});
+    cases.push_back(
+        {kAttribute, "in-ps-bw.bmp", fs::perms(0644), "i", "Error: Could not write to in-ps-bw.bmp\n"});
     cases.push_back({kAttribute, ".", fs::perms(0644), "a",
                      "Error: Could not write to in-as-bw.bmp: its directory is append-only or immutable\n"});
     const bool can_switch = std::system("command -v setpriv >/dev/null 2>&1") == 0;
@@ -496,7 +514,8 @@ TEST_F(Outputs, NameThatCannotBeReplacedFailsTheRunAndChangesNothing) {
             ASSERT_EQ(chown(entry.c_str(), 0, 0), 0);
             fs::permissions(entry, c.mode);
             run_as = "exec setpriv --reuid=65534 --regid=65534 --clear-groups -- ";
-        } else if (std::system(("chattr +" + std::string(c.flag) + " '" + entry + "' 2>/dev/null").c_str()) != 0) {
+        } else if (std::system(("chattr +" + std::string(c.flag) + " '" + entry + "' 2>/dev/null").c_str()) !=
+                   0) {
             std::printf("[  SKIPPED ] %s: this file system has no attribute %s\n", label.c_str(), c.flag);
             continue;
         }
@@ -510,7 +529,8 @@ TEST_F(Outputs, NameThatCannotBeReplacedFailsTheRunAndChangesNothing) {
         const auto before = testutil::snapshot(d.root);
         const auto before_inodes = inodes(d.root);
         const auto r = testutil::run_program(
-            "/bin/sh", {"-c", run_as + testutil::emulator_prefix() + "\"$0\" in.bmp", VARLOX_EXE}, d.root.string());
+            "/bin/sh", {"-c", run_as + testutil::emulator_prefix() + "\"$0\" in.bmp", VARLOX_EXE},
+            d.root.string());
         EXPECT_EQ(r.status, 1) << label << ": " << r.err;
         EXPECT_TRUE(testutil::ends_with(r.err, c.message)) << label << ": " << r.err;
         EXPECT_EQ(testutil::count_of(r.err, "Error: "), 1u) << label << ": " << r.err;
@@ -548,7 +568,8 @@ TEST_F(Outputs, CollidingRunsCommitWholeSets) {
         testutil::Snapshot alone[2];
         for (int k = 0; k < 2; ++k) {
             const int side = c.sides[k];
-            pictures[k] = side == 8 ? testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, k + 1)) : picture(side);
+            pictures[k] =
+                side == 8 ? testutil::make_bmp({8, 8}, testutil::pattern_pixels(8, 8, k + 1)) : picture(side);
             TempDir solo;
             testutil::write_file(solo.path(inputs[k]), pictures[k]);
             ASSERT_EQ(testutil::run_program(VARLOX_EXE, {inputs[k]}, solo.root.string()).status, 0);
@@ -567,19 +588,22 @@ TEST_F(Outputs, CollidingRunsCommitWholeSets) {
             ASSERT_EQ(chown(d.root.c_str(), nobody, nobody), 0);
         }
         fs::permissions(d.root, c.mode);
-        const std::string prefix = c.as_nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups -- " : "";
+        const std::string prefix =
+            c.as_nobody ? "setpriv --reuid=65534 --regid=65534 --clear-groups -- " : "";
         TempDir capture;
         int mixed = 0;
         for (int round = 0; round < c.rounds; ++round) {
             int pids[2];
             for (int k = 0; k < 2; ++k) {
                 pids[k] = testutil::start_program(
-                    "/bin/sh", {"-c", prefix + testutil::emulator_prefix() + "\"$0\" \"$1\"", VARLOX_EXE, inputs[k]},
+                    "/bin/sh",
+                    {"-c", prefix + testutil::emulator_prefix() + "\"$0\" \"$1\"", VARLOX_EXE, inputs[k]},
                     d.root.string(), capture.path(std::to_string(k)));
             }
             for (int k = 0; k < 2; ++k) {
                 ASSERT_EQ(testutil::wait_program(pids[k]).status, 0)
-                    << c.label << ", round " << round << ": " << testutil::read_text(capture.path(std::to_string(k)));
+                    << c.label << ", round " << round << ": "
+                    << testutil::read_text(capture.path(std::to_string(k)));
             }
             auto after = testutil::snapshot(d.root);
             after.erase(inputs[0]);
@@ -604,10 +628,11 @@ TEST_F(Commit, FilesAreSyncedBeforeTheirRenamesAndTheDirectoryAfter) {
     if (!testutil::emulator_prefix().empty()) GTEST_SKIP() << "strace would trace the emulator";
     TempDir capture;
     // LeakSanitizer cannot run under ptrace; a sanitizer build's leak check is left out.
-    const auto r = testutil::run_program(
-        "strace", {"-f", "-y", "-o", capture.path("trace"), "-e", "trace=fsync,fdatasync,rename,renameat,renameat2",
-                   VARLOX_EXE, "in.bmp"},
-        dir.root.string(), {"ASAN_OPTIONS=detect_leaks=0"});
+    const auto r =
+        testutil::run_program("strace",
+                              {"-f", "-y", "-o", capture.path("trace"), "-e",
+                               "trace=fsync,fdatasync,rename,renameat,renameat2", VARLOX_EXE, "in.bmp"},
+                              dir.root.string(), {"ASAN_OPTIONS=detect_leaks=0"});
     ASSERT_EQ(r.status, 0) << r.err;
     // Lines such as `fsync(3</dir/.in.csv.123-0.tmp>) = 0` (-y names the descriptor's
     // file) and `rename(".in.csv.123-0.tmp", "in.csv") = 0`, perhaps after a process id.
@@ -635,8 +660,9 @@ TEST_F(Commit, FilesAreSyncedBeforeTheirRenamesAndTheDirectoryAfter) {
         std::size_t synced = events.size();
         for (std::size_t i = 0; i < events.size(); ++i) {
             if (events[i] == std::string("rename ") + out) renamed = i;
-            if (events[i].compare(0, 5, "sync ") == 0 && events[i].find(std::string("/.") + out + ".") != std::string::npos &&
-                events[i].size() > 4 && events[i].compare(events[i].size() - 4, 4, ".tmp") == 0) {
+            if (events[i].compare(0, 5, "sync ") == 0 &&
+                events[i].find(std::string("/.") + out + ".") != std::string::npos && events[i].size() > 4 &&
+                events[i].compare(events[i].size() - 4, 4, ".tmp") == 0) {
                 synced = i;
             }
         }
@@ -675,11 +701,13 @@ TEST_F(Commit, SignalAtAnyStepGivesAStatusThatMatchesTheFiles) {
             EXPECT_TRUE(hidden_names(d.root).empty()) << label << ": " << joined(hidden_names(d.root));
             if (step <= 5) {
                 EXPECT_EQ(ended.signal, sig) << label << ", status " << ended.status;
-                EXPECT_TRUE(testutil::snapshot(d.root) == older) << label << ": " << testutil::listing(testutil::snapshot(d.root));
+                EXPECT_TRUE(testutil::snapshot(d.root) == older)
+                    << label << ": " << testutil::listing(testutil::snapshot(d.root));
                 EXPECT_EQ(err.find("successfully"), std::string::npos) << label;
             } else {
                 EXPECT_EQ(ended.status, 0) << label << ", signal " << ended.signal;
-                EXPECT_TRUE(testutil::snapshot(d.root) == newer) << label << ": " << testutil::listing(testutil::snapshot(d.root));
+                EXPECT_TRUE(testutil::snapshot(d.root) == newer)
+                    << label << ": " << testutil::listing(testutil::snapshot(d.root));
                 EXPECT_NE(err.find("successfully"), std::string::npos) << label << ": " << err;
             }
         }
@@ -697,7 +725,8 @@ TEST_F(Commit, NextCommitRepairsASetLeftByAKill) {
         const char* faults_exe;
         std::vector<std::string> options;
     };
-    const Case cases[] = {{VARLOX_EXE, FAULTS_EXE, {}}, {VARLOX_VIEW_EXE, VIEW_FAULTS_EXE, {"--window", "hann"}}};
+    const Case cases[] = {{VARLOX_EXE, FAULTS_EXE, {}},
+                          {VARLOX_VIEW_EXE, VIEW_FAULTS_EXE, {"--window", "hann"}}};
     for (const Case& c : cases) {
         const auto args = [&](const char* input) {
             std::vector<std::string> all = c.options;
@@ -721,8 +750,9 @@ TEST_F(Commit, NextCommitRepairsASetLeftByAKill) {
             testutil::write_file(d.path("in.bmp"), picture(64));
             ASSERT_EQ(testutil::run_program(c.exe, args("in.bmp"), d.root.string()).status, 0) << label;
             testutil::write_file(d.path("in.bmp"), picture(96));
-            std::vector<std::string> killed = {"-c", "export VARLOX_STEP_KILL=\"$1\"; shift; exec " +
-                                                         testutil::emulator_prefix() + "\"$0\" \"$@\"",
+            std::vector<std::string> killed = {"-c",
+                                               "export VARLOX_STEP_KILL=\"$1\"; shift; exec " +
+                                                   testutil::emulator_prefix() + "\"$0\" \"$@\"",
                                                c.faults_exe, std::to_string(step)};
             for (const std::string& a : args("in.bmp")) killed.push_back(a);
             TempDir capture;
@@ -763,7 +793,8 @@ bool can_switch_users() {
 // instead of hanging the suite.
 std::string as_user(uid_t uid) {
     const std::string id = std::to_string(uid);
-    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups -- timeout -k 5 10 " + testutil::emulator_prefix();
+    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups -- timeout -k 5 10 " +
+           testutil::emulator_prefix();
 }
 
 // What a name holds, who owns it, and its bytes or link target.
@@ -806,7 +837,7 @@ struct Plant {
     std::string content;  // a file's bytes, or a link's target
     uid_t owner;          // kRunner: the user who runs the program
     mode_t mode = 0644;
-    bool kept = true;     // must be exactly as planted after the run
+    bool kept = true;  // must be exactly as planted after the run
 };
 
 void plant(const TempDir& d, const Plant& p, uid_t runner) {
@@ -825,7 +856,7 @@ void plant(const TempDir& d, const Plant& p, uid_t runner) {
 }
 
 class SharedFolder : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!can_switch_users()) GTEST_SKIP() << "needs root, setpriv and timeout to run as other users";
         picture = testutil::make_bmp({64, 64}, testutil::pattern_pixels(64, 64, 7));
@@ -873,33 +904,52 @@ TEST_F(SharedFolder, PlantedJournalsTouchNothingButTheRunsOwnOutputs) {
         return Plant{Plant::kFile, ".varlox.journal", magic + entries, owner, mode, kept};
     };
     const Case cases[] = {
-        {"another's journal lists a file to remove", 0,
-         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kNobody)}, "ignored a journal owned by uid 65534"},
-        {"the same, run by a user", kUser,
-         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kNobody)}, "ignored a journal owned by uid 65534"},
-        {"another's journal lists the run's input", kUser,
-         {journal("0\0scan.bmp\0.a.tmp\0.a.bak\0"s, kNobody)}, "ignored a journal owned by uid 65534"},
-        {"another's complete journal lists hidden files", 0,
-         {journal("1\0victim.txt\0.draft.tmp\0.notes.bak\0end\n"s, kNobody)}, "ignored a journal owned by uid 65534"},
-        {"another's journal puts its file in place of one", 0,
+        {"another's journal lists a file to remove",
+         0,
+         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kNobody)},
+         "ignored a journal owned by uid 65534"},
+        {"the same, run by a user",
+         kUser,
+         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kNobody)},
+         "ignored a journal owned by uid 65534"},
+        {"another's journal lists the run's input",
+         kUser,
+         {journal("0\0scan.bmp\0.a.tmp\0.a.bak\0"s, kNobody)},
+         "ignored a journal owned by uid 65534"},
+        {"another's complete journal lists hidden files",
+         0,
+         {journal("1\0victim.txt\0.draft.tmp\0.notes.bak\0end\n"s, kNobody)},
+         "ignored a journal owned by uid 65534"},
+        {"another's journal puts its file in place of one",
+         0,
          {journal("1\0conf.txt\0.z.tmp\0.e.bak\0"s, kNobody), {Plant::kFile, ".e.bak", "EVIL", kNobody}},
          "ignored a journal owned by uid 65534"},
-        {"another's journal puts its link in place of one", 0,
-         {journal("1\0conf.txt\0.z.tmp\0.e.bak\0"s, kNobody), {Plant::kLink, ".e.bak", "/etc/shadow", kNobody}},
+        {"another's journal puts its link in place of one",
+         0,
+         {journal("1\0conf.txt\0.z.tmp\0.e.bak\0"s, kNobody),
+          {Plant::kLink, ".e.bak", "/etc/shadow", kNobody}},
          "ignored a journal owned by uid 65534"},
-        {"a FIFO at the journal's name", kUser,
-         {{Plant::kFifo, ".varlox.journal", "", kNobody}}, "ignored a journal that is a FIFO"},
-        {"own journal lists a file that is no output", kUser,
+        {"a FIFO at the journal's name",
+         kUser,
+         {{Plant::kFifo, ".varlox.journal", "", kNobody}},
+         "ignored a journal that is a FIFO"},
+        {"own journal lists a file that is no output",
+         kUser,
          {journal("0\0victim.txt\0.victim.txt.7-0.tmp\0.victim.txt.7-0.bak\0"s, kRunner, 0600, false)},
          "removed a damaged journal"},
-        {"own journal's temporary and backup are not formed from its output", 0,
-         {journal("1\0scan.csv\0.draft.tmp\0.notes.bak\0end\n"s, kRunner, 0600, false)}, "removed a damaged journal"},
-        {"own journal lists another's backup", kUser,
+        {"own journal's temporary and backup are not formed from its output",
+         0,
+         {journal("1\0scan.csv\0.draft.tmp\0.notes.bak\0end\n"s, kRunner, 0600, false)},
+         "removed a damaged journal"},
+        {"own journal lists another's backup",
+         kUser,
          {journal("1\0scan.csv\0.scan.csv.7-0.tmp\0.scan.csv.7-0.bak\0"s, kRunner, 0600),
           {Plant::kFile, ".scan.csv.7-0.bak", "EVIL", kNobody}},
          "names a file not the user's own"},
-        {"own journal that others may write", kUser,
-         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kRunner, 0666)}, "ignored a journal that others may write"},
+        {"own journal that others may write",
+         kUser,
+         {journal("0\0victim.txt\0.a.tmp\0.a.bak\0"s, kRunner, 0666)},
+         "ignored a journal that others may write"},
     };
     for (const Case& c : cases) {
         TempDir d;
@@ -918,7 +968,8 @@ TEST_F(SharedFolder, PlantedJournalsTouchNothingButTheRunsOwnOutputs) {
                                   return p.name == name && !p.kept;
                               }) == plants.end();
             if (kept) {
-                EXPECT_TRUE(seen(d.path(name)) == was) << c.label << ": " << name << " is " << describe(seen(d.path(name)));
+                EXPECT_TRUE(seen(d.path(name)) == was)
+                    << c.label << ": " << name << " is " << describe(seen(d.path(name)));
             }
         }
         for (const auto& [name, bytes] : outputs) {
@@ -936,12 +987,17 @@ TEST_F(SharedFolder, PlantedLocksRefuseTheRunAtOnceWithNothingChanged) {
         const char* said;  // the end of the refusal, or null where the run succeeds
     };
     const Case cases[] = {
-        {"a FIFO", {Plant::kFifo, ".varlox.lock", "", kNobody}, "lock ./.varlox.lock is a FIFO owned by uid 65534"},
-        {"a link", {Plant::kLink, ".varlox.lock", "/etc/passwd", kNobody},
+        {"a FIFO",
+         {Plant::kFifo, ".varlox.lock", "", kNobody},
+         "lock ./.varlox.lock is a FIFO owned by uid 65534"},
+        {"a link",
+         {Plant::kLink, ".varlox.lock", "/etc/passwd", kNobody},
          "lock ./.varlox.lock is a symbolic link owned by uid 65534"},
-        {"a folder", {Plant::kDirectory, ".varlox.lock", "", kNobody, 0755},
+        {"a folder",
+         {Plant::kDirectory, ".varlox.lock", "", kNobody, 0755},
          "lock ./.varlox.lock is a directory owned by uid 65534"},
-        {"another's unreadable file", {Plant::kFile, ".varlox.lock", "", kNobody, 0600},
+        {"another's unreadable file",
+         {Plant::kFile, ".varlox.lock", "", kNobody, 0600},
          "lock ./.varlox.lock is a file owned by uid 65534 that this run may not open"},
         {"another's lock file", {Plant::kFile, ".varlox.lock", "", kNobody, 0644}, nullptr},
     };
@@ -952,17 +1008,21 @@ TEST_F(SharedFolder, PlantedLocksRefuseTheRunAtOnceWithNothingChanged) {
         const Seen lock_before = seen(d.path(".varlox.lock"));
         const auto start = std::chrono::steady_clock::now();
         const auto r = run(d, kUser, VARLOX_EXE);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_TRUE(seen(d.path(".varlox.lock")) == lock_before) << c.label;
         if (c.said == nullptr) {
             EXPECT_EQ(r.status, 0) << c.label << ": " << r.err;
-            for (const auto& [name, bytes] : outputs) EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
+            for (const auto& [name, bytes] : outputs)
+                EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
             continue;
         }
         EXPECT_EQ(r.status, 1) << c.label << ": " << r.err;
         EXPECT_NE(r.err.find(std::string("Error: Could not write to scan-as-bw.bmp: the folder's ") + c.said),
-                  std::string::npos) << c.label << ": " << r.err;
-        EXPECT_TRUE(testutil::snapshot(d.root) == before) << c.label << ": " << testutil::listing(testutil::snapshot(d.root));
+                  std::string::npos)
+            << c.label << ": " << r.err;
+        EXPECT_TRUE(testutil::snapshot(d.root) == before)
+            << c.label << ": " << testutil::listing(testutil::snapshot(d.root));
         if (testutil::emulator_prefix().empty()) {
             EXPECT_LT(seconds, 2.0) << c.label;
         }
@@ -975,7 +1035,9 @@ TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
     // Ctrl-C still ends it while it waits, with nothing left behind.
     enum End { kReleased, kGivenUp, kInterrupted };
     for (const End end : {kReleased, kGivenUp, kInterrupted}) {
-        const std::string label = end == kReleased ? "released" : end == kGivenUp ? "given up" : "interrupted";
+        const std::string label = end == kReleased  ? "released"
+                                  : end == kGivenUp ? "given up"
+                                                    : "interrupted";
         TempDir d;
         prepare(d, kUser, {{Plant::kFile, ".varlox.lock", "", kNobody, 0644}});
         // Not inherited by the run: its copy would hold the lock too.
@@ -985,18 +1047,20 @@ TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
         const auto before = testutil::snapshot(d.root);
         TempDir capture;
         const auto start = std::chrono::steady_clock::now();
-        const int pid = testutil::start_program(
-            "/bin/sh",
-            {"-c", std::string("VARLOX_LOCK_WAIT=") + (end == kGivenUp ? "1" : "30") + " exec " + as_user(kUser) +
-                       "\"$0\" scan.bmp",
-             FAULTS_EXE},
-            d.root.string(), capture.path("err"));
+        const int pid =
+            testutil::start_program("/bin/sh",
+                                    {"-c",
+                                     std::string("VARLOX_LOCK_WAIT=") + (end == kGivenUp ? "1" : "30") +
+                                         " exec " + as_user(kUser) + "\"$0\" scan.bmp",
+                                     FAULTS_EXE},
+                                    d.root.string(), capture.path("err"));
         const std::string waiting = "Waiting for ./.varlox.lock, held by another process";
         while (testutil::read_text(capture.path("err")).find(waiting) == std::string::npos &&
                std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        const double said_after = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double said_after =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_NE(testutil::read_text(capture.path("err")).find(waiting), std::string::npos) << label;
         if (testutil::emulator_prefix().empty()) {
             EXPECT_LT(said_after, 1.5) << label;
@@ -1008,17 +1072,21 @@ TEST_F(SharedFolder, HeldLockIsAnnouncedAndGivenUpOn) {
         const std::string err = testutil::read_text(capture.path("err"));
         if (end == kReleased) {
             EXPECT_EQ(ended.status, 0) << err;
-            for (const auto& [name, bytes] : outputs) EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
+            for (const auto& [name, bytes] : outputs)
+                EXPECT_TRUE(testutil::read_file(d.path(name)) == bytes) << name;
             continue;
         }
         if (end == kGivenUp) {
             EXPECT_EQ(ended.status, 1) << err;
-            EXPECT_NE(err.find("Error: Could not write to scan-as-bw.bmp: ./.varlox.lock stayed held by another process for 1 s"),
-                      std::string::npos) << err;
+            EXPECT_NE(err.find("Error: Could not write to scan-as-bw.bmp: ./.varlox.lock stayed held by "
+                               "another process for 1 s"),
+                      std::string::npos)
+                << err;
         } else {
             EXPECT_EQ(ended.signal, SIGINT) << "status " << ended.status << ": " << err;
         }
-        EXPECT_TRUE(testutil::snapshot(d.root) == before) << label << ": " << testutil::listing(testutil::snapshot(d.root));
+        EXPECT_TRUE(testutil::snapshot(d.root) == before)
+            << label << ": " << testutil::listing(testutil::snapshot(d.root));
     }
 }
 
@@ -1064,7 +1132,8 @@ TEST(FailedSync, EverySyncThatFailsFailsTheRunAndLeavesAWholeSet) {
         // The syncs of a run that succeeds.
         TempDir counting;
         testutil::write_file(counting.path("in.bmp"), newer_picture);
-        std::vector<std::string> traced = {"-f", "-o", counting.path("trace"), "-e", "trace=fsync,fdatasync", c.exe};
+        std::vector<std::string> traced = {"-f", "-o", counting.path("trace"), "-e", "trace=fsync,fdatasync",
+                                           c.exe};
         traced.insert(traced.end(), c.args.begin(), c.args.end());
         ASSERT_EQ(testutil::run_program("strace", traced, counting.root.string(), no_leak_check).status, 0);
         int syncs = 0;
@@ -1072,13 +1141,20 @@ TEST(FailedSync, EverySyncThatFailsFailsTheRunAndLeavesAWholeSet) {
         for (std::string line; std::getline(trace, line);) syncs += line.find("sync(") != std::string::npos;
         ASSERT_GE(syncs, 8) << c.label << ": each output, the journal and the folder twice";
         for (int n = 1; n <= syncs; ++n) {
-            const std::string label = std::string(c.label) + ", sync " + std::to_string(n) + " of " + std::to_string(syncs);
+            const std::string label =
+                std::string(c.label) + ", sync " + std::to_string(n) + " of " + std::to_string(syncs);
             TempDir d;
             testutil::write_file(d.path("in.bmp"), older_picture);
             ASSERT_EQ(testutil::run_program(c.exe, c.args, d.root.string()).status, 0) << label;
             testutil::write_file(d.path("in.bmp"), newer_picture);
-            std::vector<std::string> args = {"-f", "-o", "/dev/null", "-e", "trace=fsync,fdatasync", "-e",
-                                             "inject=fsync,fdatasync:error=EIO:when=" + std::to_string(n), c.exe};
+            std::vector<std::string> args = {"-f",
+                                             "-o",
+                                             "/dev/null",
+                                             "-e",
+                                             "trace=fsync,fdatasync",
+                                             "-e",
+                                             "inject=fsync,fdatasync:error=EIO:when=" + std::to_string(n),
+                                             c.exe};
             args.insert(args.end(), c.args.begin(), c.args.end());
             const auto r = testutil::run_program("strace", args, d.root.string(), no_leak_check);
             EXPECT_EQ(r.status, 1) << label << ": " << r.err;

@@ -41,13 +41,19 @@ TEST(Profile, RowsAreBinsWithWeightUpToHalfEachColumnRescaled) {
          4,
          "2,0.000000e+00,0.000000e+00\n3,1.000000e+00,1.000000e+00\n4,5.000000e-01,3.750000e-01\n"},
         // A bin without weight between two rows is left out, not written as zero.
-        {"gap", {{1, 1, 1}, {0, 0, 0}, {1, 1, 1}, {0, 0, 0}, {2, 6, 18}}, 4,
+        {"gap",
+         {{1, 1, 1}, {0, 0, 0}, {1, 1, 1}, {0, 0, 0}, {2, 6, 18}},
+         4,
          "2,0.000000e+00,0.000000e+00\n4,1.000000e+00,1.000000e+00\n"},
         // Equal amplitude means: that column reads 0, the power column still spans 0 to 1.
-        {"equal means", {{1, 0, 0}, {0, 0, 0}, {1, 3, 5}, {2, 6, 30}}, 3,
+        {"equal means",
+         {{1, 0, 0}, {0, 0, 0}, {1, 3, 5}, {2, 6, 30}},
+         3,
          "2,0.000000e+00,0.000000e+00\n3,0.000000e+00,1.000000e+00\n"},
         // A half beyond the last bin stops at the last bin.
-        {"half past the bins", {{1, 0, 0}, {0, 0, 0}, {1, 1, 2}, {1, 3, 4}}, 10,
+        {"half past the bins",
+         {{1, 0, 0}, {0, 0, 0}, {1, 1, 2}, {1, 3, 4}},
+         10,
          "2,0.000000e+00,0.000000e+00\n3,1.000000e+00,1.000000e+00\n"},
         {"no rows below bin 2", {{1, 5, 5}, {0, 0, 0}, {1, 1, 1}}, 1, ""},
     };

@@ -34,7 +34,10 @@ std::string screen_after(const std::string& bytes) {
             i += 2;
         } else {
             std::string& line = lines.back();
-            if (col < line.size()) line[col] = ch; else line += ch;
+            if (col < line.size())
+                line[col] = ch;
+            else
+                line += ch;
             ++col;
         }
     }

@@ -94,7 +94,8 @@ Model model(const Grid& z0, int n, LevelKind level, const Window& window, double
             std::complex<double> f = 0;
             for (int r = 0; r < n; ++r)
                 for (int c = 0; c < n; ++c)
-                    f += wz[std::size_t(r) * n + c] * std::polar(1.0, -2 * kPi * (double(fx) * c + double(fy) * r) / n);
+                    f += wz[std::size_t(r) * n + c] *
+                         std::polar(1.0, -2 * kPi * (double(fx) * c + double(fy) * r) / n);
             const std::size_t k = std::size_t(fy + n / 2) * n + (fx + n / 2);
             c_of[k] = l * l * std::norm(f) / std::pow(double(n), 4) / w2;
             d_of[k] = std::hypot(fx, fy);
@@ -118,10 +119,13 @@ Model model(const Grid& z0, int n, LevelKind level, const Window& window, double
 }
 
 const Setting kSettings[] = {
-    {kLevelNone, kNone, 0},      {kLevelMean, kNone, 0.002},       {kLevelPlane, kNone, 0},
-    {kLevelMean, kHann, 0},      {kLevelPlane, {kWindowTukey, 0.3}, 3.5}, {kLevelNone, {kWindowTukey, 0.5}, 0},
+    {kLevelNone, kNone, 0},
+    {kLevelMean, kNone, 0.002},
+    {kLevelPlane, kNone, 0},
+    {kLevelMean, kHann, 0},
+    {kLevelPlane, {kWindowTukey, 0.3}, 3.5},
+    {kLevelNone, {kWindowTukey, 0.5}, 0},
 };
-
 
 TEST(Psd, SumsToTheMeanSquareOfTheHeightsAnalysed) {
     // Parseval: sum psd * weight / L^2 = mean((w z)^2) / mean(w^2), levelled as asked.
@@ -133,7 +137,8 @@ TEST(Psd, SumsToTheMeanSquareOfTheHeightsAnalysed) {
                 const Measured m = measure(z, n, s.level, s.window, s.length);
                 const double l = s.length > 0 ? s.length : n;
                 double sum = 0;
-                for (uint64_t b = 0; b < m.spectrum.bins.count; ++b) sum += m.psd.mean[b] * m.spectrum.bins.weight[b];
+                for (uint64_t b = 0; b < m.spectrum.bins.count; ++b)
+                    sum += m.psd.mean[b] * m.spectrum.bins.weight[b];
                 const double expected = model(z, n, s.level, s.window, s.length).analysed_mean_square;
                 EXPECT_NEAR(sum / (l * l) / expected, 1, 1e-9) << describe(s, n);
             }
@@ -152,7 +157,8 @@ TEST(Psd, EqualsALiteralModelOfItsDefinition) {
             for (const double v : want.psd) top = std::max(top, v);
             ASSERT_EQ(m.spectrum.bins.count, want.psd.size());
             for (uint64_t b = 0; b < m.spectrum.bins.count; ++b) {
-                EXPECT_NEAR(m.spectrum.bins.weight[b], want.weight[b], 1e-9) << describe(s, n) << " bin " << b;
+                EXPECT_NEAR(m.spectrum.bins.weight[b], want.weight[b], 1e-9)
+                    << describe(s, n) << " bin " << b;
                 EXPECT_NEAR(m.psd.mean[b], want.psd[b], 1e-9 * top) << describe(s, n) << " bin " << b;
                 EXPECT_NEAR(m.psd.sd[b], want.sd[b], 1e-9 * top) << describe(s, n) << " bin " << b;
             }
@@ -185,16 +191,16 @@ TEST(Psd, PlaneLevellingGivesTheUntiltedSurface) {
     // The untilted surface is made plane-free by the model's own least squares, so that
     // removing the plane of its tilted copy must give it back, whatever the tilt.
     for (const int n : {64, 65}) {
-    const Grid flat = minus_plane(power_law_surface(n, 3, 5), n);
-    const Grid tilt = tilted(flat, n, 100, 2, -3);
-    const Measured want = measure(flat, n, kLevelNone, kNone, 0);
-    const Measured plane = measure(tilt, n, kLevelPlane, kNone, 0);
-    const Measured mean = measure(tilt, n, kLevelMean, kNone, 0);
-    for (uint64_t b = 0; b < want.spectrum.bins.count; ++b) {
-        EXPECT_NEAR(plane.psd.mean[b], want.psd.mean[b], 1e-9 * want.psd.mean[2]) << b;
-    }
-    // Without the plane the tilt's edge swamps the low frequencies.
-    EXPECT_GT(mean.psd.mean[4] / want.psd.mean[4], 10);
+        const Grid flat = minus_plane(power_law_surface(n, 3, 5), n);
+        const Grid tilt = tilted(flat, n, 100, 2, -3);
+        const Measured want = measure(flat, n, kLevelNone, kNone, 0);
+        const Measured plane = measure(tilt, n, kLevelPlane, kNone, 0);
+        const Measured mean = measure(tilt, n, kLevelMean, kNone, 0);
+        for (uint64_t b = 0; b < want.spectrum.bins.count; ++b) {
+            EXPECT_NEAR(plane.psd.mean[b], want.psd.mean[b], 1e-9 * want.psd.mean[2]) << b;
+        }
+        // Without the plane the tilt's edge swamps the low frequencies.
+        EXPECT_GT(mean.psd.mean[4] / want.psd.mean[4], 10);
     }
 }
 

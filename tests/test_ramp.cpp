@@ -9,7 +9,9 @@
 
 namespace {
 
-uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) { return r << 16 | g << 8 | b; }
+uint32_t rgb(uint32_t r, uint32_t g, uint32_t b) {
+    return r << 16 | g << 8 | b;
+}
 
 TEST(RampColor, WorkedValuesAndSegmentStarts) {
     struct Case {
@@ -17,11 +19,18 @@ TEST(RampColor, WorkedValuesAndSegmentStarts) {
         uint32_t color;
     };
     const Case cases[] = {
-        {0.0, rgb(0, 0, 0)},         {0.25, rgb(0, 127, 255)},      {0.5, rgb(0, 255, 0)},
-        {1.0, rgb(255, 255, 255)},   {1.0 / 6, rgb(0, 0, 255)},     {4.0 / 6, rgb(255, 255, 0)},
+        {0.0, rgb(0, 0, 0)},
+        {0.25, rgb(0, 127, 255)},
+        {0.5, rgb(0, 255, 0)},
+        {1.0, rgb(255, 255, 255)},
+        {1.0 / 6, rgb(0, 0, 255)},
+        {4.0 / 6, rgb(255, 255, 0)},
         // Middle of each segment: t = 0.5, v = 127, u = 128.
-        {0.5 / 6, rgb(0, 0, 127)},   {2.5 / 6, rgb(0, 255, 128)},   {3.5 / 6, rgb(127, 255, 0)},
-        {4.5 / 6, rgb(255, 128, 0)}, {5.5 / 6, rgb(255, 127, 127)},
+        {0.5 / 6, rgb(0, 0, 127)},
+        {2.5 / 6, rgb(0, 255, 128)},
+        {3.5 / 6, rgb(127, 255, 0)},
+        {4.5 / 6, rgb(255, 128, 0)},
+        {5.5 / 6, rgb(255, 127, 127)},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(ramp_color(c.x), c.color) << "x = " << c.x;

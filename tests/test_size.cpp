@@ -46,10 +46,12 @@ TEST(AllocationFailure, EveryAllocationOfARunFailsCleanly) {
     };
     for (const Case& c : cases) {
         TempDir dir;
-        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({c.side, c.side}, testutil::pattern_pixels(c.side, c.side, 5)));
+        testutil::write_file(
+            dir.path("in.bmp"),
+            testutil::make_bmp({c.side, c.side}, testutil::pattern_pixels(c.side, c.side, 5)));
         const std::string count_file = dir.path("count");
-        const auto base = testutil::run_program(c.exe, c.args, dir.root.string(),
-                                                {"VARLOX_ALLOC_COUNT=" + count_file});
+        const auto base =
+            testutil::run_program(c.exe, c.args, dir.root.string(), {"VARLOX_ALLOC_COUNT=" + count_file});
         ASSERT_EQ(base.status, 0) << base.err;
         const int total = std::stoi(testutil::read_text(count_file));
         EXPECT_GE(total, c.least) << c.exe;

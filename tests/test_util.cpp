@@ -50,12 +50,14 @@ TempDir::~TempDir() {
                                          std::filesystem::perm_options::add, ec);
         }
     }
-    std::filesystem::permissions(root, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ec);
     std::filesystem::remove_all(root, ec);
 }
 
-std::string TempDir::path(const std::string& name) const { return (root / name).string(); }
+std::string TempDir::path(const std::string& name) const {
+    return (root / name).string();
+}
 
 Bytes read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -194,15 +196,14 @@ std::wstring quote_arg(const std::wstring& arg) {
 
 HANDLE inheritable(const std::wstring& path, bool write) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                       write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       &sa, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 }  // namespace
 
-RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
-                      const std::string& cwd, const std::vector<std::string>& env) {
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                      const std::vector<std::string>& env) {
     TempDir capture;
     std::wstring cmd = quote_arg(widen(exe));
     for (const auto& a : args) cmd += L" " + quote_arg(widen(a));
@@ -257,15 +258,18 @@ namespace {
 std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''"; else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
 
 }  // namespace
 
-RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
-                      const std::string& cwd, const std::vector<std::string>& env) {
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                      const std::vector<std::string>& env) {
     TempDir capture;
     std::string cmd = "cd " + quote(cwd) + " && exec env";
     for (const auto& e : env) cmd += " " + quote(e);
@@ -310,8 +314,8 @@ std::string listing(const Snapshot& entries) {
 }
 
 #ifndef _WIN32
-int start_program(const std::string& exe, const std::vector<std::string>& args,
-                  const std::string& cwd, const std::string& err_path) {
+int start_program(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                  const std::string& err_path) {
     std::vector<std::string> argv_text;
     if (is_built(exe)) {
         // The emulator's command, split at its spaces, runs the program.
@@ -337,7 +341,7 @@ int start_program(const std::string& exe, const std::vector<std::string>& args,
             if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
         }
         // Signals whose default dumps core must not leave a core file in the test's folder.
-        const struct rlimit no_core {0, 0};
+        const struct rlimit no_core { 0, 0 };
         setrlimit(RLIMIT_CORE, &no_core);
         sigset_t none;
         sigemptyset(&none);

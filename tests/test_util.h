@@ -92,8 +92,8 @@ struct RunResult {
 // Runs `exe` with `args` in directory `cwd`, with `env` ("NAME=value") added to the
 // environment. In a build for another architecture the build's own programs (those under
 // the build directory) run through the emulator.
-RunResult run_program(const std::string& exe, const std::vector<std::string>& args,
-                      const std::string& cwd, const std::vector<std::string>& env = {});
+RunResult run_program(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                      const std::vector<std::string>& env = {});
 
 // What starts one of the build's own programs from sh: empty natively; in a build for
 // another architecture the emulator's command and a space.
@@ -111,13 +111,13 @@ std::string listing(const Snapshot& entries);
 #ifndef _WIN32
 // Starts `exe` with `args` in directory `cwd` without waiting for it, standard input and
 // output on the null device and standard error into the file `err_path`; its process id.
-int start_program(const std::string& exe, const std::vector<std::string>& args,
-                  const std::string& cwd, const std::string& err_path);
+int start_program(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                  const std::string& err_path);
 
 // Waits for a started program: its exit status, or the signal that ended it.
 struct Ended {
-    int status = -1;  // exit status, or -1 when a signal ended it
-    int signal = 0;   // the signal that ended it, or 0
+    int status = -1;         // exit status, or -1 when a signal ended it
+    int signal = 0;          // the signal that ended it, or 0
     double cpu_seconds = 0;  // processor time it used, user and system
 };
 Ended wait_program(int pid);

@@ -36,7 +36,7 @@ std::vector<double> fields_of(const std::string& line) {
 }
 
 class View : public testing::Test {
-protected:
+  protected:
     testutil::RunResult view(const std::vector<std::string>& args) {
         return testutil::run_program(VARLOX_VIEW_EXE, args, dir.root.string());
     }
@@ -51,7 +51,8 @@ TEST_F(View, FullProfileHoldsVarloxsMeansOutToTheCorner) {
     // column: redone here from the full profile, they must read exactly as varlox's.
     for (const int n : {4, 5, 8, 9, 16, 17, 33}) {
         const std::string label = "side " + std::to_string(n);
-        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
+        testutil::write_file(dir.path("in.bmp"),
+                             testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
         ASSERT_EQ(varlox("in.bmp").status, 0) << label;
         ASSERT_EQ(view({"in.bmp"}).status, 0) << label;
         const auto full = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("in-full.csv"))));
@@ -78,13 +79,15 @@ TEST_F(View, FullProfileHoldsVarloxsMeansOutToTheCorner) {
             amp_lo = std::min(amp_lo, r[2]), amp_hi = std::max(amp_hi, r[2]);
             pow_lo = std::min(pow_lo, r[3]), pow_hi = std::max(pow_hi, r[3]);
         }
-        const auto scaled = [](double v, double lo, double hi) { return (v - lo) / (hi - lo == 0 ? 1 : hi - lo); };
+        const auto scaled = [](double v, double lo, double hi) {
+            return (v - lo) / (hi - lo == 0 ? 1 : hi - lo);
+        };
         std::string want;
         for (const auto& r : rows) {
             if (r[0] < 1 || r[0] > half) continue;
             char line[128];
-            std::snprintf(line, sizeof line, "%d,%e,%e\n", static_cast<int>(r[0]), scaled(r[2], amp_lo, amp_hi),
-                          scaled(r[3], pow_lo, pow_hi));
+            std::snprintf(line, sizeof line, "%d,%e,%e\n", static_cast<int>(r[0]),
+                          scaled(r[2], amp_lo, amp_hi), scaled(r[3], pow_lo, pow_hi));
             want += line;
         }
         const std::string profile = testutil::from_text_mode(testutil::read_text(dir.path("in.csv")));
@@ -95,7 +98,8 @@ TEST_F(View, FullProfileHoldsVarloxsMeansOutToTheCorner) {
 }
 
 TEST_F(View, LengthGivesCyclesPerMetre) {
-    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 3)));
+    testutil::write_file(dir.path("in.bmp"),
+                         testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 3)));
     const auto r = view({"--length", "0.037", "in.bmp"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("cycles per metre for a side of 0.037 m"), std::string::npos) << r.err;
@@ -114,9 +118,9 @@ TEST_F(View, GratingsAHundredTimesApartAreTwoDecadesApart) {
     // 2 / D of the scale: 102 levels apart with 5 decades, 127 with 4.
     const int n = 64;
     testutil::write_file(dir.path("g.bmp"), testutil::grey_bmp(n, [](int r, int c) {
-        return static_cast<uint8_t>(std::lround(127 + 100 * std::cos(2 * kPi * 8 * c / n) +
-                                                std::cos(2 * kPi * 4 * r / n)));
-    }));
+                             return static_cast<uint8_t>(std::lround(
+                                 127 + 100 * std::cos(2 * kPi * 8 * c / n) + std::cos(2 * kPi * 4 * r / n)));
+                         }));
     struct Case {
         const char* decades;
         int apart;
@@ -125,7 +129,9 @@ TEST_F(View, GratingsAHundredTimesApartAreTwoDecadesApart) {
         ASSERT_EQ(view({"--gray", "--decades", c.decades, "g.bmp"}).status, 0);
         const Bytes bmp = testutil::read_file(dir.path("g-as-log.bmp"));
         // Row r of the picture is file row n - 1 - r; the centre is (32, 32).
-        const auto level = [&](int r, int col) { return int(bmp[54 + std::size_t(n - 1 - r) * n * 3 + col * 3]); };
+        const auto level = [&](int r, int col) {
+            return int(bmp[54 + std::size_t(n - 1 - r) * n * 3 + col * 3]);
+        };
         const int strong = level(32, 32 + 8);  // the first grating, 8 columns from the centre
         const int weak = level(32 + 4, 32);    // the second, 4 rows below it
         EXPECT_EQ(strong, 255) << "the strong grating is the top of the scale";
@@ -164,17 +170,25 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"in.bmp", "--decades"}, usage},
         {{"--decades", "0", "in.bmp"}, "Error: --decades takes a number of decades above 0, not '0'\n"},
         {{"--decades=x", "in.bmp"}, "Error: --decades takes a number of decades above 0, not 'x'\n"},
-        {{"--length", "-1", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not '-1'\n"},
-        {{"--length=inf", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not 'inf'\n"},
+        {{"--length", "-1", "in.bmp"},
+         "Error: --length takes the side's length in metres, above 0, not '-1'\n"},
+        {{"--length=inf", "in.bmp"},
+         "Error: --length takes the side's length in metres, above 0, not 'inf'\n"},
         {{"--decades", "", "in.bmp"}, "Error: --decades takes a number of decades above 0, not ''\n"},
         {{"--length=", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not ''\n"},
         {{"--", "--gray"}, "Error: Could not read --gray"},
-        {{"--threads", "0", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '0'\n"},
-        {{"--threads=-2", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '-2'\n"},
-        {{"--threads=", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not ''\n"},
-        {{"--threads", "two", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not 'two'\n"},
-        {{"--threads", "3.0", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '3.0'\n"},
-        {{"--threads=4097", "in.bmp"}, "Error: --threads takes a whole number of threads from 1 to 4096, not '4097'\n"},
+        {{"--threads", "0", "in.bmp"},
+         "Error: --threads takes a whole number of threads from 1 to 4096, not '0'\n"},
+        {{"--threads=-2", "in.bmp"},
+         "Error: --threads takes a whole number of threads from 1 to 4096, not '-2'\n"},
+        {{"--threads=", "in.bmp"},
+         "Error: --threads takes a whole number of threads from 1 to 4096, not ''\n"},
+        {{"--threads", "two", "in.bmp"},
+         "Error: --threads takes a whole number of threads from 1 to 4096, not 'two'\n"},
+        {{"--threads", "3.0", "in.bmp"},
+         "Error: --threads takes a whole number of threads from 1 to 4096, not '3.0'\n"},
+        {{"--threads=4097", "in.bmp"},
+         "Error: --threads takes a whole number of threads from 1 to 4096, not '4097'\n"},
         {{"in.bmp", "--threads"}, usage},
         {{"missing.bmp"}, "Error: Could not read missing.bmp"},
         {{"--band", "", "in.bmp"}, band + "''\n"},
@@ -186,11 +200,14 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"--band", "1:2x", "in.bmp"}, band + "'1:2x'\n"},
         // An 8 x 8 picture's samples lie from 1 to 4 sqrt 2 cycles per side.
         {{"--band", "5.7:9", "in.bmp"},
-         "Error: --band 5.7:9 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+         "Error: --band 5.7:9 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles "
+         "per side\n"},
         {{"--band", "2.1:2.2", "in.bmp"},
-         "Error: --band 2.1:2.2 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles per side\n"},
+         "Error: --band 2.1:2.2 holds no frequency of this picture: its samples lie from 1 to 5.65685 cycles "
+         "per side\n"},
         {{"--length", "2", "--band", "3:4", "in.bmp"},
-         "Error: --band 3:4 holds no frequency of this picture: its samples lie from 0.5 to 2.82843 cycles per metre\n"},
+         "Error: --band 3:4 holds no frequency of this picture: its samples lie from 0.5 to 2.82843 cycles "
+         "per metre\n"},
         {{"--peaks", "0", "in.bmp"}, peaks + "'0'\n"},
         {{"--peaks=", "in.bmp"}, peaks + "''\n"},
         {{"--peaks", "-3", "in.bmp"}, peaks + "'-3'\n"},
@@ -200,11 +217,14 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
         {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
         {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
-        {{"--window", "tukey:2", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
-        {{"--z-scale", "0", "in.pgm"}, "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
+        {{"--window", "tukey:2", "in.pgm"},
+         "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
+        {{"--z-scale", "0", "in.pgm"},
+         "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
         {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
         {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
-        {{"--fit", "0:1.5", "in.pgm"}, "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
+        {{"--fit", "0:1.5", "in.pgm"},
+         "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
         {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of side 2 or more\n"},
         {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
         {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
@@ -231,7 +251,8 @@ TEST_F(View, HelpAndTheEndOfOptions) {
         const auto r = view({help, "-in.bmp"});
         EXPECT_EQ(r.status, 0) << help << ": " << r.err;
         for (const OutputRow& row : kViewOutputs) {
-            EXPECT_NE(r.err.find(std::string("NAME") + row.suffix), std::string::npos) << help << ": " << r.err;
+            EXPECT_NE(r.err.find(std::string("NAME") + row.suffix), std::string::npos)
+                << help << ": " << r.err;
         }
         EXPECT_NE(r.err.find("--decades D"), std::string::npos) << r.err;
         EXPECT_EQ(r.err.find("successfully"), std::string::npos) << r.err;
@@ -239,7 +260,8 @@ TEST_F(View, HelpAndTheEndOfOptions) {
     }
     const auto r = view({"--gray", "--", "-in.bmp"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("Wrote -in-as-log.bmp: the amplitude on a log scale (grey)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Wrote -in-as-log.bmp: the amplitude on a log scale (grey)"), std::string::npos)
+        << r.err;
     EXPECT_EQ(testutil::snapshot(dir.root).size(), before.size() + kViewPlainCount);
 }
 
@@ -272,11 +294,13 @@ TEST_F(View, TopOfTheScaleIsAnAmplitudeOnEverySide) {
 }
 
 TEST_F(View, WritesBothOutputsAndSaysWhat) {
-    testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 2)));
+    testutil::write_file(dir.path("in.bmp"),
+                         testutil::make_bmp({16, 16}, testutil::pattern_pixels(16, 16, 2)));
     const auto r = view({"in.bmp"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err.substr(0, 37), "\n------- VARLOX version 1.0 -------\nS");
-    EXPECT_NE(r.err.find("Wrote in-as-log.bmp: the amplitude on a log scale (colour ramp) from "), std::string::npos)
+    EXPECT_NE(r.err.find("Wrote in-as-log.bmp: the amplitude on a log scale (colour ramp) from "),
+              std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find("5 decades below its top"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Wrote in-full.csv: "), std::string::npos) << r.err;
@@ -296,7 +320,8 @@ TEST_F(View, EveryThreadCountWritesTheSameBytesAndSaysHowMany) {
     };
     for (const Case c : {Case{130, 3}, Case{199, 4}}) {
         const int n = c.side;
-        testutil::write_file(dir.path("in.bmp"), testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
+        testutil::write_file(dir.path("in.bmp"),
+                             testutil::make_bmp({n, n}, testutil::pattern_pixels(n, n, n)));
         ASSERT_EQ(view({"--threads", "1", "in.bmp"}).status, 0);
         const Bytes log = testutil::read_file(dir.path("in-as-log.bmp"));
         const Bytes full = testutil::read_file(dir.path("in-full.csv"));
@@ -305,7 +330,8 @@ TEST_F(View, EveryThreadCountWritesTheSameBytesAndSaysHowMany) {
             const auto r = view({"--threads=" + std::to_string(threads), "in.bmp"});
             ASSERT_EQ(r.status, 0) << label << r.err;
             const int ran = std::min(threads, c.batches);
-            EXPECT_NE(r.err.find("The transform ran on " + std::to_string(ran) + (ran == 1 ? " thread\n" : " threads\n")),
+            EXPECT_NE(r.err.find("The transform ran on " + std::to_string(ran) +
+                                 (ran == 1 ? " thread\n" : " threads\n")),
                       std::string::npos)
                 << label << r.err;
             EXPECT_TRUE(testutil::read_file(dir.path("in-as-log.bmp")) == log) << label;
@@ -354,7 +380,9 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     const auto w = view({"--level=mean", "--length", "0.016", "--fit", "100:300", "wave.pgm"});
     ASSERT_EQ(w.status, 0) << w.err;
     const auto full = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("wave-full.csv"))));
-    ASSERT_EQ(full[0], "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight,cycles_per_pixel,psd,psd_sd");
+    ASSERT_EQ(
+        full[0],
+        "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight,cycles_per_pixel,psd,psd_sd");
     double ring = 0;
     for (std::size_t i = 1; i < full.size(); ++i) {
         const auto f = fields_of(full[i]);
@@ -363,10 +391,13 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
         if (f[0] == 8) ring = f[7] * f[5] / (0.016 * 0.016);
     }
     EXPECT_NEAR(ring, 1000.0 * 1000 / 2, 1e-6);
-    const auto summary = lines_of(testutil::from_text_mode(testutil::read_text(dir.path("wave-summary.csv"))));
+    const auto summary =
+        lines_of(testutil::from_text_mode(testutil::read_text(dir.path("wave-summary.csv"))));
     ASSERT_EQ(summary.size(), 2u);
-    EXPECT_EQ(summary[0], "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
-                          "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg");
+    EXPECT_EQ(
+        summary[0],
+        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
+        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg");
     const auto row = fields_of(summary[1]);
     ASSERT_EQ(row.size(), 16u) << summary[1];
     EXPECT_EQ(summary[1].substr(0, 12), "wave.pgm,16,");
@@ -440,8 +471,9 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     options.measure.fit_from = 4;
     options.measure.fit_to = 64;
     EXPECT_EQ(summary_of(full, options, "a,\"b\".pfm"),
-              header + "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
-                       "150.25,60.25,0.03125,16.5,149.5\n");
+              header +
+                  "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
+                  "150.25,60.25,0.03125,16.5,149.5\n");
 }
 
 }  // namespace

@@ -44,7 +44,11 @@ TEST(ViewOptions, ValuesLandInTheirFieldsAndMeasuringOnlyWhereMeant) {
         std::function<bool(const ViewOptions&)> holds;
     };
     const Case cases[] = {
-        {{}, false, [](const ViewOptions& o) { return o.decades == 5 && o.measure.z_scale == 1 && o.measure.peaks == 10; }},
+        {{},
+         false,
+         [](const ViewOptions& o) {
+             return o.decades == 5 && o.measure.z_scale == 1 && o.measure.peaks == 10;
+         }},
         {{"--decades", "2.5"}, false, [](const ViewOptions& o) { return o.decades == 2.5; }},
         {{"--decades=1e-1"}, false, [](const ViewOptions& o) { return o.decades == 0.1; }},
         {{"--gray"}, false, [](const ViewOptions& o) { return o.gray; }},
@@ -53,19 +57,38 @@ TEST(ViewOptions, ValuesLandInTheirFieldsAndMeasuringOnlyWhereMeant) {
         {{"--z-scale", "1e-9"}, true, [](const ViewOptions& o) { return o.measure.z_scale == 1e-9; }},
         {{"--level", "plane"}, true, [](const ViewOptions& o) { return o.measure.level == kLevelPlane; }},
         {{"--level=none"}, true, [](const ViewOptions& o) { return o.measure.level == kLevelNone; }},
-        {{"--window", "hann"}, true,
-         [](const ViewOptions& o) { return o.measure.window.kind == kWindowHann && o.measure.window.fraction == 1; }},
-        {{"--window", "tukey"}, true,
-         [](const ViewOptions& o) { return o.measure.window.kind == kWindowTukey && o.measure.window.fraction == 0.5; }},
-        {{"--window=tukey:0.25"}, true, [](const ViewOptions& o) { return o.measure.window.fraction == 0.25; }},
+        {{"--window", "hann"},
+         true,
+         [](const ViewOptions& o) {
+             return o.measure.window.kind == kWindowHann && o.measure.window.fraction == 1;
+         }},
+        {{"--window", "tukey"},
+         true,
+         [](const ViewOptions& o) {
+             return o.measure.window.kind == kWindowTukey && o.measure.window.fraction == 0.5;
+         }},
+        {{"--window=tukey:0.25"},
+         true,
+         [](const ViewOptions& o) { return o.measure.window.fraction == 0.25; }},
         {{"--window=tukey:1"}, true, [](const ViewOptions& o) { return o.measure.window.fraction == 1; }},
-        {{"--fit", "0.5:1e3"}, true,
-         [](const ViewOptions& o) { return o.measure.fit && o.measure.fit_from == 0.5 && o.measure.fit_to == 1000; }},
-        {{"--band", "0:0"}, true,
-         [](const ViewOptions& o) { return o.measure.band && o.measure.band_from == 0 && o.measure.band_to == 0; }},
-        {{"--band=3:4"}, true, [](const ViewOptions& o) { return o.measure.band_from == 3 && o.measure.band_to == 4; }},
-        {{"--peaks", "9007199254740992"}, true, [](const ViewOptions& o) { return o.measure.peaks == (1ull << 53); }},
-        {{"--level", "mean", "--decades", "3"}, true,
+        {{"--fit", "0.5:1e3"},
+         true,
+         [](const ViewOptions& o) {
+             return o.measure.fit && o.measure.fit_from == 0.5 && o.measure.fit_to == 1000;
+         }},
+        {{"--band", "0:0"},
+         true,
+         [](const ViewOptions& o) {
+             return o.measure.band && o.measure.band_from == 0 && o.measure.band_to == 0;
+         }},
+        {{"--band=3:4"},
+         true,
+         [](const ViewOptions& o) { return o.measure.band_from == 3 && o.measure.band_to == 4; }},
+        {{"--peaks", "9007199254740992"},
+         true,
+         [](const ViewOptions& o) { return o.measure.peaks == (1ull << 53); }},
+        {{"--level", "mean", "--decades", "3"},
+         true,
          [](const ViewOptions& o) { return o.measure.level == kLevelMean && o.decades == 3; }},
     };
     for (const Case& c : cases) {
@@ -89,19 +112,45 @@ TEST(ViewOptions, RefusedValuesAndOptionsGiveOneMessage) {
         bool usage;
     };
     const Case cases[] = {
-        {{"--decades", " 3"}, false},          {{"--decades", "3 "}, false},        {{"--decades", "0"}, false},
-        {{"--decades", "nan"}, false},         {{"--length", "\t1"}, false},        {{"--length", "-1"}, false},
-        {{"--length", "1e999"}, false},        {{"--z-scale", "1x"}, false},        {{"--threads", " 2"}, false},
-        {{"--threads", "2.0"}, false},         {{"--threads", "0"}, false},         {{"--threads", "4097"}, false},
-        {{"--peaks", "0"}, false},             {{"--peaks", "+3"}, false},          {{"--peaks", "9007199254740993"}, false},
-        {{"--window", "tukey: 0.5"}, false},   {{"--window", "tukey:0.5 "}, false}, {{"--window", "tukey:0"}, false},
-        {{"--window", "tukey:1.5"}, false},    {{"--window", "Hann"}, false},       {{"--window", "hann:0.5"}, false},
-        {{"--window", "tukey:"}, false},       {{"--level", " mean"}, false},       {{"--level", "planes"}, false},
-        {{"--fit", " 4:64"}, false},           {{"--fit", "4: 64"}, false},         {{"--fit", "4:4"}, false},
-        {{"--fit", "64:4"}, false},            {{"--fit", "-1:4"}, false},          {{"--fit", "4:inf"}, false},
-        {{"--fit", "4-64"}, false},            {{"--fit", "4:64:"}, false},         {{"--band", "5:2"}, false},
-        {{"--band", ":2"}, false},             {{"--band", "2:"}, false},           {{"--band", "1:2 "}, false},
-        {{"--gray=yes"}, true},                {{"--decadesx", "3"}, true},         {{"--bogus"}, true},
+        {{"--decades", " 3"}, false},
+        {{"--decades", "3 "}, false},
+        {{"--decades", "0"}, false},
+        {{"--decades", "nan"}, false},
+        {{"--length", "\t1"}, false},
+        {{"--length", "-1"}, false},
+        {{"--length", "1e999"}, false},
+        {{"--z-scale", "1x"}, false},
+        {{"--threads", " 2"}, false},
+        {{"--threads", "2.0"}, false},
+        {{"--threads", "0"}, false},
+        {{"--threads", "4097"}, false},
+        {{"--peaks", "0"}, false},
+        {{"--peaks", "+3"}, false},
+        {{"--peaks", "9007199254740993"}, false},
+        {{"--window", "tukey: 0.5"}, false},
+        {{"--window", "tukey:0.5 "}, false},
+        {{"--window", "tukey:0"}, false},
+        {{"--window", "tukey:1.5"}, false},
+        {{"--window", "Hann"}, false},
+        {{"--window", "hann:0.5"}, false},
+        {{"--window", "tukey:"}, false},
+        {{"--level", " mean"}, false},
+        {{"--level", "planes"}, false},
+        {{"--fit", " 4:64"}, false},
+        {{"--fit", "4: 64"}, false},
+        {{"--fit", "4:4"}, false},
+        {{"--fit", "64:4"}, false},
+        {{"--fit", "-1:4"}, false},
+        {{"--fit", "4:inf"}, false},
+        {{"--fit", "4-64"}, false},
+        {{"--fit", "4:64:"}, false},
+        {{"--band", "5:2"}, false},
+        {{"--band", ":2"}, false},
+        {{"--band", "2:"}, false},
+        {{"--band", "1:2 "}, false},
+        {{"--gray=yes"}, true},
+        {{"--decadesx", "3"}, true},
+        {{"--bogus"}, true},
         {{"-x"}, true},
     };
     for (const Case& c : cases) {
@@ -113,7 +162,8 @@ TEST(ViewOptions, RefusedValuesAndOptionsGiveOneMessage) {
             EXPECT_EQ(p.err.compare(0, 7, "Usage: "), 0) << label << ": " << p.err;
             continue;
         }
-        EXPECT_EQ(p.err.compare(0, 14 + c.args[0].size(), "Error: " + c.args[0] + " takes "), 0) << label << ": " << p.err;
+        EXPECT_EQ(p.err.compare(0, 14 + c.args[0].size(), "Error: " + c.args[0] + " takes "), 0)
+            << label << ": " << p.err;
         EXPECT_TRUE(testutil::ends_with(p.err, ", not '" + c.args[1] + "'\n")) << label << ": " << p.err;
     }
 }

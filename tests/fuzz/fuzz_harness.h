@@ -23,10 +23,10 @@
 
 namespace fuzz {
 
-inline std::string g_name;    // the target's name, for its failure lines
-inline std::string g_input;   // the file each input is written to
-inline int g_err_fd = -1;     // standard error goes into this file while the reader runs
-inline int g_saved_fd = -1;   // the real standard error
+inline std::string g_name;   // the target's name, for its failure lines
+inline std::string g_input;  // the file each input is written to
+inline int g_err_fd = -1;    // standard error goes into this file while the reader runs
+inline int g_saved_fd = -1;  // the real standard error
 
 }  // namespace fuzz
 
@@ -47,7 +47,9 @@ inline void fuzz_setup(const char* name) {
     unlink(err.c_str());
 }
 
-inline const std::string& fuzz_input_path() { return fuzz::g_input; }
+inline const std::string& fuzz_input_path() {
+    return fuzz::g_input;
+}
 
 inline bool fuzz_write_input(const uint8_t* data, std::size_t size) {
     FILE* f = std::fopen(fuzz::g_input.c_str(), "wb");

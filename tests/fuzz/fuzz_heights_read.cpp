@@ -132,10 +132,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return 0;
     }
     const bool pgm = map.format == kHeightsPgm;
-    if (size < 2 || data[0] != 'P' || data[1] != (pgm ? '5' : 'f')) fuzz_fail("a format unlike the file's first bytes");
+    if (size < 2 || data[0] != 'P' || data[1] != (pgm ? '5' : 'f'))
+        fuzz_fail("a format unlike the file's first bytes");
     for (uint64_t k = 0; k < n * n; ++k) {
         if (!std::isfinite(map.z[k])) fuzz_fail("a non-finite height");
-        if (pgm && (map.z[k] < 0 || map.z[k] > 65535 || map.z[k] != std::floor(map.z[k]))) fuzz_fail("a PGM level out of range");
+        if (pgm && (map.z[k] < 0 || map.z[k] > 65535 || map.z[k] != std::floor(map.z[k])))
+            fuzz_fail("a PGM level out of range");
     }
     // The header takes at most 4096 bytes and ends with one whitespace byte.
     for (std::size_t at = 3; at <= size && at <= 4097; ++at) {
