@@ -97,7 +97,11 @@ int directions(const double* z, const double* window, uint32_t side, uint64_t wa
 }  // namespace
 
 int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
-    const uint32_t side = map.side;
+    const uint32_t side = map.width;
+    if (map.height != map.width) {
+        std::fprintf(stderr, "Error: The height map is not square\n");
+        return 1;
+    }
     r = ViewResult{};
     r.side = side;
     r.measured = options.measuring;

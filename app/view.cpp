@@ -10,6 +10,24 @@
 
 namespace {
 
+// Reads the height map, after checking that no output name is the input itself; 0, or 1
+// after the message (map unchanged).
+int read_heights(const std::string& input, const std::string* names, int count, int channel, HeightMap& map) {
+    HeightMap read{};
+    if (heights_read(input, read, kHeightsPipeMax, channel) != 0) {
+        return 1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (names_input(names[i], input)) {
+            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            return 1;
+        }
+    }
+    map = std::move(read);
+    return 0;
+}
+
+
 // What the run wrote, said on standard error once the outputs are committed.
 void report(const ViewResult& r, const ViewOptions& options, const std::string* names) {
     const MeasureOptions& m = options.measure;
@@ -95,7 +113,7 @@ int view_main(int argc, char** argv) {
     std::string names[kViewOutputCount];
     output_names_of(input, kViewOutputs, kViewOutputCount, names);
     HeightMap map{};
-    if (run_read_heights(input, names, kViewOutputCount, map) != 0) {
+    if (read_heights(input, names, kViewOutputCount, options.channel, map) != 0) {
         return 1;
     }
     options.measure.measuring = options.measure.measuring || map.format != kHeightsBmp;

@@ -27,6 +27,7 @@ struct ViewOptions {
     MeasureOptions measure;  // what is measured
     double decades;          // depth of the log scale below its top
     bool gray;               // grey levels instead of the colour ramp
+    int channel;             // a Gwyddion file's channel, -1 for its first image
 };
 
 int view_main(int argc, char** argv);

@@ -230,6 +230,7 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
     options.measure.window = Window{kWindowNone, 1};
     options.measure.peaks = kDefaultPeaks;
     options.measure.threads = os_processor_count();
+    options.channel = -1;
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {

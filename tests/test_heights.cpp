@@ -306,7 +306,7 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
             ASSERT_EQ(r.status, 0) << label << ": " << r.err;
             EXPECT_EQ(r.err, "") << label;
             EXPECT_EQ(r.map.format, c.format) << label;
-            ASSERT_EQ(uint64_t{r.map.side} * r.map.side, c.top_down.size()) << label;
+            ASSERT_EQ(uint64_t{r.map.width} * r.map.height, c.top_down.size()) << label;
             for (std::size_t k = 0; k < c.top_down.size(); ++k) {
                 EXPECT_EQ(r.map.z[k], c.top_down[k]) << label << " " << k;
             }

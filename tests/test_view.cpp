@@ -418,7 +418,10 @@ namespace {
 
 // A measuring run's result for a 4 x 4 map, whose summary numbers are then set by hand.
 ViewResult measured_result() {
-    HeightMap map{4, buffer_new<double>(16), kHeightsPfm};
+    HeightMap map{};
+    map.width = map.height = 4;
+    map.z = buffer_new<double>(16);
+    map.format = kHeightsPfm;
     for (int k = 0; k < 16; ++k) map.z[k] = (k * 7) % 5;
     MeasureOptions m{};
     m.z_scale = 1;
