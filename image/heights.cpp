@@ -454,7 +454,7 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, i
     HeldBuf buffer(held.bytes.get(), held.size);
     std::istream bytes(&buffer);
     if (format != kHeightsBmp) return read_netpbm(path, bytes, format, map);
-    ImagePtr image = bmp_read_stream(bytes, path);
+    ImagePtr image = bmp_read_stream(bytes, path, kBmpAnyShape);
     if (!image) return 1;
     image_to_gray(*image);
     return heights_from_image(*image, map);
@@ -512,7 +512,7 @@ int heights_read(const std::string& path, HeightMap& map, uint64_t pipe_max, int
         return read_netpbm(path, in, format, map);
     }
     in.close();
-    ImagePtr image = bmp_read(path);
+    ImagePtr image = bmp_read(path, kBmpAnyShape);
     if (!image) return 1;
     image_to_gray(*image);
     return heights_from_image(*image, map);
