@@ -289,21 +289,18 @@ void report_xml(const std::string& path, const char* what) {
     std::fprintf(stderr, "Error: %s has a main.xml without %s\n", path.c_str(), what);
 }
 
-// Checks main.xml against the MD5 in the checksum file Record4 names, when there is one;
-// a mismatch is only a warning (writers that edit main.xml leave the old checksum).
-// 0, or 1 after the message when the checksum file cannot be read.
-int check_xml_md5(const std::string& path, const Archive& a, const pugi::xml_node& root, const Entry& xml) {
+// Whether main.xml matches the MD5 in the checksum file Record4 names (true when there is
+// none); 0, or 1 after the message when the checksum file cannot be read. A mismatch is
+// only warned of, and only once the map is read (writers that edit main.xml leave the old
+// checksum), so that a refusal stays one message.
+int check_xml_md5(const std::string& path, const Archive& a, const pugi::xml_node& root, const Entry& xml,
+                  std::string* mismatch) {
     const std::string name = text_of(descend(root, {"Record4", "ChecksumFile"}));
     if (name.empty() || locate(a, name) < 0) return 0;
     Entry hash{Buffer<uint8_t>(), 0};
     if (read_entry(path, a, name, 0, kHashFileMax, hash) != 0) return 1;
     const std::string stated = first_word(reinterpret_cast<const char*>(hash.bytes.get()), hash.size);
-    if (stated != md5_hex(xml.bytes.get(), xml.size)) {
-        std::fprintf(stderr,
-                     "Warning: %s has a main.xml that does not match the MD5 checksum in %s; read all "
-                     "the same\n",
-                     path.c_str(), name.c_str());
-    }
+    if (stated != md5_hex(xml.bytes.get(), xml.size)) *mismatch = name;
     return 0;
 }
 
@@ -363,7 +360,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
         report_xml(path, "its root element ISO5436_2");
         return 1;
     }
-    if (check_xml_md5(path, a, root, xml) != 0) return 1;
+    std::string mismatch;  // the checksum file main.xml does not match
+    if (check_xml_md5(path, a, root, xml, &mismatch) != 0) return 1;
 
     const std::string feature = text_of(descend(root, {"Record1", "FeatureType"}));
     if (feature != "SUR") {
@@ -492,6 +490,12 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     }
     for (uint64_t k = 0; k < count; ++k) {
         if (std::isinf(heights[k])) return report_non_finite(path, k / sx, k % sx);
+    }
+    if (!mismatch.empty()) {
+        std::fprintf(
+            stderr,
+            "Warning: %s has a main.xml that does not match the MD5 checksum in %s; read all the same\n",
+            path.c_str(), mismatch.c_str());
     }
     HeightMap made{};
     made.width = static_cast<uint32_t>(sx);

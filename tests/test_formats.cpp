@@ -636,6 +636,12 @@ TEST(FormatsX3p, RefusesWhatItCannotReadWithOneMessage) {
         {"bad increment", [](X3pSpec& s) { s.z_scale = "<Increment>big</Increment>"; },
          "without a finite Increment and Offset on its z axis"},
         {"other root", [](X3pSpec& s) { s.root = "p:ISO5436"; }, "without its root element ISO5436_2"},
+        {"stale main.xml checksum and no data",
+         [](X3pSpec& s) {
+             s.hash_file = "0123456789abcdef0123456789abcdef";
+             s.link_data = false;
+         },
+         "has no entry bindata/data.bin"},
         {"two top folders",
          [](X3pSpec& s) {
              s.folder = "a/";
