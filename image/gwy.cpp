@@ -34,7 +34,7 @@ namespace {
 
 constexpr uint64_t kSideMax = 0x7fffffff;
 
-// A part of the file: bytes from `at` up to `end` (offsets into the whole file).
+// A stretch of the file: bytes from `at` up to `end` (offsets into the whole file).
 struct Span {
     const uint8_t* bytes;
     uint64_t at;
@@ -165,10 +165,10 @@ bool unit_of(const Component& c, std::string* unit) {
     if (!take_object(value, &type, &body)) return false;
     unit->clear();
     while (body.at < body.end) {
-        Component part{};
-        if (!take_component(body, &part)) return false;
-        if (part.type == 's' && std::strcmp(part.name, "unitstr") == 0) {
-            *unit = reinterpret_cast<const char*>(part.value.bytes + part.value.at);
+        Component inner{};
+        if (!take_component(body, &inner)) return false;
+        if (inner.type == 's' && std::strcmp(inner.name, "unitstr") == 0) {
+            *unit = reinterpret_cast<const char*>(inner.value.bytes + inner.value.at);
         }
     }
     return true;

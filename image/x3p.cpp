@@ -205,7 +205,7 @@ std::string first_word(const char* text, std::size_t size) {
     return word;
 }
 
-// The local part of an element's name ("p:ISO5436_2" -> "ISO5436_2").
+// An element's name without its namespace prefix ("p:ISO5436_2" -> "ISO5436_2").
 const char* local_name(const pugi::xml_node& node) {
     const char* name = node.name();
     const char* colon = std::strrchr(name, ':');

@@ -64,6 +64,7 @@ struct Parsed {
 
 const char* const kName = "in.dat";
 
+#if VARLOX_HAVE_X3P
 Parsed parse_x3p(const Bytes& b) {
     Parsed p{1, sentinel(), ""};
     testing::internal::CaptureStderr();
@@ -71,6 +72,7 @@ Parsed parse_x3p(const Bytes& b) {
     p.err = testing::internal::GetCapturedStderr();
     return p;
 }
+#endif
 
 Parsed parse_gwy(const Bytes& b, int channel = -1) {
     Parsed p{1, sentinel(), ""};
@@ -80,6 +82,7 @@ Parsed parse_gwy(const Bytes& b, int channel = -1) {
     return p;
 }
 
+#if VARLOX_HAVE_TIFF
 Parsed parse_tiff(const Bytes& b) {
     Parsed p{1, sentinel(), ""};
     testing::internal::CaptureStderr();
@@ -87,6 +90,7 @@ Parsed parse_tiff(const Bytes& b) {
     p.err = testing::internal::GetCapturedStderr();
     return p;
 }
+#endif
 
 // A refusal: status 1, one line "Error: in.dat ..." holding `fragment`, the map unchanged.
 void expect_refusal(const Parsed& p, const std::string& fragment, const std::string& what) {
@@ -396,7 +400,7 @@ TEST(FormatsGwy, DeepNestingIsSkippedByItsSize) {
 #if VARLOX_HAVE_X3P
 
 // One x3p archive: main.xml from the fields, the entries it links to, and extra entries.
-struct X3pSpec {
+struct X3pFields {
     std::string root = "p:ISO5436_2";
     std::string feature = "SUR";
     std::string cx = "I", cy = "I";
@@ -415,7 +419,7 @@ struct X3pSpec {
     bool link_data = true;  // whether the data.bin entry is written
 };
 
-std::string x3p_xml(const X3pSpec& s) {
+std::string x3p_xml(const X3pFields& s) {
     std::string link = "<DataLink><PointDataLink>bindata/data.bin</PointDataLink>";
     if (!s.data_md5.empty()) link += "<MD5ChecksumPointData>" + s.data_md5 + "</MD5ChecksumPointData>";
     if (!s.valid.empty()) link += "<ValidPointsLink>bindata/valid.bin</ValidPointsLink>";
@@ -460,7 +464,7 @@ Bytes text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
-Bytes make_x3p(const X3pSpec& s) {
+Bytes make_x3p(const X3pFields& s) {
     std::vector<std::pair<std::string, Bytes>> entries = {{s.folder + "main.xml", text(x3p_xml(s))}};
     if (s.data_list.empty() && s.link_data) entries.push_back({s.folder + "bindata/data.bin", s.data});
     if (!s.valid.empty()) entries.push_back({s.folder + "bindata/valid.bin", s.valid});
@@ -490,8 +494,8 @@ Bytes values_le(char type, const std::vector<double>& v) {
 }
 
 // A 3 x 2 archive of the type's values in file order (x fastest, y up).
-X3pSpec spec_of(char type, const std::vector<double>& values) {
-    X3pSpec s;
+X3pFields fields_of(char type, const std::vector<double>& values) {
+    X3pFields s;
     s.z_type = std::string(1, type);
     s.data = values_le(type, values);
     return s;
@@ -501,40 +505,40 @@ TEST(FormatsX3p, ReadsEveryLayoutWithTheTopRowTheLargestY) {
     // File rows y = 0 {a b c} and y = 1 {d e f} are map rows 1 and 0.
     struct Case {
         const char* what;
-        X3pSpec spec;
+        X3pFields fields;
         std::vector<double> want;  // the map, row 0 first
         const char* warning;       // what stderr must hold, "" for nothing
     };
     std::vector<Case> cases;
     cases.push_back(
-        {"float64", spec_of('D', {0.5, -1, 2, 3.25, 4, -5e-9}), {3.25, 4, -5e-9, 0.5, -1, 2}, ""});
+        {"float64", fields_of('D', {0.5, -1, 2, 3.25, 4, -5e-9}), {3.25, 4, -5e-9, 0.5, -1, 2}, ""});
     {
-        X3pSpec s = spec_of('F', {0.5, -1, 2, 3.25, 4, 1e30});
+        X3pFields s = fields_of('F', {0.5, -1, 2, 3.25, 4, 1e30});
         s.z_scale = "<Increment>1e-06</Increment><Offset>7</Offset>";  // not applied to floats
         cases.push_back({"float32, its scale not applied", s, {3.25, 4, double(1e30f), 0.5, -1, 2}, ""});
     }
     {
-        X3pSpec s = spec_of('I', {-32768, -1, 0, 1, 2, 32767});
+        X3pFields s = fields_of('I', {-32768, -1, 0, 1, 2, 32767});
         s.z_scale = "<Increment>0.5</Increment><Offset>10</Offset>";
         cases.push_back({"int16 scaled", s, {10.5, 11, 32767 * 0.5 + 10, -32768 * 0.5 + 10, 9.5, 10}, ""});
     }
     {
-        X3pSpec s = spec_of('L', {-2147483648.0, 2147483647.0, 0, 1, -1, 5});
+        X3pFields s = fields_of('L', {-2147483648.0, 2147483647.0, 0, 1, -1, 5});
         s.z_scale = "<Increment>2</Increment>";
         cases.push_back({"int32, Offset absent", s, {2, -2, 10, -4294967296.0, 4294967294.0, 0}, ""});
     }
     {
-        X3pSpec s = spec_of('L', {1, 2, 3, 4, 5, 6});
+        X3pFields s = fields_of('L', {1, 2, 3, 4, 5, 6});
         cases.push_back({"int32, no scale", s, {4, 5, 6, 1, 2, 3}, ""});
     }
     {
         // Points 1 and 3 flagged invalid; a float NaN is invalid too.
-        X3pSpec s = spec_of('D', {1, 2, 3, 4, 5, kNaN});
+        X3pFields s = fields_of('D', {1, 2, 3, 4, 5, kNaN});
         s.valid = {0x35};
         cases.push_back({"valid flags", s, {kNaN, 5, kNaN, 1, kNaN, 3}, ""});
     }
     {
-        X3pSpec s = spec_of('D', {1, 2, 3, 4, 5, 6});
+        X3pFields s = fields_of('D', {1, 2, 3, 4, 5, 6});
         s.root = "ISO5436_2";
         s.folder = "scan/";
         s.hash_file = "0123456789abcdef0123456789abcdef *main.xml\n";
@@ -547,13 +551,13 @@ TEST(FormatsX3p, ReadsEveryLayoutWithTheTopRowTheLargestY) {
              "read all the same\n"});
     }
     {
-        X3pSpec s;
+        X3pFields s;
         s.data_list =
             "<Datum>1</Datum><Datum> 2 </Datum><Datum>3</Datum><Datum/><Datum>5e-3</Datum><Datum>6</Datum>";
         cases.push_back({"DataList", s, {kNaN, 5e-3, 6, 1, 2, 3}, ""});
     }
     {
-        X3pSpec s;
+        X3pFields s;
         s.z_type = "I";
         s.z_scale = "<Increment>0.25</Increment><Offset>-1</Offset>";
         s.data_list =
@@ -562,7 +566,7 @@ TEST(FormatsX3p, ReadsEveryLayoutWithTheTopRowTheLargestY) {
         cases.push_back({"DataList of scaled integers", s, {-0.75, -0.5, -0.25, 0, 1, -1}, ""});
     }
     for (const Case& c : cases) {
-        const Parsed p = parse_x3p(make_x3p(c.spec));
+        const Parsed p = parse_x3p(make_x3p(c.fields));
         ASSERT_EQ(p.status, 0) << c.what << ": " << p.err;
         EXPECT_EQ(p.err, c.warning) << c.what;
         expect_heights(p.map, 3, 2, c.want, c.what);
@@ -577,80 +581,80 @@ TEST(FormatsX3p, RefusesWhatItCannotReadWithOneMessage) {
     const std::vector<double> six = {1, 2, 3, 4, 5, 6};
     struct Case {
         const char* what;
-        std::function<void(X3pSpec&)> change;
+        std::function<void(X3pFields&)> change;
         const char* fragment;
     };
     const Case cases[] = {
-        {"profile", [](X3pSpec& s) { s.feature = "PRF"; },
+        {"profile", [](X3pFields& s) { s.feature = "PRF"; },
          "is a profile (FeatureType PRF); only areal surfaces"},
-        {"point cloud", [](X3pSpec& s) { s.feature = "PCL"; }, "is a point cloud (FeatureType PCL)"},
-        {"other feature", [](X3pSpec& s) { s.feature = "XYZ"; }, "has the FeatureType 'XYZ'"},
-        {"absolute x", [](X3pSpec& s) { s.cx = "A"; }, "has a x axis that is not incremental"},
-        {"absolute y", [](X3pSpec& s) { s.cy = "A"; }, "has a y axis that is not incremental"},
-        {"two layers", [](X3pSpec& s) { s.size_z = "2"; }, "has SizeZ 2; only one layer"},
-        {"unknown type", [](X3pSpec& s) { s.z_type = "Q"; }, "has the z DataType 'Q'"},
-        {"no size", [](X3pSpec& s) { s.size_x = "three"; }, "without a MatrixDimension"},
-        {"empty matrix", [](X3pSpec& s) { s.size_y = "0"; }, "has a matrix of 3 x 0 points"},
-        {"side too long", [](X3pSpec& s) { s.size_x = "2147483648"; },
+        {"point cloud", [](X3pFields& s) { s.feature = "PCL"; }, "is a point cloud (FeatureType PCL)"},
+        {"other feature", [](X3pFields& s) { s.feature = "XYZ"; }, "has the FeatureType 'XYZ'"},
+        {"absolute x", [](X3pFields& s) { s.cx = "A"; }, "has a x axis that is not incremental"},
+        {"absolute y", [](X3pFields& s) { s.cy = "A"; }, "has a y axis that is not incremental"},
+        {"two layers", [](X3pFields& s) { s.size_z = "2"; }, "has SizeZ 2; only one layer"},
+        {"unknown type", [](X3pFields& s) { s.z_type = "Q"; }, "has the z DataType 'Q'"},
+        {"no size", [](X3pFields& s) { s.size_x = "three"; }, "without a MatrixDimension"},
+        {"empty matrix", [](X3pFields& s) { s.size_y = "0"; }, "has a matrix of 3 x 0 points"},
+        {"side too long", [](X3pFields& s) { s.size_x = "2147483648"; },
          "has a matrix of 2147483648 x 2 points"},
-        {"data one value short", [](X3pSpec& s) { s.data.resize(s.data.size() - 8); },
+        {"data one value short", [](X3pFields& s) { s.data.resize(s.data.size() - 8); },
          "has an entry bindata/data.bin of 40 bytes, where its matrix needs 48"},
-        {"10^9 x 10^9 points", [](X3pSpec& s) { s.size_x = s.size_y = "1000000000"; },
+        {"10^9 x 10^9 points", [](X3pFields& s) { s.size_x = s.size_y = "1000000000"; },
          "where its matrix needs 8000000000000000000"},
         {"10^9 x 10^9 Datum",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.size_x = s.size_y = "1000000000";
              s.data_list = "<Datum>1</Datum>";
          },
          "has 1 Datum elements, where its matrix needs 1000000000000000000"},
         {"Datum not a number",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.data_list =
                  "<Datum>1</Datum><Datum>2</Datum><Datum>3</Datum><Datum>4 "
                  "5</Datum><Datum>5</Datum><Datum>6</Datum>";
          },
          "has a Datum that is not one number at point 3"},
-        {"no data", [](X3pSpec& s) { s.link_data = false; }, "has no entry bindata/data.bin"},
-        {"data checksum", [](X3pSpec& s) { s.data_md5 = "0123456789abcdef0123456789abcdef"; },
+        {"no data", [](X3pFields& s) { s.link_data = false; }, "has no entry bindata/data.bin"},
+        {"data checksum", [](X3pFields& s) { s.data_md5 = "0123456789abcdef0123456789abcdef"; },
          "has point data that do not match their MD5 checksum"},
         {"valid checksum",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.valid = {0x3f};
              s.valid_md5 = "0123456789abcdef0123456789abcdef";
          },
          "has valid-point flags that do not match their MD5 checksum"},
-        {"valid flags too long", [](X3pSpec& s) { s.valid = Bytes(10, 0xff); },
+        {"valid flags too long", [](X3pFields& s) { s.valid = Bytes(10, 0xff); },
          "has an entry bindata/valid.bin of 10 bytes, outside the 1 to 9"},
         {"infinite height",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.data = values_le('D', {1, std::numeric_limits<double>::infinity(), 3, 4, 5, 6});
          },
          "has a non-finite height at row 1, column 1"},
         {"infinite scale",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.z_type = "I";
              s.data = values_le('I', {1, 2, 3, 4, 5, 6});
              s.z_scale = "<Increment>1e308</Increment><Offset>1e308</Offset>";
          },
          "has a non-finite height"},
-        {"bad increment", [](X3pSpec& s) { s.z_scale = "<Increment>big</Increment>"; },
+        {"bad increment", [](X3pFields& s) { s.z_scale = "<Increment>big</Increment>"; },
          "without a finite Increment and Offset on its z axis"},
-        {"other root", [](X3pSpec& s) { s.root = "p:ISO5436"; }, "without its root element ISO5436_2"},
+        {"other root", [](X3pFields& s) { s.root = "p:ISO5436"; }, "without its root element ISO5436_2"},
         {"stale main.xml checksum and no data",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.hash_file = "0123456789abcdef0123456789abcdef";
              s.link_data = false;
          },
          "has no entry bindata/data.bin"},
         {"two top folders",
-         [](X3pSpec& s) {
+         [](X3pFields& s) {
              s.folder = "a/";
              s.extra = {{"b/other.txt", text("x")}};
          },
          "is a zip archive without main.xml, not an x3p archive"},
     };
     for (const Case& c : cases) {
-        X3pSpec s = spec_of('D', six);
+        X3pFields s = fields_of('D', six);
         c.change(s);
         expect_refusal(parse_x3p(make_x3p(s)), c.fragment, c.what);
     }
@@ -684,7 +688,7 @@ void patch_size(Bytes& zip, const std::string& name, uint32_t size) {
 TEST(FormatsX3p, RefusesStatedSizesBeyondWhatTheEntriesCanHold) {
     // A data.bin that states the 10^9 bytes its 12500 x 10000 float64 matrix needs, with a
     // few compressed bytes behind it: refused before anything is inflated or allocated.
-    X3pSpec bomb = spec_of('D', std::vector<double>(16, 0.0));
+    X3pFields bomb = fields_of('D', std::vector<double>(16, 0.0));
     bomb.size_x = "12500";
     bomb.size_y = "10000";
     Bytes zip = make_x3p(bomb);
@@ -692,14 +696,14 @@ TEST(FormatsX3p, RefusesStatedSizesBeyondWhatTheEntriesCanHold) {
     expect_refusal(parse_x3p(zip),
                    "has an entry bindata/data.bin that states 1000000000 bytes, more than its", "zip bomb");
     // A main.xml that states more than main.xml may take.
-    Bytes big_xml = make_x3p(spec_of('D', {1, 2, 3, 4, 5, 6}));
+    Bytes big_xml = make_x3p(fields_of('D', {1, 2, 3, 4, 5, 6}));
     patch_size(big_xml, "main.xml", 0x7fffffffu);
     expect_refusal(parse_x3p(big_xml), "has an entry main.xml of 2147483647 bytes, outside the 1 to 67108864",
                    "large main.xml");
 }
 
 TEST(FormatsX3p, EveryTruncationIsRefusedWithOneMessage) {
-    const Bytes files[] = {make_x3p(spec_of('D', {1, 2, 3, 4, 5, 6})),
+    const Bytes files[] = {make_x3p(fields_of('D', {1, 2, 3, 4, 5, 6})),
                            testutil::read_file(data_path("opengps_sample1_bin.x3p"))};
     for (const Bytes& file : files) {
         ASSERT_EQ(parse_x3p(file).status, 0);
