@@ -601,6 +601,101 @@ done <<'EOF'
 48 32 1
 EOF
 
+# Floating-point TIFF. float_tiff W H FILE EXPRESSION: a W x H grey TIFF of 32-bit
+# little-endian floats, uncompressed, one strip, the sample at column i, row j being
+# awk's EXPRESSION of i and j (exact in a float, so that the file holds it as it is).
+# ImageMagick without HDRI cannot write such a file faithfully, so it is put together
+# here: a header, ten directory entries (size, 32 bits, no compression, black at 0, the
+# strip's place and length, one sample a pixel, floats), then the samples.
+float_tiff() {
+    awk -v w="$1" -v h="$2" '
+        function le(v, n,   k) { for (k = 0; k < n; k++) { printf "\\%03o", v % 256; v = int(v / 256) } }
+        function entry(tag, type, value) {
+            le(tag, 2); le(type, 2); le(1, 4)
+            if (type == 3) { le(value, 2); le(0, 2) } else le(value, 4)
+        }
+        function f32(v,   s, e) {  # the bits of v as a float, for v zero or normal
+            if (v == 0) return 0
+            s = 0; if (v < 0) { s = 2147483648; v = -v }
+            for (e = 0; v >= 2; e++) v /= 2
+            for (; v < 1; e--) v *= 2
+            return s + (e + 127) * 8388608 + (v - 1) * 8388608
+        }
+        BEGIN {
+            printf "II*\\000"; le(8, 4); le(10, 2)
+            entry(256, 3, w); entry(257, 3, h); entry(258, 3, 32); entry(259, 3, 1); entry(262, 3, 1)
+            entry(273, 4, 8 + 2 + 10 * 12 + 4); entry(277, 3, 1); entry(278, 3, h); entry(279, 4, w * h * 4)
+            entry(339, 3, 3); le(0, 4); printf "\n"
+            for (j = 0; j < h; j++) { for (i = 0; i < w; i++) le(f32('"$4"'), 4); printf "\n" }
+        }' | while IFS= read -r line; do
+        # shellcheck disable=SC2059 # the line is octal escapes
+        printf "$line"
+    done >"$3"
+}
+# fine.tif: 0.25 and up in steps of 2^-20, some 16 times finer than ImageMagick's 16-bit
+# step; heights.tif: (i - 48) / 32 + j / 4096, below 0 left of column 48, above 1 right
+# of column 79 (its centred square, columns 16 to 79, only below 0).
+float_tiff 96 64 fine.tif '0.25 + (j * 96 + i) / 1048576'
+float_tiff 96 64 heights.tif '(i - 48) / 32 + j / 4096'
+$im rect.png -depth 32 int32.tif
+$im rect.png -define quantum:format=floating-point -depth 32 unit.pfm
+[ "$($identify -format '%w %h %z %[quantum:format]' fine.tif 2>/dev/null)" = "96 64 32 floating-point" ] ||
+    fail "fine.tif is not a 96 x 64 TIFF of 32-bit floats"
+[ "$($identify -format '%z %[quantum:format]' int32.tif 2>/dev/null)" = "32 " ] ||
+    fail "int32.tif is not a TIFF of 32-bit integers"
+# Without HDRI a PFM of floats would be rounded and cut off: refused, pointing to
+# varlox-view. To 16 or 8 bits, floats in 0 to 1 are the levels meant, rounded as said;
+# a TIFF's floats outside 0 to 1 in the part kept would be cut off: refused (a PFM's
+# within 0 to 1, which ImageMagick wrote, go through). With HDRI the PFM keeps them.
+# Rows: the build (q16, hdri or any), options, input, output, status, text.
+if $im -version | grep -q HDRI; then build=hdri; else build=q16; fi
+while IFS=';' read -r builds options input output want message; do
+    case " $builds " in *" $build "* | *" any "*) ;; *) continue ;; esac
+    label="$options $input $output"
+    rm -f "$output"
+    # shellcheck disable=SC2086 # options split on purpose
+    sh "$prepare" $options "$input" "$output" 2>err.txt </dev/null
+    status=$?
+    [ $status -eq "$want" ] || fail "$label: status $status, want $want: $(cat err.txt)"
+    grep -qF -- "$message" err.txt || fail "$label: no '$message' in: $(cat err.txt)"
+    if [ "$want" -eq 0 ]; then existing "$output" >/dev/null || fail "$label: no $output"
+    else existing "$output" .varlox-prepare.* && fail "$label: left a file"; fi
+done <<'EOF'
+q16;;fine.tif;fine.pfm;1;Error: fine.tif holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample, without HDRI) rounds to 65536 levels and cuts off below 0 and above 1, so fine.pfm would not keep their values: varlox-view reads the TIFF itself
+q16;;heights.tif;heights.pfm;1;Error: heights.tif holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample
+q16;--at 48,0 --side 32;heights.tif;heights.pfm;1;Error: heights.tif holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample
+hdri;;fine.tif;fine.pfm;0;wrote fine.pfm: 96 x 64, 32-bit float grey PFM
+any;;fine.tif;fine.pgm;0;32-bit floating-point samples reduced to 16 bits
+any;;heights.tif;heights.pgm;1;Error: heights.tif holds floating-point samples below 0 and above 1 in the whole picture, which ImageMagick cuts off at 0 and 1 as it reads them, so heights.pgm would not show them: varlox-view reads the TIFF itself
+any;;heights.tif;heights.bmp;1;Error: heights.tif holds floating-point samples below 0 in that square
+any;--at 64,0 --side 32;heights.tif;heights.pgm;1;Error: heights.tif holds floating-point samples above 1 in that square
+any;--at 48,0 --side 32;heights.tif;heights.pgm;0;32-bit floating-point samples reduced to 16 bits
+q16;;int32.tif;int32.pfm;0;32-bit samples reduced to 16 bits (this ImageMagick's depth, without HDRI)
+q16;;unit.pfm;unit-again.pfm;1;Error: unit.pfm holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample, without HDRI) rounds to 65536 levels and cuts off below 0 and above 1, so unit-again.pfm would not keep their values: varlox-view reads the PFM itself
+any;;unit.pfm;unit.bmp;0;32-bit floating-point samples reduced to 8 bits
+EOF
+# The floats' own values where they are kept: level round(65535 v) in the PGM (within
+# one, ImageMagick's rounding), v itself in a PFM of an HDRI build (bottom row first).
+while IFS=';' read -r builds file w h x0 expression; do
+    case " $builds " in *" $build "* | *" any "*) ;; *) continue ;; esac
+    [ -e "$file" ] || { fail "no $file to read the floats back from"; continue; }
+    skip=$(head -n 3 "$file" | wc -c)
+    case $file in
+        *.pfm) floats "$file" "$skip" >got.txt; tolerance=0.0000001 scale=1 ;;
+        *) samples16 "$file" "$skip" >got.txt; tolerance=1 scale=65535 ;;
+    esac
+    awk -v w="$w" -v h="$h" -v x0="$x0" -v t="$tolerance" -v s="$scale" '
+        { k = NR - 1; i = k % w + x0; j = int(k / w); if (s == 1) j = h - 1 - j
+          v = '"$expression"'; d = $1 - (s == 1 ? v : int(v * s + 0.5)); if (d < 0) d = -d
+          if (d > worst) worst = d }
+        END { exit !(NR == w * h && worst <= t) }' got.txt ||
+        fail "$file does not hold the floats of its TIFF"
+done <<'EOF'
+any;fine.pgm;96;64;0;0.25 + (j * 96 + i) / 1048576
+any;heights.pgm;32;32;48;(i - 48) / 32 + j / 4096
+hdri;fine.pfm;96;64;0;0.25 + (j * 96 + i) / 1048576
+EOF
+
 # The ImageMagick that stand-ins hand their work on to.
 if command -v magick >/dev/null 2>&1; then
     real_convert=$(command -v magick) real_identify="$(command -v magick) identify"
