@@ -65,7 +65,8 @@ void top_of_scale(ViewResult& r) {
 // direction, lay and aspect, and the strongest peaks refined between the grid's
 // frequencies, from the levelled heights z (before the window) and the window's factor
 // (null for none). 0, or 1 after the allocation message.
-int directions(const double* z, const double* window_x, const double* window_y, uint64_t wanted, ViewResult& r) {
+int directions(const double* z, const double* window_x, const double* window_y, uint64_t wanted,
+               ViewResult& r) {
     const ScanGrid& g = r.grid;
     if (!angular_new(r.angles)) {
         return 1;
@@ -192,7 +193,8 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
         return 0;
     }
     r.psd_scale = psd_scale(r.grid, r.window_mean_square);
-    if (psd_from_spectrum(r.spectrum.power.get(), r.grid, r.spectrum.bins, r.window_mean_square, r.psd) != 0) {
+    if (psd_from_spectrum(r.spectrum.power.get(), r.grid, r.spectrum.bins, r.window_mean_square, r.psd) !=
+        0) {
         return 1;
     }
     if (options.fit) {

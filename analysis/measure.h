@@ -59,10 +59,10 @@ struct MeasureOptions {
 enum ViewTop { kTopOutsideCentre, kTopOfAll, kTopNone };
 
 struct ViewResult {
-    ScanGrid grid;        // columns, rows, lengths (metres, or pixels), axes
-    uint32_t side;        // the reference side in pixels: the width's or the height's
-    double side_length;   // its length in metres, 0 when the size is not known
-    uint64_t filled;      // points without a valid height, filled with the mean
+    ScanGrid grid;              // columns, rows, lengths (metres, or pixels), axes
+    uint32_t side;              // the reference side in pixels: the width's or the height's
+    double side_length;         // its length in metres, 0 when the size is not known
+    uint64_t filled;            // points without a valid height, filled with the mean
     int threads;                // the threads the transform ran on
     double rms;                 // of the levelled heights, before the window
     double window_mean_square;  // mean(w^2), 1 without a window

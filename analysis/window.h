@@ -3,7 +3,8 @@
 // Applied in double precision to the levelled heights (level.h), nothing rounded.
 //
 // The window is separable, w(r, c) = w1(r) w1(c), each factor over its own line (the
-// height's rows, the width's columns), and periodic (DFT-even) over a line of n samples: with p = i / n, the Tukey taper of fraction A (0 < A <= 1) is
+// height's rows, the width's columns), and periodic (DFT-even) over a line of n samples: with p = i / n, the
+// Tukey taper of fraction A (0 < A <= 1) is
 //   0.5 - 0.5 cos(2 pi p / A)        for p < A / 2
 //   0.5 - 0.5 cos(2 pi (1 - p) / A)  for p > 1 - A / 2
 //   1                                 between,

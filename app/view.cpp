@@ -27,7 +27,6 @@ int read_heights(const std::string& input, const std::string* names, int count, 
     return 0;
 }
 
-
 // Where the scan's size and its heights' unit came from, for the report and the summary.
 struct Provenance {
     const char* size;  // "the file", "--length", "--pixel-size", or null when none is known
@@ -47,8 +46,9 @@ int sizes_resolve(const HeightMap& map, ViewOptions& options, Provenance& p) {
     p.size = nullptr;
     if (options.size == kSizeLength) {
         m.length_x = options.size_x;
-        m.length_y = options.size_y > 0 ? options.size_y : map.width == map.height ? options.size_x
-                                                                                    : options.size_x / w * h;
+        m.length_y = options.size_y > 0        ? options.size_y
+                     : map.width == map.height ? options.size_x
+                                               : options.size_x / w * h;
         p.size = "--length";
     } else if (options.size == kSizePixel) {
         m.length_x = options.size_x * w;
@@ -61,8 +61,8 @@ int sizes_resolve(const HeightMap& map, ViewOptions& options, Provenance& p) {
     }
     if (!(std::isfinite(m.length_x) && std::isfinite(m.length_y) && m.length_x > 0 && m.length_y > 0) &&
         p.size != nullptr) {
-        std::fprintf(stderr, "Error: The scan's size from %s, %g x %g m, is not a finite size above 0\n", p.size,
-                     m.length_x, m.length_y);
+        std::fprintf(stderr, "Error: The scan's size from %s, %g x %g m, is not a finite size above 0\n",
+                     p.size, m.length_x, m.length_y);
         return 1;
     }
     if (options.z_scale_given) {
@@ -82,8 +82,9 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
     const ScanGrid& g = r.grid;
     if (r.measured) {
         if (p.size != nullptr) {
-            std::fprintf(stderr, "The scan: %u x %u pixels of %g x %g m, %g x %g m (from %s)\n", g.width, g.height,
-                         g.length_x / g.width, g.length_y / g.height, g.length_x, g.length_y, p.size);
+            std::fprintf(stderr, "The scan: %u x %u pixels of %g x %g m, %g x %g m (from %s)\n", g.width,
+                         g.height, g.length_x / g.width, g.length_y / g.height, g.length_x, g.length_y,
+                         p.size);
         } else {
             std::fprintf(stderr, "The scan: %u x %u pixels of unknown size: the pixel is the unit\n", g.width,
                          g.height);
@@ -91,11 +92,13 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
         if (!p.unit.empty()) {
             std::fprintf(stderr, "Heights in %s (from %s)\n", p.unit.c_str(), p.unit_from);
         } else {
-            std::fprintf(stderr, "Heights in %s\n",
-                         options.z_scale_given ? "the unit --z-scale gives" : "the file's own unit (it names none)");
+            std::fprintf(
+                stderr, "Heights in %s\n",
+                options.z_scale_given ? "the unit --z-scale gives" : "the file's own unit (it names none)");
         }
         if (r.filled > 0) {
-            std::fprintf(stderr, "Filled %llu points without a valid height (%.4g%%) with the mean of the others\n",
+            std::fprintf(stderr,
+                         "Filled %llu points without a valid height (%.4g%%) with the mean of the others\n",
                          static_cast<unsigned long long>(r.filled),
                          100.0 * static_cast<double>(r.filled) / (static_cast<double>(g.width) * g.height));
         }

@@ -35,8 +35,8 @@ struct ViewOptions {
     SizeGiven size;          // the size given, in metres: x and y, y 0 when not given
     double size_x;
     double size_y;
-    bool z_scale_given;      // --z-scale was given: the heights are in the user's unit
-    std::string height_unit; // the heights' unit as the run takes them, "" when not known
+    bool z_scale_given;       // --z-scale was given: the heights are in the user's unit
+    std::string height_unit;  // the heights' unit as the run takes them, "" when not known
 };
 
 int view_main(int argc, char** argv);

@@ -311,7 +311,8 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
         const SizeGiven before = options.size;
         option->set(options, value);
         if (before != kSizeNone && options.size != before) {
-            std::fputs("Error: --length and --pixel-size both give the scan's size; give one of them\n", stderr);
+            std::fputs("Error: --length and --pixel-size both give the scan's size; give one of them\n",
+                       stderr);
             return 1;
         }
         options.measure.measuring = options.measure.measuring || option->measuring;

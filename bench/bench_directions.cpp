@@ -39,7 +39,8 @@ void angles(benchmark::State& state) {
     for (auto _ : state) {
         AngularSpectrum a;
         angular_new(a);
-        angular_accumulate(p.data(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), PlaneAxes{1, 1}, 2, n / 2.0, a);
+        angular_accumulate(p.data(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), PlaneAxes{1, 1}, 2,
+                           n / 2.0, a);
         benchmark::DoNotOptimize(angular_direction(a));
         benchmark::DoNotOptimize(angular_aspect(a));
     }
@@ -51,7 +52,8 @@ void find(benchmark::State& state) {
     for (auto _ : state) {
         Buffer<Peak> peaks;
         uint64_t found = 0;
-        peaks_find(p.data(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), PlaneAxes{1, 1}, 10, peaks, &found);
+        peaks_find(p.data(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), PlaneAxes{1, 1}, 10, peaks,
+                   &found);
         benchmark::DoNotOptimize(found);
     }
 }

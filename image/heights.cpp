@@ -135,7 +135,9 @@ bool is_instrument(HeightFormat format) {
 // reader this build lacks; 0, or 1 after the message.
 int read_instrument(const std::string& path, const uint8_t* bytes, uint64_t size, HeightFormat format,
                     int channel, HeightMap& map) {
-    const char* name = format == kHeightsX3p ? "an x3p archive" : format == kHeightsGwy ? "a Gwyddion file" : "a TIFF";
+    const char* name = format == kHeightsX3p   ? "an x3p archive"
+                       : format == kHeightsGwy ? "a Gwyddion file"
+                                               : "a TIFF";
     const char* missing = formats_missing(format);
     if (missing != nullptr) {
         std::fprintf(stderr, "Error: %s is %s, but this varlox-view was built without its reader (%s)\n",
@@ -152,10 +154,11 @@ bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t
     if (got < 2 || magic[0] != 'P') return false;
     for (const OtherNetpbm& other : kOtherNetpbm) {
         if (magic[1] == other.letter) {
-            std::fprintf(stderr,
-                         "Error: %s is %s; only binary PGM (P5), grey PFM (Pf), x3p, Gwyddion, TIFF and 24-bit BMP "
-                         "are read\n",
-                         path.c_str(), other.what);
+            std::fprintf(
+                stderr,
+                "Error: %s is %s; only binary PGM (P5), grey PFM (Pf), x3p, Gwyddion, TIFF and 24-bit BMP "
+                "are read\n",
+                path.c_str(), other.what);
             return true;
         }
     }
@@ -450,7 +453,8 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, i
             return 1;
         }
     }
-    if (is_instrument(format)) return read_instrument(path, held.bytes.get(), held.size, format, channel, map);
+    if (is_instrument(format))
+        return read_instrument(path, held.bytes.get(), held.size, format, channel, map);
     HeldBuf buffer(held.bytes.get(), held.size);
     std::istream bytes(&buffer);
     if (format != kHeightsBmp) return read_netpbm(path, bytes, format, map);

@@ -229,7 +229,8 @@ TEST(RectangularMaps, PsdSumsToTheMeanSquareOfTheHeightsAnalysed) {
         const std::string label = std::to_string(c.width) + " x " + std::to_string(c.height) +
                                   (c.window == kWindowHann ? " hann" : "");
         std::mt19937 rng(5);
-        HeightMap map = map_of(c.width, c.height, [&](uint32_t, uint32_t col) { return gaussian(rng) + 0.01 * col; });
+        HeightMap map =
+            map_of(c.width, c.height, [&](uint32_t, uint32_t col) { return gaussian(rng) + 0.01 * col; });
         ViewResult r;
         ASSERT_EQ(view_measure(map, measuring(c.lx, c.ly, c.window), r), 0) << label;
         const uint64_t count = uint64_t{c.width} * c.height;
@@ -251,9 +252,11 @@ TEST(RectangularMaps, RingsBeyondTheCentreHoldSamplesUpToTheSmallerHalfBand) {
         uint32_t width, height;
         double lx, ly;
     };
-    const Case cases[] = {{300, 500, 300, 750}, {64, 256, 64, 256}, {255, 100, 255, 300}, {100, 255, 300, 255}};
+    const Case cases[] = {
+        {300, 500, 300, 750}, {64, 256, 64, 256}, {255, 100, 255, 300}, {100, 255, 300, 255}};
     for (const Case& c : cases) {
-        HeightMap map = map_of(c.width, c.height, [](uint32_t r, uint32_t col) { return (r * 7 + col * 3) % 5; });
+        HeightMap map =
+            map_of(c.width, c.height, [](uint32_t r, uint32_t col) { return (r * 7 + col * 3) % 5; });
         ViewResult r;
         ASSERT_EQ(view_measure(map, measuring(c.lx, c.ly, kWindowNone), r), 0);
         const double half = std::min(c.width / 2.0 * r.grid.axes.ax, c.height / 2.0 * r.grid.axes.ay);
@@ -278,7 +281,8 @@ TEST(RectangularMaps, ASurfaceMeasuresAlikeThroughASquareAndARectangle) {
     for (const uint32_t seed : seeds) {
         const Grid z = power_law_surface(n, 3, seed);
         const auto crop = [&](uint32_t width) {
-            return map_of(width, 256, [&](uint32_t r, uint32_t c) { return z[std::size_t(r + 100) * n + c]; });
+            return map_of(width, 256,
+                          [&](uint32_t r, uint32_t c) { return z[std::size_t(r + 100) * n + c]; });
         };
         MeasureOptions m = measuring(256e-6, 256e-6, kWindowHann);
         m.level = kLevelPlane;

@@ -190,7 +190,8 @@ TEST(PeakRefine, GratingsOfKnownPeriodAndDirection) {
         ASSERT_TRUE(peaks_find(p.data(), c.n, c.n, PlaneAxes{1, 1}, 3, peaks, &found));
         ASSERT_GE(found, 1u);
         Peak& peak = peaks[0];
-        ASSERT_TRUE(peak_refine(levelled.data(), c.n, c.n, PlaneAxes{1, 1}, w.empty() ? nullptr : w.data(), w.empty() ? nullptr : w.data(), peak));
+        ASSERT_TRUE(peak_refine(levelled.data(), c.n, c.n, PlaneAxes{1, 1}, w.empty() ? nullptr : w.data(),
+                                w.empty() ? nullptr : w.data(), peak));
         const double period = c.n / peak.frequency;
         EXPECT_LT(std::fabs(period / c.period - 1), 1e-3)
             << c.n << " px " << c.period << " at " << c.direction << ": " << period;

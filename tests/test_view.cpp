@@ -171,8 +171,10 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
         "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
         "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--threads N] <inputfile>\n";
-    const std::string length = "Error: --length takes the scan's width and height in metres, LX[,LY], above 0, not ";
-    const std::string pixel = "Error: --pixel-size takes the pixel's width and height in metres, DX[,DY], above 0, not ";
+    const std::string length =
+        "Error: --length takes the scan's width and height in metres, LX[,LY], above 0, not ";
+    const std::string pixel =
+        "Error: --pixel-size takes the pixel's width and height in metres, DX[,DY], above 0, not ";
     const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
     const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Refusal {
@@ -197,7 +199,8 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
          "Error: --length and --pixel-size both give the scan's size; give one of them\n"},
         {{"--pixel-size", "1", "--length", "1", "in.bmp"},
          "Error: --length and --pixel-size both give the scan's size; give one of them\n"},
-        {{"--channel", "-1", "in.bmp"}, "Error: --channel takes a channel number from 0 to 2147483647, not '-1'\n"},
+        {{"--channel", "-1", "in.bmp"},
+         "Error: --channel takes a channel number from 0 to 2147483647, not '-1'\n"},
         {{"--channel", "2147483648", "in.bmp"},
          "Error: --channel takes a channel number from 0 to 2147483647, not '2147483648'\n"},
         {{"--channel", "0", "in.pgm"}, "Error: --channel is for Gwyddion files, and in.pgm is not one\n"},
@@ -430,7 +433,8 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     EXPECT_EQ(
         summary[0],
         "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
-        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,pixel_size_y,"
+        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,pixel_size_"
+        "y,"
         "height_unit,filled,filled_share");
     const auto row = fields_of(summary[1]);
     ASSERT_EQ(row.size(), 23u) << summary[1];
@@ -502,7 +506,8 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     plain.peak_count = 0;
     ViewOptions options{};
     options.measure.measuring = true;
-    EXPECT_EQ(summary_of(plain, options, "scan.pgm"), header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625\n");
+    EXPECT_EQ(summary_of(plain, options, "scan.pgm"),
+              header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625\n");
 
     ViewResult full = measured_result(4, 4, 0.001, 0.001);
     full.rms = 1.5;
