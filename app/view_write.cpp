@@ -2,6 +2,7 @@
 // called in the output set's order.
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "analysis/draw.h"
 #include "app/csv.h"
@@ -73,7 +74,7 @@ int write_summary(std::FILE* file, const std::string&, const Source& s) {
                        "filled_share") != 0) {
         return 1;
     }
-    constexpr double kNone = std::nan("");
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     CsvRow row;
     csv_text(row, s.input);
     csv_count(row, r.side);
