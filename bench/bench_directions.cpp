@@ -7,6 +7,12 @@
 //   Directions/refine/SIDE   one peak of a grating with noise under a Hann window,
 //                            measured between the grid's frequencies from its grid sample
 //                            (the counter "passes" is the passes over the heights it took)
+//   Measure/SIDE/ROWS/THREADS
+//                            varlox-view's whole measurement (view_measure: level, Hann
+//                            window, transform, psd, angles, one peak) of noise on SIDE
+//                            columns by ROWS rows, ROWS being SIDE and SIDE / 2, on 1 and 2
+//                            threads: a map half as high costs about 0.4 to 0.5 of the
+//                            square (the transform M N (M + N), the rest M N)
 //
 // The planes are drawn here rather than transformed: the cost of these steps does not
 // depend on where the power came from, and a transform of side 2048 takes far longer.
@@ -14,10 +20,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <algorithm>
 #include <random>
 #include <vector>
 
 #include "analysis/angles.h"
+#include "analysis/measure.h"
 #include "analysis/peaks.h"
 #include "bench/sides.h"
 
@@ -85,6 +93,31 @@ void refine(benchmark::State& state) {
     state.counters["passes"] = passes;
 }
 
+void measure(benchmark::State& state) {
+    const auto width = static_cast<uint32_t>(state.range(0));
+    const auto height = static_cast<uint32_t>(state.range(1));
+    std::mt19937 rng(9);
+    std::vector<double> z(uint64_t{width} * height);
+    for (double& v : z) v = rng() / 4294967296.0;
+    MeasureOptions m{};
+    m.z_scale = 1;
+    m.measuring = true;
+    m.level = kLevelMean;
+    m.window = Window{kWindowHann, 1};
+    m.peaks = 1;
+    m.threads = static_cast<int>(state.range(2));
+    for (auto _ : state) {
+        HeightMap map{};
+        map.width = width;
+        map.height = height;
+        map.z = buffer_new<double>(z.size());
+        std::copy(z.begin(), z.end(), map.z.get());
+        ViewResult r;
+        if (view_measure(map, m, r) != 0) state.SkipWithError("the measurement failed");
+        benchmark::DoNotOptimize(r.rms);
+    }
+}
+
 [[maybe_unused]] const bool registered = [] {
     const std::vector<int64_t> sides = bench_sides();
     const struct {
@@ -96,6 +129,14 @@ void refine(benchmark::State& state) {
         for (int64_t n : sides) b->Arg(n);
         b->Unit(benchmark::kMillisecond);
     }
+    auto* b = benchmark::RegisterBenchmark("Measure", measure);
+    for (int64_t n : sides) {
+        for (const int64_t threads : {1, 2}) {
+            b->Args({n, n, threads});
+            b->Args({n, n / 2 > 0 ? n / 2 : 1, threads});
+        }
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
     return true;
 }();
 
