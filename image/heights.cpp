@@ -423,7 +423,7 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, i
     if (hold_until(path, in, held, 4) != 0) return 1;
     if (refuse_other_netpbm(path, held.bytes.get(), held.size)) return 1;
     const HeightFormat format = format_of(held.bytes.get(), held.size);
-    if (format != kHeightsBmp) {
+    if (format == kHeightsPgm || format == kHeightsPfm) {
         if (hold_until(path, in, held, kHeaderMax + 1) != 0) return 1;
         Layout layout{};
         if (!parse_header(path, held.bytes.get(), held.size, format, layout)) return 1;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "image/heights.h"
+#include "tests/format_bytes.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -137,6 +138,8 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
     const Bytes bmp = testutil::make_bmp({2, 2}, grey_pixels(2));  // 70 bytes
     const Bytes pgm8 = pgm("P5\n2 2\n255\n", {1, 2, 3, 4}, 1);     // 15 bytes
     const Bytes pfm1 = pfm("Pf\n1 1\n-1\n", {1}, true);            // 14 bytes
+    const Bytes gwy = formatbytes::gwy_file({formatbytes::gwy_component_object(
+        "/0/data", formatbytes::gwy_field(3, 2, 3e-6, 2e-6, "m", "m", {1, 2, 3, 4, 5, 6}))});
     const auto with = [](Bytes b, std::size_t more) {
         b.resize(b.size() + more, '.');
         return b;
@@ -203,6 +206,13 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
         {"no whitespace after the magic", pgm("P532 32\n255\n", std::vector<uint32_t>(32 * 32, 9), 1),
          {}, kHeightsBmp, "Error: %s has a malformed PGM header\n", ""},
         {"a row of two", pgm("P5\n2 1\n255\n", {1, 2}, 1), {1, 2}, kHeightsPgm, "", "", kHeightsPipeMax, 2},
+        // An instrument file is read whole, from a file or a pipe alike, by its reader.
+        {"gwy of 3 x 2", gwy, {1, 2, 3, 4, 5, 6}, kHeightsGwy, "", "", kHeightsPipeMax, 3},
+        {"gwy a byte beyond the bound", gwy, {1, 2, 3, 4, 5, 6}, kHeightsGwy, "",
+         "Error: %s holds more than the " + std::to_string(gwy.size() - 1) + " bytes read from a pipe or FIFO\n",
+         gwy.size() - 1, 3},
+        {"gwy without an image channel", formatbytes::gwy_file({formatbytes::gwy_string("/filename", "none")}), {},
+         kHeightsBmp, "Error: %s has no image channel\n", ""},
         {"a column of three", pgm("P5\n1 3\n255\n", {1, 2, 3}, 1), {1, 2, 3}, kHeightsPgm, "", "", kHeightsPipeMax, 1},
         {"maxval 0", pgm("P5\n1 1\n0\n", {0}, 1), {}, kHeightsBmp, "Error: %s has a maxval outside 1 to 65535\n", ""},
         {"maxval 65536", pgm("P5\n1 1\n65536\n", {0}, 2),
