@@ -98,8 +98,8 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
         }
         if (r.filled > 0) {
             std::fprintf(stderr,
-                         "Filled %llu points without a valid height (%.4g%%) with the mean of the others\n",
-                         static_cast<unsigned long long>(r.filled),
+                         "Filled %llu point%s without a valid height (%.4g%%) with the mean of the others\n",
+                         static_cast<unsigned long long>(r.filled), r.filled == 1 ? "" : "s",
                          100.0 * static_cast<double>(r.filled) / (static_cast<double>(g.width) * g.height));
         }
     }
@@ -194,6 +194,10 @@ int view_main(int argc, char** argv) {
     }
     uint64_t first = 0;
     const uint64_t invalid = heights_invalid(map, &first);
+    if (invalid > 0 && invalid == uint64_t{map.width} * map.height) {
+        std::fprintf(stderr, "Error: %s has no point with a valid height\n", input.c_str());
+        return 1;
+    }
     if (invalid > 0 && !options.measure.fill) {
         std::fprintf(stderr,
                      "Error: %s has %llu point%s without a valid height, the first at row %llu, column %llu; "

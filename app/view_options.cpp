@@ -52,8 +52,8 @@ constexpr const char* kHelpOptions =
     "               metre with a size): slope, its error and the Hurst exponent\n"
     "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
     "               (per metre with a size; default 2 to the lower of the half-bands)\n"
-    "A side is the scan's shorter side in length; on a square, its side.\n"
-    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n";
+    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n"
+    "A side is the scan's shorter side in length; on a square, its side.\n";
 
 // A number from the whole of `text`: decimal as strtod reads it, finite, with nothing
 // before or after it (strtod would skip leading blanks: they are refused here).
@@ -185,7 +185,7 @@ constexpr Option kOptions[] = {
      [](ViewOptions& o, const Value& v) { o.channel = static_cast<int>(v.whole); }},
     {"--threads", Takes::kWhole, kMaxThreads, false, "a whole number of threads from 1 to 4096",
      [](ViewOptions& o, const Value& v) { o.measure.threads = static_cast<int>(v.whole); }},
-    {"--z-scale", Takes::kPositive, 0, true, "the height of one grey level or PFM unit, above 0",
+    {"--z-scale", Takes::kPositive, 0, true, "a factor for the file's values, above 0",
      [](ViewOptions& o, const Value& v) {
          o.measure.z_scale = v.number;
          o.z_scale_given = true;

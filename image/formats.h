@@ -50,7 +50,7 @@
 //                        are 0 and z_unit "": XResolution is a printing resolution, not
 //                        a scan's spacing. The decoded pixels may take at most the file's
 //                        size when uncompressed, 1100 times it when compressed.
-//   In all three, an infinite height is refused ("Error: PATH has a non-finite height at
+//   In all three, an infinite height is refused ("Error: PATH has a non-finite sample at
 //   row R, column C", counted in the map).
 //   formats_missing(format)
 //                        null when this build has the format's reader, else the

@@ -272,7 +272,7 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, int chan
     for (uint64_t i = 0; i < count; ++i) {
         z[i] = le_double(bytes + f.data_at + i * 8);
         if (std::isinf(z[i])) {
-            std::fprintf(stderr, "Error: %s has a non-finite height at row %llu, column %llu\n", path.c_str(),
+            std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
                          static_cast<unsigned long long>(i / uint64_t(f.xres)),
                          static_cast<unsigned long long>(i % uint64_t(f.xres)));
             return 1;

@@ -333,7 +333,7 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
                     uint64_t row = 0, col = 0;
                     place(orientation, y0 + r, x0 + c, w, h, &row, &col);
                     if (std::isinf(v)) {
-                        std::fprintf(stderr, "Error: %s has a non-finite height at row %llu, column %llu\n",
+                        std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n",
                                      path.c_str(), static_cast<unsigned long long>(row),
                                      static_cast<unsigned long long>(col));
                         return 1;

@@ -319,7 +319,7 @@ int read_linked(const std::string& path, const Archive& a, const pugi::xml_node&
 }
 
 int report_non_finite(const std::string& path, uint64_t row, uint64_t column) {
-    std::fprintf(stderr, "Error: %s has a non-finite height at row %llu, column %llu\n", path.c_str(),
+    std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
                  static_cast<unsigned long long>(row), static_cast<unsigned long long>(column));
     return 1;
 }

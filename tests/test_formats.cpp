@@ -305,7 +305,7 @@ TEST(FormatsGwy, NaNIsAnInvalidPointAndInfinityIsRefusedWithItsPlace) {
     expect_heights(nan.map, 2, 2, {1, kNaN, 3, 4}, "NaN");
     expect_refusal(parse_gwy(fb::gwy_file({fb::gwy_component_object(
                        "/0/data", fb::gwy_field(2, 3, 1, 1, "m", "m", {1, 2, 3, 4, -inf, 6}))})),
-                   "has a non-finite height at row 2, column 0", "infinity");
+                   "has a non-finite sample at row 2, column 0", "infinity");
 }
 
 TEST(FormatsGwy, RefusesMalformedFields) {
@@ -629,14 +629,14 @@ TEST(FormatsX3p, RefusesWhatItCannotReadWithOneMessage) {
          [](X3pFields& s) {
              s.data = values_le('D', {1, std::numeric_limits<double>::infinity(), 3, 4, 5, 6});
          },
-         "has a non-finite height at row 1, column 1"},
+         "has a non-finite sample at row 1, column 1"},
         {"infinite scale",
          [](X3pFields& s) {
              s.z_type = "I";
              s.data = values_le('I', {1, 2, 3, 4, 5, 6});
              s.z_scale = "<Increment>1e308</Increment><Offset>1e308</Offset>";
          },
-         "has a non-finite height"},
+         "has a non-finite sample"},
         {"bad increment", [](X3pFields& s) { s.z_scale = "<Increment>big</Increment>"; },
          "without a finite Increment and Offset on its z axis"},
         {"other root", [](X3pFields& s) { s.root = "p:ISO5436"; }, "without its root element ISO5436_2"},
@@ -937,7 +937,7 @@ TEST(FormatsTiff, RefusesWhatItCannotReadWithOneMessage) {
         {"16-bit float", fb::tiff_file(with(with(grey, 258, 16), 339, 3), Bytes(12, 0)),
          "has 16-bit samples of SampleFormat 3"},
         {"infinity", fb::tiff_file(fb::tiff_grey(3, 2, 32, SAMPLEFORMAT_IEEEFP), floats),
-         "has a non-finite height at row 1, column 2"},
+         "has a non-finite sample at row 1, column 2"},
         {"strip outside the file", fb::tiff_file(with(grey, 273, 100000), px),
          "is not a TIFF libtiff can read"},
         {"strip running past the end",

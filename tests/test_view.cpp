@@ -251,7 +251,7 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"--window", "tukey:2", "in.pgm"},
          "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
         {{"--z-scale", "0", "in.pgm"},
-         "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
+         "Error: --z-scale takes a factor for the file's values, above 0, not '0'\n"},
         {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
         {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
         {{"--fit", "0:1.5", "in.pgm"},
@@ -262,7 +262,8 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
          "Error: nan.pfm has 1 point without a valid height, the first at row 0, column 0; --fill mean gives "
          "them the mean of the valid heights\n"},
         {{"inf.pfm"}, "Error: inf.pfm has a non-finite sample at row 0, column 1\n"},
-        {{"--fill", "mean", "void.pfm"}, "Error: The height map has no valid point\n"},
+        {{"void.pfm"}, "Error: void.pfm has no point with a valid height\n"},
+        {{"--fill", "mean", "void.pfm"}, "Error: void.pfm has no point with a valid height\n"},
         {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
     };
     const auto before = testutil::snapshot(dir.root);

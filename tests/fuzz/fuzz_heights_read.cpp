@@ -121,7 +121,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         fuzz_check_refusal(err);
         return 0;
     }
-    if (!err.empty()) fuzz_fail("a map came with a message");
+    // A map comes without a message, but for the warnings of an instrument reader (an
+    // x3p's stale checksum of its description, say).
+    const bool instrument = map.format != kHeightsBmp && map.format != kHeightsPgm && map.format != kHeightsPfm;
+    if (!err.empty() && !(instrument && err.rfind("Warning: ", 0) == 0 && err.find("Error") == std::string::npos))
+        fuzz_fail("a map came with a message");
     if (!map.z || map.width == 0 || map.height == 0) fuzz_fail("success without a map");
     const uint64_t n = uint64_t{map.width} * map.height;
     if (map.format == kHeightsBmp) {
@@ -140,7 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         fuzz_fail("a format unlike the file's first bytes");
     for (uint64_t k = 0; k < n; ++k) {
         // A NaN is an invalid point of a PFM; nothing is infinite.
-        if (std::isinf(map.z[k]) || (pgm && std::isnan(map.z[k]))) fuzz_fail("a non-finite height");
+        if (std::isinf(map.z[k]) || (pgm && std::isnan(map.z[k]))) fuzz_fail("a non-finite sample");
         if (pgm && (map.z[k] < 0 || map.z[k] > 65535 || map.z[k] != std::floor(map.z[k])))
             fuzz_fail("a PGM level out of range");
     }
