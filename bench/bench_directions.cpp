@@ -18,9 +18,9 @@
 // depend on where the power came from, and a transform of side 2048 takes far longer.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <algorithm>
 #include <random>
 #include <vector>
 

@@ -123,8 +123,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     }
     // A map comes without a message, but for the warnings of an instrument reader (an
     // x3p's stale checksum of its description, say).
-    const bool instrument = map.format != kHeightsBmp && map.format != kHeightsPgm && map.format != kHeightsPfm;
-    if (!err.empty() && !(instrument && err.rfind("Warning: ", 0) == 0 && err.find("Error") == std::string::npos))
+    const bool instrument =
+        map.format != kHeightsBmp && map.format != kHeightsPgm && map.format != kHeightsPfm;
+    if (!err.empty() &&
+        !(instrument && err.rfind("Warning: ", 0) == 0 && err.find("Error") == std::string::npos))
         fuzz_fail("a map came with a message");
     if (!map.z || map.width == 0 || map.height == 0) fuzz_fail("success without a map");
     const uint64_t n = uint64_t{map.width} * map.height;
