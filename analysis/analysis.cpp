@@ -10,6 +10,7 @@ namespace {
 struct Source {
     const Image* image;
     const double* z;
+    PlaneAxes axes;
 };
 
 int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s, int threads) {
@@ -32,7 +33,7 @@ int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s, 
     const int transform_status =
         source.image != nullptr
             ? image_spectrum(*source.image, s.amplitude.get(), s.power.get(), &progress, threads)
-            : heights_spectrum(source.z, width, s.amplitude.get(), s.power.get(), &progress, threads);
+            : heights_spectrum(source.z, width, height, s.amplitude.get(), s.power.get(), &progress, threads);
     progress_end(line);
     if (transform_status != 0) {
         return 1;
@@ -41,16 +42,18 @@ int measure(const Source& source, uint32_t width, uint32_t height, Spectrum& s, 
     spectrum_magnitudes(s.amplitude.get(), s.power.get(), s.count);
     s.amp = value_range_fresh();
     s.pow = value_range_fresh();
-    radial_accumulate(s.amplitude.get(), s.power.get(), width, height, s.bins, s.amp, s.pow);
+    radial_accumulate(s.amplitude.get(), s.power.get(), width, height, s.bins, s.amp, s.pow, source.axes.ax,
+                      source.axes.ay);
     return 0;
 }
 
 }  // namespace
 
 int spectrum_measure(const Image& image, Spectrum& s, int threads) {
-    return measure(Source{&image, nullptr}, image.width, image.height, s, threads);
+    return measure(Source{&image, nullptr, PlaneAxes{1, 1}}, image.width, image.height, s, threads);
 }
 
-int heights_measure(const double* z, uint32_t side, Spectrum& s, int threads) {
-    return measure(Source{nullptr, z}, side, side, s, threads);
+int heights_measure(const double* z, uint32_t width, uint32_t height, Spectrum& s, int threads,
+                    PlaneAxes axes) {
+    return measure(Source{nullptr, z, axes}, width, height, s, threads);
 }

@@ -12,9 +12,11 @@
 //                                it into amplitudes and powers and spreads them over the
 //                                bins, widening the ranges; 0, or 1 after the message
 //                                (what was allocated is released with the record)
-//   heights_measure(z, side, spectrum, threads)
-//                                the same for a square grid of heights (image/heights.h
-//                                layout) through heights_spectrum: for the red bytes of a
+//   heights_measure(z, width, height, spectrum, threads, axes)
+//                                the same for a grid of heights (image/heights.h layout)
+//                                through heights_spectrum, its samples binned at their
+//                                physical frequencies (plane.h; PlaneAxes{1, 1}, the
+//                                default, for the plain grid): for the red bytes of a
 //                                grey picture the record is spectrum_measure's, bit for
 //                                bit
 #pragma once
@@ -22,6 +24,7 @@
 #include <cstdint>
 
 #include "analysis/bins.h"
+#include "analysis/plane.h"
 #include "image/image.h"
 #include "system/size.h"
 
@@ -38,4 +41,5 @@ struct Spectrum {
 };
 
 int spectrum_measure(const Image& image, Spectrum& spectrum, int threads = 1);
-int heights_measure(const double* z, uint32_t side, Spectrum& spectrum, int threads = 1);
+int heights_measure(const double* z, uint32_t width, uint32_t height, Spectrum& spectrum, int threads = 1,
+                    PlaneAxes axes = PlaneAxes{1, 1});

@@ -72,13 +72,16 @@ bool angular_new(AngularSpectrum& a) {
     return true;
 }
 
-void angular_accumulate(const double* power, uint32_t side, double from, double to, AngularSpectrum& a) {
+void angular_accumulate(const double* power, uint32_t width, uint32_t height, PlaneAxes axes, double from,
+                        double to, AngularSpectrum& a) {
     const double lo = from * from;
     const double hi = to * to;
-    plane_walk(side, side, [&](uint64_t k, int64_t fx, int64_t fy) {
-        const auto r2 = static_cast<double>(fx * fx + fy * fy);
+    plane_walk(width, height, [&](uint64_t k, int64_t fx, int64_t fy) {
+        const double x = axes.ax * static_cast<double>(fx);
+        const double y = axes.ay * static_cast<double>(fy);
+        const double r2 = x * x + y * y;
         if (r2 < lo || r2 > hi || r2 == 0) return;
-        const double d = angle_of(static_cast<double>(fx), static_cast<double>(fy));
+        const double d = angle_of(x, y);
         const auto s = static_cast<uint32_t>(d);
         const double f = d - s;
         const uint32_t next = s + 1 == kSectors ? 0 : s + 1;
@@ -89,10 +92,12 @@ void angular_accumulate(const double* power, uint32_t side, double from, double 
     });
 }
 
-bool angular_band_holds_a_sample(uint32_t side, double from, double to) {
+bool angular_band_holds_a_sample(uint32_t width, uint32_t height, PlaneAxes axes, double from, double to) {
     bool found = false;
-    plane_walk(side, side, [&](uint64_t, int64_t fx, int64_t fy) {
-        const auto r2 = static_cast<double>(fx * fx + fy * fy);
+    plane_walk(width, height, [&](uint64_t, int64_t fx, int64_t fy) {
+        const double x = axes.ax * static_cast<double>(fx);
+        const double y = axes.ay * static_cast<double>(fy);
+        const double r2 = x * x + y * y;
         found = found || (r2 > 0 && r2 >= from * from && r2 <= to * to);
     });
     return found;

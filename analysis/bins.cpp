@@ -58,9 +58,9 @@ uint64_t radial_means(RadialBins& bins, uint64_t half, ValueRange& amp, ValueRan
 }
 
 void radial_accumulate(const double* amplitude, const double* power, uint32_t width, uint32_t height,
-                       RadialBins& bins, ValueRange& amp, ValueRange& pow) {
+                       RadialBins& bins, ValueRange& amp, ValueRange& pow, double ax, double ay) {
     plane_walk(width, height, [&](uint64_t k, int64_t fx, int64_t fy) {
-        const BinShare share = radial_share(fx, fy);
+        const BinShare share = radial_share(fx, fy, ax, ay);
         const uint64_t b = share.bin;
         const double f = share.next;
         const double a = amplitude[k];
@@ -73,9 +73,9 @@ void radial_accumulate(const double* amplitude, const double* power, uint32_t wi
             bins.amp_sum[b + 1] += f * a;
             bins.pow_sum[b + 1] += f * w;
         }
-        // The centre sample and its eight neighbours stay out of the ranges: the zero
-        // frequency would otherwise squeeze the rest of the spectrum into black.
-        if (b > 2) {
+        // The centre sample and its eight neighbours on the grid stay out of the ranges: the
+        // zero frequency would otherwise squeeze the rest of the spectrum into black.
+        if (fx > 1 || fx < -1 || fy > 1 || fy < -1) {
             value_range_widen(amp, a);
             value_range_widen(pow, w);
         }

@@ -27,11 +27,12 @@
 //                                fewer) that have weight into their means, in place, and
 //                                sets amp and pow to the ranges of those means (fresh
 //                                ranges widened by each); returns the last bin it took
-//   radial_accumulate(amp_plane, pow_plane, w, h, bins, amp, pow)
+//   radial_accumulate(amp_plane, pow_plane, w, h, bins, amp, pow, ax, ay)
 //                                spreads every sample's amplitude and power (planes as
-//                                spectrum_magnitudes leaves them) over the bins and
-//                                widens the ranges amp and pow with every sample beyond
-//                                the centre 3 x 3 (bin > 2)
+//                                spectrum_magnitudes leaves them) over the bins, each at
+//                                its physical frequency (plane.h; ax = ay = 1 for the
+//                                plain grid), and widens the ranges amp and pow with
+//                                every sample outside the grid's centre 3 x 3
 #pragma once
 
 #include <cmath>
@@ -78,9 +79,20 @@ inline BinShare radial_share(int64_t dx, int64_t dy) {
     return BinShare{b, p - static_cast<double>(b)};
 }
 
+// The same for a sample at the physical frequency (ax dx, ay dy) (plane.h): its distance
+// in cycles per reference side. With ax = ay = 1 every product and sum is exact, so the
+// share is radial_share(dx, dy)'s, bit for bit.
+inline BinShare radial_share(int64_t dx, int64_t dy, double ax, double ay) {
+    const double x = ax * static_cast<double>(dx);
+    const double y = ay * static_cast<double>(dy);
+    const double p = 2 * std::sqrt(x * x + y * y);
+    const auto b = static_cast<uint64_t>(p);
+    return BinShare{b, p - static_cast<double>(b)};
+}
+
 uint64_t radial_bin_count(uint32_t width, uint32_t height);
 bool radial_bins_new(RadialBins& bins, uint64_t count);
 void spectrum_magnitudes(double* re, double* im, uint64_t count);
 uint64_t radial_means(RadialBins& bins, uint64_t half, ValueRange& amp, ValueRange& pow);
 void radial_accumulate(const double* amplitude, const double* power, uint32_t width, uint32_t height,
-                       RadialBins& bins, ValueRange& amp, ValueRange& pow);
+                       RadialBins& bins, ValueRange& amp, ValueRange& pow, double ax = 1, double ay = 1);

@@ -1,5 +1,6 @@
 #include "analysis/measure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,25 +12,29 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The angular band in cycles per side: the one asked for, or 2 to half the side. 0, or 1
-// after the message when it takes no sample of the plane.
-int band_resolve(const MeasureOptions& options, uint32_t side, double* from, double* to) {
+// The angular band in cycles per reference side: the one asked for, or 2 to the smaller
+// half-band (the lower of the two axes' highest frequencies, half the side of a square).
+// 0, or 1 after the message when it takes no sample of the plane.
+int band_resolve(const MeasureOptions& options, const ScanGrid& g, double side_length, double* from,
+                 double* to) {
+    const PlaneAxes& a = g.axes;
     if (!options.band) {
         *from = 2;
-        *to = side / 2.0;
+        *to = std::min(g.width / 2.0 * a.ax, g.height / 2.0 * a.ay);
         return 0;
     }
-    const double scale = options.length > 0 ? options.length : 1;
+    const double scale = side_length > 0 ? side_length : 1;
     const double f = options.band_from * scale;
     const double t = options.band_to * scale;
-    if (!angular_band_holds_a_sample(side, f, t)) {
-        // The plane's samples lie from 1 cycle per side out to its corner.
-        const double corner = std::sqrt(2.0) * static_cast<double>(side / 2);
+    if (!angular_band_holds_a_sample(g.width, g.height, a, f, t)) {
+        // The plane's samples lie from one step of the finer axis out to its corner.
+        const double corner = std::hypot(a.ax * (g.width / 2), a.ay * (g.height / 2));
+        const double nearest = g.width > 1 && g.height > 1 ? std::min(a.ax, a.ay) : g.width > 1 ? a.ax : a.ay;
         std::fprintf(stderr,
                      "Error: --band %g:%g holds no frequency of this picture: its samples lie from "
                      "%g to %g cycles per %s\n",
-                     options.band_from, options.band_to, side > 1 ? 1 / scale : 0.0, corner / scale,
-                     options.length > 0 ? "metre" : "side");
+                     options.band_from, options.band_to, g.width > 1 || g.height > 1 ? nearest / scale : 0.0,
+                     corner / scale, side_length > 0 ? "metre" : "side");
         return 1;
     }
     *from = f;
@@ -60,15 +65,17 @@ void top_of_scale(ViewResult& r) {
 // direction, lay and aspect, and the strongest peaks refined between the grid's
 // frequencies, from the levelled heights z (before the window) and the window's factor
 // (null for none). 0, or 1 after the allocation message.
-int directions(const double* z, const double* window, uint32_t side, uint64_t wanted, ViewResult& r) {
+int directions(const double* z, const double* window_x, const double* window_y, uint64_t wanted,
+               ViewResult& r) {
+    const ScanGrid& g = r.grid;
     if (!angular_new(r.angles)) {
         return 1;
     }
     const double* power = r.spectrum.power.get();
-    angular_accumulate(power, side, r.band_from, r.band_to, r.angles);
+    angular_accumulate(power, g.width, g.height, g.axes, r.band_from, r.band_to, r.angles);
     // A flat picture's spectrum outside the zero frequency is the transform's rounding
     // alone: it has no direction and no peaks, though its angular spectrum shows that noise.
-    const uint64_t count = uint64_t{side} * side;
+    const uint64_t count = uint64_t{g.width} * g.height;
     bool flat = true;
     for (uint64_t k = 1; k < count && flat; ++k) flat = z[k] == z[0];
     if (flat) {
@@ -78,13 +85,13 @@ int directions(const double* z, const double* window, uint32_t side, uint64_t wa
     r.lay = angle_fold(r.direction + 90);
     r.aspect = angular_aspect(r.angles);
     uint64_t found = 0;
-    if (!peaks_find(power, side, wanted, r.peaks, &found)) {
+    if (!peaks_find(power, g.width, g.height, g.axes, wanted, r.peaks, &found)) {
         return 1;
     }
     // A peak with no amplitude between the grid's frequencies is rounding on the grid.
     uint64_t kept = 0;
     for (uint64_t i = 0; i < found; ++i) {
-        if (!peak_refine(z, side, window, r.peaks[i])) {
+        if (!peak_refine(z, g.width, g.height, g.axes, window_x, window_y, r.peaks[i])) {
             return 1;
         }
         if (r.peaks[i].amplitude > 0) r.peaks[kept++] = r.peaks[i];
@@ -94,64 +101,107 @@ int directions(const double* z, const double* window, uint32_t side, uint64_t wa
     return 0;
 }
 
+// The factors of the window along a line of n samples; 0, or 1 after the allocation
+// message.
+int window_factors(const Window& window, uint32_t n, Buffer<double>& line) {
+    line = buffer_new<double>(n);
+    if (!line) return 1;
+    for (uint32_t i = 0; i < n; ++i) line[i] = window_weight(window, i, n);
+    return 0;
+}
+
+// Fills the points without a valid height with the mean of the valid ones; 0, or 1 after
+// the message when there are such points and no fill was asked for, or no valid point.
+int fill_invalid(HeightMap& map, bool fill, uint64_t* filled) {
+    uint64_t first = 0;
+    const uint64_t invalid = heights_invalid(map, &first);
+    *filled = 0;
+    if (invalid == 0) return 0;
+    const uint64_t count = uint64_t{map.width} * map.height;
+    if (invalid == count) {
+        std::fputs("Error: The height map has no valid point\n", stderr);
+        return 1;
+    }
+    if (!fill) {
+        std::fprintf(stderr, "Error: The height map has %llu points without a valid height\n",
+                     static_cast<unsigned long long>(invalid));
+        return 1;
+    }
+    double sum = 0;
+    for (uint64_t k = 0; k < count; ++k) {
+        if (!std::isnan(map.z[k])) sum += map.z[k];
+    }
+    heights_fill(map, sum / static_cast<double>(count - invalid));
+    *filled = invalid;
+    return 0;
+}
+
 }  // namespace
 
 int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
-    const uint32_t side = map.side;
+    const uint32_t width = map.width;
+    const uint32_t height = map.height;
     r = ViewResult{};
-    r.side = side;
+    // Without a size the pixel is the unit, on both axes.
+    const bool sized = options.length_x > 0 && options.length_y > 0;
+    const double lx = sized ? options.length_x : width;
+    const double ly = sized ? options.length_y : height;
+    r.grid = ScanGrid{width, height, lx, ly, plane_axes(lx, ly)};
+    r.side = lx <= ly ? width : height;
+    r.side_length = sized ? std::min(lx, ly) : 0;
     r.measured = options.measuring;
     r.direction = r.lay = r.aspect = kNaN;
     // A band without a sample is refused before any work.
-    if (r.measured && band_resolve(options, side, &r.band_from, &r.band_to) != 0) {
+    if (r.measured && band_resolve(options, r.grid, r.side_length, &r.band_from, &r.band_to) != 0) {
+        return 1;
+    }
+    if (fill_invalid(map, options.fill, &r.filled) != 0) {
         return 1;
     }
     if (heights_scale(map, options.z_scale) != 0) {
         return 1;
     }
-    level_apply(map.z.get(), side, options.level);
-    r.rms = heights_rms(map.z.get(), side);
-    // The peaks are measured on the levelled heights and the window's factor, so a
-    // measuring run keeps both.
+    level_apply(map.z.get(), width, height, options.level);
+    r.rms = heights_rms(map.z.get(), width, height);
+    // The peaks are measured on the levelled heights and the window's factors, so a
+    // measuring run keeps them.
     Buffer<double> levelled;
-    Buffer<double> window_line;
+    Buffer<double> window_x;
+    Buffer<double> window_y;
     if (r.measured) {
-        const uint64_t count = uint64_t{side} * side;
+        const uint64_t count = uint64_t{width} * height;
         levelled = buffer_new<double>(count);
         if (!levelled) {
             return 1;
         }
         std::memcpy(levelled.get(), map.z.get(), count * sizeof(double));
-        if (options.window.kind != kWindowNone) {
-            window_line = buffer_new<double>(side);
-            if (!window_line) {
-                return 1;
-            }
-            for (uint32_t i = 0; i < side; ++i) window_line[i] = window_weight(options.window, i, side);
+        if (options.window.kind != kWindowNone && (window_factors(options.window, width, window_x) != 0 ||
+                                                   window_factors(options.window, height, window_y) != 0)) {
+            return 1;
         }
     }
     r.window_mean_square = 1;
-    if (window_apply(map.z.get(), side, options.window, &r.window_mean_square) != 0) {
+    if (window_apply(map.z.get(), width, height, options.window, &r.window_mean_square) != 0) {
         return 1;
     }
-    r.threads = dft_threads_used(static_cast<int32_t>(side), static_cast<int32_t>(side), options.threads);
-    if (heights_measure(map.z.get(), side, r.spectrum, options.threads) != 0) {
+    r.threads = dft_threads_used(static_cast<int32_t>(width), static_cast<int32_t>(height), options.threads);
+    if (heights_measure(map.z.get(), width, height, r.spectrum, options.threads, r.grid.axes) != 0) {
         return 1;
     }
     top_of_scale(r);
     if (!r.measured) {
         return 0;
     }
-    r.psd_scale = psd_scale(side, options.length, r.window_mean_square);
-    if (psd_from_spectrum(r.spectrum.power.get(), side, r.spectrum.bins, options.length, r.window_mean_square,
-                          r.psd) != 0) {
+    r.psd_scale = psd_scale(r.grid, r.window_mean_square);
+    if (psd_from_spectrum(r.spectrum.power.get(), r.grid, r.spectrum.bins, r.window_mean_square, r.psd) !=
+        0) {
         return 1;
     }
     if (options.fit) {
-        if (psd_fit(r.spectrum.bins, r.psd, options.length, options.fit_from, options.fit_to, r.fit) != 0) {
+        if (psd_fit(r.spectrum.bins, r.psd, r.side_length, options.fit_from, options.fit_to, r.fit) != 0) {
             return 1;
         }
         r.fitted = true;
     }
-    return directions(levelled.get(), window_line.get(), side, options.peaks, r);
+    return directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, r);
 }

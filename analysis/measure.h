@@ -5,17 +5,24 @@
 // opens no file and reads no option text: the program parses its options into a
 // MeasureOptions and turns the result into files (app/view.h).
 //
-// Units: frequencies are in cycles per side of the picture, or per metre where the side's
-// length L is known (F cycles per metre is F * L cycles per side); the psd is defined in
-// psd.h, directions and peaks in angles.h and peaks.h.
+// The map may be a rectangle, and its pixels need not be square: rings, directions and
+// peaks are taken at each sample's physical frequency (plane.h). Units: frequencies are in
+// cycles per reference side (the scan's shorter side in length; the side of a square), or
+// per metre where the scan's size is known (F cycles per metre is F * L cycles per side, L
+// the reference side's length); the psd is defined in psd.h, directions and peaks in
+// angles.h and peaks.h. Points without a valid height (NaN) are refused, or filled with
+// the mean of the valid heights before anything else.
 //
 //   view_measure(map, options, result)
 //                               the measurement of `map`, whose heights it scales,
 //                               levels and windows in place; 0, or 1 after the message
 //                               of what failed: "Error: --band F1:F2 holds no frequency
-//                               of this picture ..." (before anything else), heights
-//                               beyond 1e100, a window on a side below 2, a fit band
-//                               with fewer than 3 rows, or the allocation message
+//                               of this picture ..." (before anything else), "Error: The
+//                               height map has no valid point\n", "Error: The height map
+//                               has N points without a valid height\n" (the caller names
+//                               them first; without options.fill), heights beyond 1e100,
+//                               a window on fewer than 2 columns or rows, a fit band with
+//                               fewer than 3 rows, or the allocation message
 #pragma once
 
 #include <cstdint>
@@ -31,15 +38,17 @@
 
 struct MeasureOptions {
     double z_scale;   // heights = the map's values times this
-    double length;    // the side's length in metres, or 0 when not known
+    double length_x;  // the scan's width in metres, or 0 when its size is not known
+    double length_y;  // its height in metres, or 0 with length_x
+    bool fill;        // points without a valid height take the mean of the valid ones
     bool measuring;   // a measuring run: the psd, fit, angles and peaks are measured
     LevelKind level;  // what is removed before the window
     Window window;    // the taper, kWindowNone for none
     bool fit;         // a fit over fit_from..fit_to
-    double fit_from;  // cycles per side, or per metre with a length
+    double fit_from;  // cycles per reference side, or per metre with a size
     double fit_to;
     bool band;         // the angular spectrum over band_from..band_to, else 2 to side / 2
-    double band_from;  // cycles per side, or per metre with a length
+    double band_from;  // cycles per reference side, or per metre with a size
     double band_to;
     uint64_t peaks;  // how many peaks to find, 1 or more
     int threads;     // threads of the transform, 1 or more
@@ -50,7 +59,10 @@ struct MeasureOptions {
 enum ViewTop { kTopOutsideCentre, kTopOfAll, kTopNone };
 
 struct ViewResult {
-    uint32_t side;
+    ScanGrid grid;              // columns, rows, lengths (metres, or pixels), axes
+    uint32_t side;              // the reference side in pixels: the width's or the height's
+    double side_length;         // its length in metres, 0 when the size is not known
+    uint64_t filled;            // points without a valid height, filled with the mean
     int threads;                // the threads the transform ran on
     double rms;                 // of the levelled heights, before the window
     double window_mean_square;  // mean(w^2), 1 without a window
@@ -63,7 +75,7 @@ struct ViewResult {
     double psd_scale;  // from |F|^2 to the psd (psd.h)
     bool fitted;
     PsdFit fit;
-    double band_from;  // the angular band, cycles per side
+    double band_from;  // the angular band, cycles per reference side
     double band_to;
     AngularSpectrum angles;
     double direction;  // NaN for a flat picture or a band without power

@@ -13,24 +13,26 @@ constexpr double kPi = 3.141592653589793;
 // A step shorter than this, in bins, ends the refinement.
 constexpr double kSettled = 1e-4;
 
-// The centred plane's frequencies: fx from -half to side - 1 - half along the columns,
-// fy from half - side + 1 to half upwards (row 0 is the top row).
+// The centred plane's frequencies: fx from -half_w to width - 1 - half_w along the
+// columns, fy from half_h - height + 1 to half_h upwards (row 0 is the top row).
 struct Grid {
-    int64_t side;
-    int64_t half;
+    int64_t width;
+    int64_t height;
+    int64_t half_w;
+    int64_t half_h;
     int64_t wrap_x(int64_t f) const {
-        if (f < -half) return f + side;
-        if (f > side - 1 - half) return f - side;
+        if (f < -half_w) return f + width;
+        if (f > width - 1 - half_w) return f - width;
         return f;
     }
     int64_t wrap_y(int64_t f) const {
-        if (f < half - side + 1) return f + side;
-        if (f > half) return f - side;
+        if (f < half_h - height + 1) return f + height;
+        if (f > half_h) return f - height;
         return f;
     }
     // The sample's index for a frequency (fx, fy), fy upwards; both already wrapped.
     uint64_t index(int64_t fx, int64_t fy) const {
-        return static_cast<uint64_t>((half - fy) * side + fx + half);
+        return static_cast<uint64_t>((half_h - fy) * width + fx + half_w);
     }
 };
 
@@ -97,8 +99,8 @@ struct Candidate {
     uint64_t index;
 };
 
-// |F|^2 at one frequency and its derivatives in fc (along the columns) and fr (along the
-// rows), cycles per side.
+// |F|^2 at one frequency and its derivatives in fc (along the columns, cycles per width)
+// and fr (along the rows, cycles per height).
 struct Fit {
     double g;
     double gc, gr;
@@ -108,59 +110,70 @@ struct Fit {
 // The heights as the transform is evaluated on them: less their mean, times the window.
 struct Heights {
     const double* z;
-    const double* window;  // side values, the window's factor along rows and columns; or null
+    uint32_t width;
+    uint32_t height;
+    const double* window_x;  // width values, the window's factor along a row; or null
+    const double* window_y;  // height values, its factor along a column; or null
     double mean;
 };
 
 // One pass over the heights: F and its derivatives at (fc, fr), with the phase taken from
 // the middle of the picture so that the coordinates multiplying the derivative sums stay
-// within half the side. `table` holds 8 * side doubles of scratch: per column the
-// exponential times the window and times u and u^2, per row the exponential.
-Fit evaluate(const Heights& h, uint32_t side, double fc, double fr, double* table) {
-    const double a = 2 * kPi / side;
-    const double mid = (side - 1) / 2.0;
+// within half the width and height. `table` holds 6 * width + 2 * height doubles of
+// scratch: per column the exponential times the window and times u and u^2, per row the
+// exponential.
+Fit evaluate(const Heights& h, double fc, double fr, double* table) {
+    const uint32_t width = h.width;
+    const uint32_t height = h.height;
+    const double ac = 2 * kPi / width;
+    const double ar = 2 * kPi / height;
+    const double mid_c = (width - 1) / 2.0;
+    const double mid_r = (height - 1) / 2.0;
     double* g[6];
-    for (int i = 0; i < 6; ++i) g[i] = table + uint64_t(i) * side;
-    double* rc = table + 6 * uint64_t{side};
-    double* rs = table + 7 * uint64_t{side};
-    for (uint32_t j = 0; j < side; ++j) {
-        const double u = j - mid;
-        const double w = h.window ? h.window[j] : 1;
-        const double er = w * std::cos(a * fc * u);
-        const double ei = -w * std::sin(a * fc * u);
+    for (int i = 0; i < 6; ++i) g[i] = table + uint64_t(i) * width;
+    double* rc = table + 6 * uint64_t{width};
+    double* rs = rc + height;
+    for (uint32_t j = 0; j < width; ++j) {
+        const double u = j - mid_c;
+        const double w = h.window_x ? h.window_x[j] : 1;
+        const double er = w * std::cos(ac * fc * u);
+        const double ei = -w * std::sin(ac * fc * u);
         g[0][j] = er;
         g[1][j] = ei;
         g[2][j] = u * er;
         g[3][j] = u * ei;
         g[4][j] = u * u * er;
         g[5][j] = u * u * ei;
-        rc[j] = std::cos(a * fr * u);
-        rs[j] = -std::sin(a * fr * u);
+    }
+    for (uint32_t j = 0; j < height; ++j) {
+        const double v = j - mid_r;
+        rc[j] = std::cos(ar * fr * v);
+        rs[j] = -std::sin(ar * fr * v);
     }
     // Sums A_pq = sum of z u^p v^q e^(-i a (fc u + fr v)), u and v the centred column and row.
     double a00r = 0, a00i = 0, a10r = 0, a10i = 0, a20r = 0, a20i = 0;
     double a01r = 0, a01i = 0, a11r = 0, a11i = 0, a02r = 0, a02i = 0;
-    for (uint32_t r = 0; r < side; ++r) {
-        const double* row = h.z + uint64_t{r} * side;
+    for (uint32_t r = 0; r < height; ++r) {
+        const double* row = h.z + uint64_t{r} * width;
         // Two sets of sums, for even and odd columns, so that the additions of one column
         // need not wait for those of the last.
         double t[2][6] = {};
         uint32_t c = 0;
-        for (; c + 1 < side; c += 2) {
+        for (; c + 1 < width; c += 2) {
             for (int k = 0; k < 2; ++k) {
                 const double height = row[c + k] - h.mean;
                 for (int i = 0; i < 6; ++i) t[k][i] += height * g[i][c + k];
             }
         }
-        if (c < side) {
+        if (c < width) {
             const double height = row[c] - h.mean;
             for (int i = 0; i < 6; ++i) t[0][i] += height * g[i][c];
         }
-        const double wr = h.window ? h.window[r] : 1;
+        const double wr = h.window_y ? h.window_y[r] : 1;
         const double s0r = wr * (t[0][0] + t[1][0]), s0i = wr * (t[0][1] + t[1][1]);
         const double s1r = wr * (t[0][2] + t[1][2]), s1i = wr * (t[0][3] + t[1][3]);
         const double s2r = wr * (t[0][4] + t[1][4]), s2i = wr * (t[0][5] + t[1][5]);
-        const double v = r - mid;
+        const double v = r - mid_r;
         const double er = rc[r];
         const double ei = rs[r];
         const double p0r = er * s0r - ei * s0i, p0i = er * s0i + ei * s0r;
@@ -179,14 +192,16 @@ Fit evaluate(const Heights& h, uint32_t side, double fc, double fr, double* tabl
         a02r += v * v * p0r;
         a02i += v * v * p0i;
     }
-    // F = A00; dF/dfc = -i a A10; d2F/dfc2 = -a^2 A20; and so on.
+    // F = A00; dF/dfc = -i ac A10; d2F/dfc2 = -ac^2 A20; d2F/dfc dfr = -ac ar A11; and so on.
     const double fr0 = a00r, fi0 = a00i;
-    const double fcr = a * a10i, fci = -a * a10r;
-    const double frr_ = a * a01i, fri = -a * a01r;
-    const double a2 = a * a;
-    const double fccr = -a2 * a20r, fcci = -a2 * a20i;
-    const double fcrr = -a2 * a11r, fcri = -a2 * a11i;
-    const double frrr = -a2 * a02r, frri = -a2 * a02i;
+    const double fcr = ac * a10i, fci = -ac * a10r;
+    const double frr_ = ar * a01i, fri = -ar * a01r;
+    const double acc = ac * ac;
+    const double acr = ac * ar;
+    const double arr = ar * ar;
+    const double fccr = -acc * a20r, fcci = -acc * a20i;
+    const double fcrr = -acr * a11r, fcri = -acr * a11i;
+    const double frrr = -arr * a02r, frri = -arr * a02i;
     Fit f{};
     f.g = fr0 * fr0 + fi0 * fi0;
     f.gc = 2 * (fr0 * fcr + fi0 * fci);
@@ -199,19 +214,19 @@ Fit evaluate(const Heights& h, uint32_t side, double fc, double fr, double* tabl
 
 }  // namespace
 
-bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& peaks, uint64_t* found) {
-    const Grid g{side, side / 2};
+bool peaks_find(const double* power, uint32_t width, uint32_t height, PlaneAxes axes, uint64_t k,
+                Buffer<Peak>& peaks, uint64_t* found) {
+    const Grid g{width, height, width / 2, height / 2};
     // No two peaks are neighbours, so at most one in each 2 x 2 block.
-    const uint64_t cells = (uint64_t{side} + 1) / 2;
     uint64_t cap = 0;
-    size_mul(cells, cells, &cap);  // below 2^32 for any side of 32 bits
+    size_mul((uint64_t{width} + 1) / 2, (uint64_t{height} + 1) / 2, &cap);  // below 2^62 for 32-bit sides
     Buffer<Candidate> list = buffer_new<Candidate>(cap);
     if (!list) {
         return false;
     }
     uint64_t count = 0;
     double total = 0;
-    plane_walk(side, side, [&](uint64_t index, int64_t fx, int64_t fy) {
+    plane_walk(width, height, [&](uint64_t index, int64_t fx, int64_t fy) {
         if (fx != 0 || fy != 0) total += power[index];
         if (count < cap && is_peak(power, g, fx, fy)) {
             list[count++] = Candidate{pair_power(power, g, fx, fy), index};
@@ -229,18 +244,18 @@ bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& pe
         }
     }
     for (uint64_t i = 0; i < n; ++i) {
-        const auto y = static_cast<int64_t>(list[i].index / side);
-        const auto x = static_cast<int64_t>(list[i].index % side);
+        const auto y = static_cast<int64_t>(list[i].index / width);
+        const auto x = static_cast<int64_t>(list[i].index % width);
         Peak& p = out[i];
         p = Peak{};
-        p.grid_fx = x - g.half;
-        p.grid_fy = g.half - y;
+        p.grid_fx = x - g.half_w;
+        p.grid_fy = g.half_h - y;
         p.grid_power = power[list[i].index];
         p.power_share = total > 0 ? block_power(power, g, p.grid_fx, p.grid_fy) / total : 0;
         p.fx = static_cast<double>(p.grid_fx);
         p.fy = static_cast<double>(p.grid_fy);
-        p.frequency = std::hypot(p.fx, p.fy);
-        p.direction = angle_of(p.fx, p.fy);
+        p.frequency = std::hypot(axes.ax * p.fx, axes.ay * p.fy);
+        p.direction = angle_of(axes.ax * p.fx, axes.ay * p.fy);
         p.amplitude = std::sqrt(p.grid_power);
     }
     peaks = std::move(out);
@@ -248,8 +263,9 @@ bool peaks_find(const double* power, uint32_t side, uint64_t k, Buffer<Peak>& pe
     return true;
 }
 
-bool peak_refine(const double* z, uint32_t side, const double* window, Peak& peak) {
-    Buffer<double> table = buffer_new<double>(uint64_t{side} * 8);
+bool peak_refine(const double* z, uint32_t width, uint32_t height, PlaneAxes axes, const double* window_x,
+                 const double* window_y, Peak& peak) {
+    Buffer<double> table = buffer_new<double>(uint64_t{width} * 6 + uint64_t{height} * 2);
     if (!table) {
         return false;
     }
@@ -257,15 +273,15 @@ bool peak_refine(const double* z, uint32_t side, const double* window, Peak& pea
     // frequencies it leaks (without a window, a mean of 150 grey levels pulls a peak at
     // 8 cycles by a third of a bin), so it is taken away before the window.
     double sum = 0;
-    const uint64_t count = uint64_t{side} * side;
+    const uint64_t count = uint64_t{width} * height;
     for (uint64_t k = 0; k < count; ++k) sum += z[k];
-    const Heights heights{z, window, sum / static_cast<double>(count)};
+    const Heights heights{z, width, height, window_x, window_y, sum / static_cast<double>(count)};
     // Along the rows (downwards) the frequency is -fy.
     const double c0 = static_cast<double>(peak.grid_fx);
     const double r0 = -static_cast<double>(peak.grid_fy);
     double c = c0;
     double r = r0;
-    Fit at = evaluate(heights, side, c, r, table.get());
+    Fit at = evaluate(heights, c, r, table.get());
     uint32_t passes = 1;
     for (int iteration = 0; iteration < 50; ++iteration) {
         double dc = 0;
@@ -286,7 +302,7 @@ bool peak_refine(const double* z, uint32_t side, const double* window, Peak& pea
         dr = std::clamp(r + dr, r0 - 1, r0 + 1) - r;
         bool moved = false;
         for (int halving = 0; halving < 30; ++halving) {
-            const Fit next = evaluate(heights, side, c + dc, r + dr, table.get());
+            const Fit next = evaluate(heights, c + dc, r + dr, table.get());
             ++passes;
             if (next.g >= at.g) {
                 c += dc;
@@ -310,8 +326,8 @@ bool peak_refine(const double* z, uint32_t side, const double* window, Peak& pea
     }
     peak.fx = fx;
     peak.fy = fy;
-    peak.frequency = std::hypot(fx, fy);
-    peak.direction = angle_of(fx, fy);
+    peak.frequency = std::hypot(axes.ax * fx, axes.ay * fy);
+    peak.direction = angle_of(axes.ax * fx, axes.ay * fy);
     peak.amplitude = std::sqrt(at.g);
     peak.steps = passes;
     return true;

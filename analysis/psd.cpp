@@ -4,26 +4,26 @@
 
 #include "analysis/plane.h"
 
-double psd_scale(uint32_t side, double length, double mean_square) {
-    const double n = side;
-    const double l = length > 0 ? length : n;
-    return l * l / (n * n * n * n) / mean_square;
+double psd_scale(const ScanGrid& grid, double mean_square) {
+    const double m = grid.width;
+    const double n = grid.height;
+    return grid.length_x * grid.length_y / (m * m * n * n) / mean_square;
 }
 
-int psd_from_spectrum(const double* power, uint32_t side, const RadialBins& bins, double length,
-                      double mean_square, Psd& psd) {
+int psd_from_spectrum(const double* power, const ScanGrid& grid, const RadialBins& bins, double mean_square,
+                      Psd& psd) {
     Buffer<double> mean = buffer_new<double>(bins.count);
     Buffer<double> var = mean ? buffer_new<double>(bins.count) : Buffer<double>();
     if (!var) return 1;
-    const double scale = psd_scale(side, length, mean_square);
+    const double scale = psd_scale(grid, mean_square);
     for (uint64_t b = 0; b < bins.count; ++b) {
         mean[b] = bins.weight[b] > 0 ? bins.pow_sum[b] / bins.weight[b] * scale : 0;
         var[b] = 0;
     }
     // The second pass shares each sample between its bins through radial_share, as
     // radial_accumulate does, and sums the shares' squared distances from their bin's mean.
-    plane_walk(side, side, [&](uint64_t k, int64_t fx, int64_t fy) {
-        const BinShare share = radial_share(fx, fy);
+    plane_walk(grid.width, grid.height, [&](uint64_t k, int64_t fx, int64_t fy) {
+        const BinShare share = radial_share(fx, fy, grid.axes.ax, grid.axes.ay);
         const uint64_t b = share.bin;
         const double f = share.next;
         const double c = power[k] * scale;

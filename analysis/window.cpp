@@ -22,28 +22,38 @@ double window_weight(const Window& window, uint64_t i, uint64_t n) {
     return 1;
 }
 
-int window_apply(double* z, uint32_t side, const Window& window, double* mean_square) {
-    if (window.kind == kWindowNone) {
-        *mean_square = 1;
-        return 0;
-    }
-    const uint64_t n = side;
-    if (n < 2) {
-        // A line of one sample is all edge: its window is 0 and would leave nothing.
-        std::fputs("Error: A window needs a picture of side 2 or more\n", stderr);
-        return 1;
-    }
-    Buffer<double> w = buffer_new<double>(n);
-    if (!w) return 1;
+namespace {
+
+// The window's factors along a line of n samples into w, and their mean square.
+double window_line(const Window& window, uint64_t n, double* w) {
     double sum = 0;
     for (uint64_t i = 0; i < n; ++i) {
         w[i] = window_weight(window, i, n);
         sum += w[i] * w[i];
     }
-    for (uint64_t r = 0; r < n; ++r) {
-        for (uint64_t c = 0; c < n; ++c) z[r * n + c] *= w[r] * w[c];
+    return sum / static_cast<double>(n);
+}
+
+}  // namespace
+
+int window_apply(double* z, uint32_t width, uint32_t height, const Window& window, double* mean_square) {
+    if (window.kind == kWindowNone) {
+        *mean_square = 1;
+        return 0;
     }
-    const double line = sum / static_cast<double>(n);
-    *mean_square = line * line;
+    if (width < 2 || height < 2) {
+        // A line of one sample is all edge: its window is 0 and would leave nothing.
+        std::fputs("Error: A window needs a picture of 2 or more columns and rows\n", stderr);
+        return 1;
+    }
+    Buffer<double> wc = buffer_new<double>(width);
+    Buffer<double> wr = wc ? buffer_new<double>(height) : Buffer<double>();
+    if (!wr) return 1;
+    const double line_c = window_line(window, width, wc.get());
+    const double line_r = window_line(window, height, wr.get());
+    for (uint64_t r = 0; r < height; ++r) {
+        for (uint64_t c = 0; c < width; ++c) z[r * width + c] *= wr[r] * wc[c];
+    }
+    *mean_square = line_r * line_c;
     return 0;
 }

@@ -21,12 +21,6 @@ namespace {
 
 constexpr std::size_t kMaxStemBytes = 190;
 
-// True when `name` is the input file itself, by path or through a link.
-bool names_input(const std::string& name, const std::string& input) {
-    std::error_code ec;
-    return std::filesystem::equivalent(path_native(name), path_native(input), ec) && !ec;
-}
-
 // How many of the `limit` bytes from `start` to keep so that the cut does not fall inside
 // a UTF-8 character: a character whose lead byte lies before the cut and whose
 // continuation bytes run past it is left out whole. Bytes that are not UTF-8 are cut
@@ -153,6 +147,11 @@ void output_table_add(OutputSet& set, const OutputRow* rows, int count, const st
     }
 }
 
+bool names_input(const std::string& name, const std::string& input) {
+    std::error_code ec;
+    return std::filesystem::equivalent(path_native(name), path_native(input), ec) && !ec;
+}
+
 void run_start() {
     // Before anything is opened: a closed standard stream must not be handed to an output.
     os_standard_streams();
@@ -160,21 +159,6 @@ void run_start() {
     os_interrupts_install(interrupted);
     std::fputs("\n------- VARLOX version 1.0 -------\n", stderr);
     std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n", stderr);
-}
-
-int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map) {
-    HeightMap read{};
-    if (heights_read(input, read) != 0) {
-        return 1;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (names_input(names[i], input)) {
-            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
-            return 1;
-        }
-    }
-    map = std::move(read);
-    return 0;
 }
 
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,

@@ -14,15 +14,12 @@
 //   output_names_of(input, rows, count, names)
 //                               the same for any program's table: names[i] is the base
 //                               followed by rows[i].suffix
+//   names_input(name, input)   true when an output's name is the input file itself, by
+//                               path or through a link
 //   run_start()                 prepares the process for a run: closed standard streams
 //                               are taken by the null device, the console set up, and
 //                               interrupts remove the temporaries and the progress line;
 //                               then prints the banner
-//   run_read_heights(input, names, n, map)
-//                               reads a height map (image/heights.h: a BMP greyed as
-//                               varlox greys it, a PGM or a PFM), after checking that
-//                               none of the n output names is the input itself; 0, or 1
-//                               after the message (map unchanged)
 //   analyze_spectrum(image, as_bw, as_tg, ps_bw, ps_tg, csv)
 //                               varlox's analysis of a grey square picture into the five
 //                               named files, written under temporaries that replace the
@@ -42,15 +39,14 @@
 #include <string>
 
 #include "app/output_table.h"
-#include "image/heights.h"
 #include "image/image.h"
 
 using OutputNames = std::array<std::string, kOutputCount>;
 
 OutputNames output_names_build(const std::string& input);
 void output_names_of(const std::string& input, const OutputRow* rows, int count, std::string* names);
+bool names_input(const std::string& name, const std::string& input);
 void run_start();
-int run_read_heights(const std::string& input, const std::string* names, int count, HeightMap& map);
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
                       const std::string& ps_bw_name, const std::string& ps_tg_name,
                       const std::string& csv_name);

@@ -10,9 +10,99 @@
 
 namespace {
 
+// Reads the height map, after checking that no output name is the input itself; 0, or 1
+// after the message (map unchanged).
+int read_heights(const std::string& input, const std::string* names, int count, int channel, HeightMap& map) {
+    HeightMap read{};
+    if (heights_read(input, read, kHeightsPipeMax, channel) != 0) {
+        return 1;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (names_input(names[i], input)) {
+            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            return 1;
+        }
+    }
+    map = std::move(read);
+    return 0;
+}
+
+// Where the scan's size and its heights' unit came from, for the report and the summary.
+struct Provenance {
+    const char* size;  // "the file", "--length", "--pixel-size", or null when none is known
+    std::string unit;  // the heights' unit, "" when not known
+    const char* unit_from;
+};
+
+// The scan's size in metres from the options or else from the file, into the measuring
+// options; what it came from, and the heights' unit, into `p`. 0, or 1 after the message.
+// --length LX alone keeps the pixels square, as does a square map's LX (which then is
+// its height too, exactly).
+int sizes_resolve(const HeightMap& map, ViewOptions& options, Provenance& p) {
+    MeasureOptions& m = options.measure;
+    const double w = map.width;
+    const double h = map.height;
+    m.length_x = m.length_y = 0;
+    p.size = nullptr;
+    if (options.size == kSizeLength) {
+        m.length_x = options.size_x;
+        m.length_y = options.size_y > 0        ? options.size_y
+                     : map.width == map.height ? options.size_x
+                                               : options.size_x / w * h;
+        p.size = "--length";
+    } else if (options.size == kSizePixel) {
+        m.length_x = options.size_x * w;
+        m.length_y = (options.size_y > 0 ? options.size_y : options.size_x) * h;
+        p.size = "--pixel-size";
+    } else if (map.dx > 0 && map.dy > 0) {
+        m.length_x = map.dx * w;
+        m.length_y = map.dy * h;
+        p.size = "the file";
+    }
+    if (!(std::isfinite(m.length_x) && std::isfinite(m.length_y) && m.length_x > 0 && m.length_y > 0) &&
+        p.size != nullptr) {
+        std::fprintf(stderr, "Error: The scan's size from %s, %g x %g m, is not a finite size above 0\n",
+                     p.size, m.length_x, m.length_y);
+        return 1;
+    }
+    if (options.z_scale_given) {
+        p.unit = "";
+        p.unit_from = "--z-scale";
+    } else {
+        p.unit = map.z_unit;
+        p.unit_from = "the file";
+    }
+    options.height_unit = p.unit;
+    return 0;
+}
+
 // What the run wrote, said on standard error once the outputs are committed.
-void report(const ViewResult& r, const ViewOptions& options, const std::string* names) {
+void report(const ViewResult& r, const ViewOptions& options, const Provenance& p, const std::string* names) {
     const MeasureOptions& m = options.measure;
+    const ScanGrid& g = r.grid;
+    if (r.measured) {
+        if (p.size != nullptr) {
+            std::fprintf(stderr, "The scan: %u x %u pixels of %g x %g m, %g x %g m (from %s)\n", g.width,
+                         g.height, g.length_x / g.width, g.length_y / g.height, g.length_x, g.length_y,
+                         p.size);
+        } else {
+            std::fprintf(stderr, "The scan: %u x %u pixels of unknown size: the pixel is the unit\n", g.width,
+                         g.height);
+        }
+        if (!p.unit.empty()) {
+            std::fprintf(stderr, "Heights in %s (from %s)\n", p.unit.c_str(), p.unit_from);
+        } else {
+            std::fprintf(
+                stderr, "Heights in %s\n",
+                options.z_scale_given ? "the unit --z-scale gives" : "the file's own unit (it names none)");
+        }
+        if (r.filled > 0) {
+            std::fprintf(stderr,
+                         "Filled %llu point%s without a valid height (%.4g%%) with the mean of the others\n",
+                         static_cast<unsigned long long>(r.filled), r.filled == 1 ? "" : "s",
+                         100.0 * static_cast<double>(r.filled) / (static_cast<double>(g.width) * g.height));
+        }
+    }
     const char* const top_kinds[] = {"the largest amplitude outside the centre 3 x 3",
                                      ("the largest amplitude (no sample outside the centre 3 x 3 "
                                       "has one above 0)"),
@@ -32,8 +122,8 @@ void report(const ViewResult& r, const ViewOptions& options, const std::string* 
     }
     std::fprintf(stderr, "Wrote %s: %llu rows, bins 0 to %llu, means not rescaled", names[kViewFull].c_str(),
                  static_cast<unsigned long long>(rows), static_cast<unsigned long long>(last));
-    if (m.length > 0) {
-        std::fprintf(stderr, ", cycles per metre for a side of %g m", m.length);
+    if (r.side_length > 0) {
+        std::fprintf(stderr, ", cycles per metre for a side of %g m", r.side_length);
     }
     std::fputs("\n", stderr);
     if (r.measured) {
@@ -47,14 +137,14 @@ void report(const ViewResult& r, const ViewOptions& options, const std::string* 
         std::fprintf(stderr,
                      "The profile has the psd in z^2 %s (ring means) against cycles per pixel; "
                      "levelling %s, window %s\n",
-                     m.length > 0 ? "m^2" : "px^2", level_name(m.level), window);
+                     r.side_length > 0 ? "m^2" : "px^2", level_name(m.level), window);
         if (r.fitted) {
             std::fprintf(stderr,
                          "Wrote %s: rms %.6g, psd slope %.4f +- %.4f over %llu rows from %g to %g cycles "
                          "per %s, Hurst exponent %.4f\n",
                          names[kViewSummary].c_str(), r.rms, r.fit.slope, r.fit.slope_error,
                          static_cast<unsigned long long>(r.fit.rows), m.fit_from, m.fit_to,
-                         m.length > 0 ? "metre" : "side", r.fit.hurst);
+                         r.side_length > 0 ? "metre" : "side", r.fit.hurst);
         } else {
             std::fprintf(stderr, "Wrote %s: rms %.6g, no fit (--fit F1:F2 asks for one)\n",
                          names[kViewSummary].c_str(), r.rms);
@@ -95,7 +185,30 @@ int view_main(int argc, char** argv) {
     std::string names[kViewOutputCount];
     output_names_of(input, kViewOutputs, kViewOutputCount, names);
     HeightMap map{};
-    if (run_read_heights(input, names, kViewOutputCount, map) != 0) {
+    if (read_heights(input, names, kViewOutputCount, options.channel, map) != 0) {
+        return 1;
+    }
+    if (options.channel >= 0 && map.format != kHeightsGwy) {
+        std::fprintf(stderr, "Error: --channel is for Gwyddion files, and %s is not one\n", input.c_str());
+        return 1;
+    }
+    uint64_t first = 0;
+    const uint64_t invalid = heights_invalid(map, &first);
+    if (invalid > 0 && invalid == uint64_t{map.width} * map.height) {
+        std::fprintf(stderr, "Error: %s has no point with a valid height\n", input.c_str());
+        return 1;
+    }
+    if (invalid > 0 && !options.measure.fill) {
+        std::fprintf(stderr,
+                     "Error: %s has %llu point%s without a valid height, the first at row %llu, column %llu; "
+                     "--fill mean gives them the mean of the valid heights\n",
+                     input.c_str(), static_cast<unsigned long long>(invalid), invalid == 1 ? "" : "s",
+                     static_cast<unsigned long long>(first / map.width),
+                     static_cast<unsigned long long>(first % map.width));
+        return 1;
+    }
+    Provenance provenance{};
+    if (sizes_resolve(map, options, provenance) != 0) {
         return 1;
     }
     options.measure.measuring = options.measure.measuring || map.format != kHeightsBmp;
@@ -113,7 +226,7 @@ int view_main(int argc, char** argv) {
         outputs_discard(outputs);
         return 1;
     }
-    report(result, options, names);
+    report(result, options, provenance, names);
     std::fputs("The calculation has been completed successfully.\n", stderr);
     return 0;
 }

@@ -23,10 +23,20 @@
 #include "analysis/measure.h"
 #include "system/outputs.h"
 
+// Where the scan's size comes from on the command line: nowhere (the file's, if it has
+// one), --length (the scan's width and height) or --pixel-size (a pixel's).
+enum SizeGiven { kSizeNone, kSizeLength, kSizePixel };
+
 struct ViewOptions {
-    MeasureOptions measure;  // what is measured
+    MeasureOptions measure;  // what is measured; its lengths are set once the map is read
     double decades;          // depth of the log scale below its top
     bool gray;               // grey levels instead of the colour ramp
+    int channel;             // a Gwyddion file's channel, -1 for its first image
+    SizeGiven size;          // the size given, in metres: x and y, y 0 when not given
+    double size_x;
+    double size_y;
+    bool z_scale_given;       // --z-scale was given: the heights are in the user's unit
+    std::string height_unit;  // the heights' unit as the run takes them, "" when not known
 };
 
 int view_main(int argc, char** argv);

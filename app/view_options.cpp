@@ -19,33 +19,41 @@ constexpr double kDefaultDecades = 5;
 constexpr uint64_t kDefaultPeaks = 10;
 
 constexpr uint64_t kMaxThreads = 4096;
+constexpr uint64_t kMaxChannel = 0x7fffffff;
 // Whole numbers above this would not survive the trip through a double.
 constexpr uint64_t kMaxWhole = uint64_t{1} << 53;
 
 constexpr const char* kUsage =
-    "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
-    "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
-    "                   [--threads N] <inputfile>\n";
+    "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
+    "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
+    "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--threads N] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
     "  --decades D  the scale's bottom lies D decades below its top, the largest amplitude\n"
     "               outside the centre 3 x 3 (default 5)\n"
     "  --gray       grey levels instead of the colour ramp\n"
-    "  --length L   the picture's side is L metres: the profile gets cycles per metre\n"
+    "  --length LX[,LY]  the scan is LX metres wide and LY high (default: square pixels):\n"
+    "               the profile gets cycles per metre; overrides a size the file gives\n"
+    "  --pixel-size DX[,DY]  the same from a pixel's width and height (DY default DX)\n"
+    "  --channel K  the channel /K/data of a Gwyddion file (default: its first image)\n"
     "  --threads N  the transform on N threads (default: every processor the program may\n"
     "               run on); the outputs are the same for every N\n"
-    "The input is a 24-bit BMP, a grey PGM (8 or 16 bits) or a grey PFM. Measuring options\n"
-    "(any of them, or a PGM or PFM input, adds the psd to the profile and writes the summary):\n"
-    "  --z-scale Z  heights are grey levels (or PFM values) times Z, above 0 (default 1)\n"
+    "The input is a 24-bit BMP, a grey PGM (8 or 16 bits), a grey PFM, an x3p, a Gwyddion\n"
+    "file or a one-channel TIFF, of any width and height. Measuring options (any of them,\n"
+    "or an input other than a BMP, adds the psd to the profile and writes the summary):\n"
+    "  --z-scale Z  heights are the file's values times Z, above 0 (default 1)\n"
+    "  --fill mean  points without a valid height take the mean of the valid ones (without\n"
+    "               it such points are refused)\n"
     "  --level K    none (default), mean, or plane (the least-squares plane) removed first\n"
     "  --window W   hann or tukey[:A] (taper fraction A, default 0.5), the psd corrected\n"
     "               for the window's power\n"
     "  --fit F1:F2  fits log psd against log frequency over F1 to F2 cycles per side (per\n"
-    "               metre with --length): slope, its error and the Hurst exponent\n"
+    "               metre with a size): slope, its error and the Hurst exponent\n"
     "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
-    "               (per metre with --length; default 2 to half the side)\n"
-    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n";
+    "               (per metre with a size; default 2 to the lower of the half-bands)\n"
+    "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n"
+    "A side is the scan's shorter side in length; on a square, its side.\n";
 
 // A number from the whole of `text`: decimal as strtod reads it, finite, with nothing
 // before or after it (strtod would skip leading blanks: they are refused here).
@@ -61,16 +69,32 @@ bool number_of(const std::string& text, double* out) {
     return true;
 }
 
-// A whole number from 1 to `max`, in decimal digits only.
-bool whole_of(const std::string& text, uint64_t max, uint64_t* out) {
+// A whole number from `min` to `max`, in decimal digits only.
+bool whole_of(const std::string& text, uint64_t min, uint64_t max, uint64_t* out) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
     uint64_t v = 0;
     for (const char c : text) {
         v = v * 10 + static_cast<uint64_t>(c - '0');
         if (v > max) return false;
     }
-    if (v < 1) return false;
+    if (v < min) return false;
     *out = v;
+    return true;
+}
+
+// "X" or "X,Y", numbers above 0; y is 0 when only X is given.
+bool pair_of(const std::string& text, double* x, double* y) {
+    const std::size_t comma = text.find(',');
+    double a = 0;
+    double b = 0;
+    if (comma == std::string::npos) {
+        if (!number_of(text, &a) || !(a > 0)) return false;
+    } else if (!number_of(text.substr(0, comma), &a) || !number_of(text.substr(comma + 1), &b) || !(a > 0) ||
+               !(b > 0)) {
+        return false;
+    }
+    *x = a;
+    *y = b;
     return true;
 }
 
@@ -120,7 +144,7 @@ bool window_of(const std::string& text, Window* window) {
 }
 
 // What an option takes.
-enum class Takes { kNothing, kPositive, kWhole, kBand, kStrictBand, kLevel, kWindow };
+enum class Takes { kNothing, kPositive, kWhole, kIndex, kPair, kBand, kStrictBand, kLevel, kWindow, kFill };
 
 // A value read for an option.
 struct Value {
@@ -145,12 +169,27 @@ constexpr Option kOptions[] = {
     {"--decades", Takes::kPositive, 0, false, "a number of decades above 0",
      [](ViewOptions& o, const Value& v) { o.decades = v.number; }},
     {"--gray", Takes::kNothing, 0, false, "", [](ViewOptions& o, const Value&) { o.gray = true; }},
-    {"--length", Takes::kPositive, 0, false, "the side's length in metres, above 0",
-     [](ViewOptions& o, const Value& v) { o.measure.length = v.number; }},
+    {"--length", Takes::kPair, 0, false, "the scan's width and height in metres, LX[,LY], above 0",
+     [](ViewOptions& o, const Value& v) {
+         o.size = kSizeLength;
+         o.size_x = v.from;
+         o.size_y = v.to;
+     }},
+    {"--pixel-size", Takes::kPair, 0, false, "the pixel's width and height in metres, DX[,DY], above 0",
+     [](ViewOptions& o, const Value& v) {
+         o.size = kSizePixel;
+         o.size_x = v.from;
+         o.size_y = v.to;
+     }},
+    {"--channel", Takes::kIndex, kMaxChannel, false, "a channel number from 0 to 2147483647",
+     [](ViewOptions& o, const Value& v) { o.channel = static_cast<int>(v.whole); }},
     {"--threads", Takes::kWhole, kMaxThreads, false, "a whole number of threads from 1 to 4096",
      [](ViewOptions& o, const Value& v) { o.measure.threads = static_cast<int>(v.whole); }},
-    {"--z-scale", Takes::kPositive, 0, true, "the height of one grey level or PFM unit, above 0",
-     [](ViewOptions& o, const Value& v) { o.measure.z_scale = v.number; }},
+    {"--z-scale", Takes::kPositive, 0, true, "a factor for the file's values, above 0",
+     [](ViewOptions& o, const Value& v) {
+         o.measure.z_scale = v.number;
+         o.z_scale_given = true;
+     }},
     {"--level", Takes::kLevel, 0, true, "none, mean or plane",
      [](ViewOptions& o, const Value& v) { o.measure.level = v.level; }},
     {"--window", Takes::kWindow, 0, true, "hann or tukey[:A] with 0 < A <= 1",
@@ -169,6 +208,7 @@ constexpr Option kOptions[] = {
      }},
     {"--peaks", Takes::kWhole, kMaxWhole, true, "a whole number of peaks, 1 or more",
      [](ViewOptions& o, const Value& v) { o.measure.peaks = v.whole; }},
+    {"--fill", Takes::kFill, 0, true, "mean", [](ViewOptions& o, const Value&) { o.measure.fill = true; }},
 };
 static_assert(4096 == kMaxThreads, "the --threads refusal names the limit");
 
@@ -177,7 +217,10 @@ bool value_of(const Option& option, const std::string& text, Value& v) {
     switch (option.takes) {
         case Takes::kNothing: return true;
         case Takes::kPositive: return number_of(text, &v.number) && v.number > 0;
-        case Takes::kWhole: return whole_of(text, option.max, &v.whole);
+        case Takes::kWhole: return whole_of(text, 1, option.max, &v.whole);
+        case Takes::kIndex: return whole_of(text, 0, option.max, &v.whole);
+        case Takes::kPair: return pair_of(text, &v.from, &v.to);
+        case Takes::kFill: return text == "mean";
         case Takes::kBand: return band_of(text, false, &v.from, &v.to);
         case Takes::kStrictBand: return band_of(text, true, &v.from, &v.to);
         case Takes::kLevel: return level_of(text, &v.level);
@@ -230,6 +273,7 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
     options.measure.window = Window{kWindowNone, 1};
     options.measure.peaks = kDefaultPeaks;
     options.measure.threads = os_processor_count();
+    options.channel = -1;
     int inputs = 0;
     bool options_done = false;
     for (int i = 1; i < argc; ++i) {
@@ -264,7 +308,13 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
             std::fprintf(stderr, "Error: %s takes %s, not '%s'\n", option->name, option->wants, text.c_str());
             return 1;
         }
+        const SizeGiven before = options.size;
         option->set(options, value);
+        if (before != kSizeNone && options.size != before) {
+            std::fputs("Error: --length and --pixel-size both give the scan's size; give one of them\n",
+                       stderr);
+            return 1;
+        }
         options.measure.measuring = options.measure.measuring || option->measuring;
     }
     if (inputs != 1) {

@@ -23,7 +23,7 @@ struct Source {
 // NAME-as-log.bmp: the amplitude on a log scale from the result's top down `decades`.
 // 0, or 1 after the message.
 int write_log(std::FILE* file, const std::string& name, const Source& s) {
-    ImagePtr canvas = image_new(s.result.side, s.result.side);
+    ImagePtr canvas = image_new(s.result.grid.width, s.result.grid.height);
     if (!canvas) {
         return 1;
     }
@@ -35,7 +35,7 @@ int write_log(std::FILE* file, const std::string& name, const Source& s) {
 // the psd's columns in a measuring run. The means are sum / weight, not rescaled.
 int write_full(std::FILE* file, const std::string&, const Source& s) {
     const RadialBins& bins = s.result.spectrum.bins;
-    const double length = s.options.measure.length;
+    const double length = s.result.side_length;
     const bool psd = s.result.measured;
     std::string header = length > 0 ? "bin,cycles_per_side,cycles_per_metre,mean_amplitude,mean_power,weight"
                                     : "bin,cycles_per_side,mean_amplitude,mean_power,weight";
@@ -69,15 +69,16 @@ int write_summary(std::FILE* file, const std::string&, const Source& s) {
     const MeasureOptions& m = s.options.measure;
     if (csv_write_line(file,
                        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,"
-                       "rows,psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,"
-                       "peak_direction_deg") != 0) {
+                       "fit_rows,psd_intercept,direction_deg,lay_deg,aspect,peak_period_px,"
+                       "peak_direction_deg,columns,rows,pixel_size_x,pixel_size_y,height_unit,filled,"
+                       "filled_share") != 0) {
         return 1;
     }
     constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
     CsvRow row;
     csv_text(row, s.input);
     csv_count(row, r.side);
-    csv_number(row, m.length > 0 ? m.length / r.side : kNone);
+    csv_number(row, r.side_length > 0 ? r.side_length / r.side : kNone);
     csv_number(row, r.rms);
     if (r.fitted) {
         csv_number(row, r.fit.slope);
@@ -95,6 +96,15 @@ int write_summary(std::FILE* file, const std::string&, const Source& s) {
     csv_number(row, r.aspect);
     csv_number(row, r.peak_count > 0 ? r.side / r.peaks[0].frequency : kNone);
     csv_number(row, r.peak_count > 0 ? r.peaks[0].direction : kNone);
+    const ScanGrid& g = r.grid;
+    const bool sized = r.side_length > 0;
+    csv_count(row, g.width);
+    csv_count(row, g.height);
+    csv_number(row, sized ? g.length_x / g.width : kNone);
+    csv_number(row, sized ? g.length_y / g.height : kNone);
+    csv_text(row, s.options.height_unit);
+    csv_count(row, r.filled);
+    csv_number(row, static_cast<double>(r.filled) / (static_cast<double>(g.width) * g.height));
     return csv_write(file, row);
 }
 
@@ -118,7 +128,7 @@ int write_angles(std::FILE* file, const std::string&, const Source& s) {
 // NAME-peaks.csv: the peaks strongest first, rank from 1, with periods and frequencies
 // in metres too when the side's length is known.
 int write_peaks(std::FILE* file, const std::string&, const Source& s) {
-    const double length = s.options.measure.length;
+    const double length = s.result.side_length;
     const double side = s.result.side;
     if (csv_write_line(file, length > 0 ? "rank,cycles_per_side,cycles_per_pixel,cycles_per_metre,period_px,"
                                           "period_m,direction_deg,amplitude,power_share"

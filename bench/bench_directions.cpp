@@ -7,17 +7,25 @@
 //   Directions/refine/SIDE   one peak of a grating with noise under a Hann window,
 //                            measured between the grid's frequencies from its grid sample
 //                            (the counter "passes" is the passes over the heights it took)
+//   Measure/SIDE/ROWS/THREADS
+//                            varlox-view's whole measurement (view_measure: level, Hann
+//                            window, transform, psd, angles, one peak) of noise on SIDE
+//                            columns by ROWS rows, ROWS being SIDE and SIDE / 2, on 1 and 2
+//                            threads: a map half as high costs about 0.4 to 0.5 of the
+//                            square (the transform M N (M + N), the rest M N)
 //
 // The planes are drawn here rather than transformed: the cost of these steps does not
 // depend on where the power came from, and a transform of side 2048 takes far longer.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "analysis/angles.h"
+#include "analysis/measure.h"
 #include "analysis/peaks.h"
 #include "bench/sides.h"
 
@@ -39,7 +47,8 @@ void angles(benchmark::State& state) {
     for (auto _ : state) {
         AngularSpectrum a;
         angular_new(a);
-        angular_accumulate(p.data(), static_cast<uint32_t>(n), 2, n / 2.0, a);
+        angular_accumulate(p.data(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), PlaneAxes{1, 1}, 2,
+                           n / 2.0, a);
         benchmark::DoNotOptimize(angular_direction(a));
         benchmark::DoNotOptimize(angular_aspect(a));
     }
@@ -51,7 +60,8 @@ void find(benchmark::State& state) {
     for (auto _ : state) {
         Buffer<Peak> peaks;
         uint64_t found = 0;
-        peaks_find(p.data(), static_cast<uint32_t>(n), 10, peaks, &found);
+        peaks_find(p.data(), static_cast<uint32_t>(n), static_cast<uint32_t>(n), PlaneAxes{1, 1}, 10, peaks,
+                   &found);
         benchmark::DoNotOptimize(found);
     }
 }
@@ -76,11 +86,36 @@ void refine(benchmark::State& state) {
     uint32_t passes = 0;
     for (auto _ : state) {
         Peak peak = start;
-        peak_refine(z.data(), side, w.data(), peak);
+        peak_refine(z.data(), side, side, PlaneAxes{1, 1}, w.data(), w.data(), peak);
         passes = peak.steps;
         benchmark::DoNotOptimize(peak.frequency);
     }
     state.counters["passes"] = passes;
+}
+
+void measure(benchmark::State& state) {
+    const auto width = static_cast<uint32_t>(state.range(0));
+    const auto height = static_cast<uint32_t>(state.range(1));
+    std::mt19937 rng(9);
+    std::vector<double> z(uint64_t{width} * height);
+    for (double& v : z) v = rng() / 4294967296.0;
+    MeasureOptions m{};
+    m.z_scale = 1;
+    m.measuring = true;
+    m.level = kLevelMean;
+    m.window = Window{kWindowHann, 1};
+    m.peaks = 1;
+    m.threads = static_cast<int>(state.range(2));
+    for (auto _ : state) {
+        HeightMap map{};
+        map.width = width;
+        map.height = height;
+        map.z = buffer_new<double>(z.size());
+        std::copy(z.begin(), z.end(), map.z.get());
+        ViewResult r;
+        if (view_measure(map, m, r) != 0) state.SkipWithError("the measurement failed");
+        benchmark::DoNotOptimize(r.rms);
+    }
 }
 
 [[maybe_unused]] const bool registered = [] {
@@ -94,6 +129,14 @@ void refine(benchmark::State& state) {
         for (int64_t n : sides) b->Arg(n);
         b->Unit(benchmark::kMillisecond);
     }
+    auto* b = benchmark::RegisterBenchmark("Measure", measure);
+    for (int64_t n : sides) {
+        for (const int64_t threads : {1, 2}) {
+            b->Args({n, n, threads});
+            b->Args({n, n / 2 > 0 ? n / 2 : 1, threads});
+        }
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
     return true;
 }();
 

@@ -64,16 +64,16 @@ uint64_t bmp_stride(uint32_t width) {
     return uint64_t{width} * 3 + width % 4;
 }
 
-ImagePtr bmp_read(const std::string& path) {
+ImagePtr bmp_read(const std::string& path, BmpShape shape) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         report_read(path);
         return ImagePtr();
     }
-    return bmp_read_stream(in, path);
+    return bmp_read_stream(in, path, shape);
 }
 
-ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
+ImagePtr bmp_read_stream(std::istream& in, const std::string& path, BmpShape shape) {
     // Header bytes a short file does not have count as zero.
     uint8_t header[kHeaderSize] = {};
     bool failed = false;
@@ -100,7 +100,7 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
     const int32_t width = get_le32_signed(header + 18);
     const int32_t height = get_le32_signed(header + 22);
     const uint32_t depth = get_le32(header + 28);
-    if (width != height) {
+    if (shape == kBmpSquare && width != height) {
         std::fprintf(stderr, "Error: %s is not a square image", path.c_str());
         return ImagePtr();
     }
@@ -111,13 +111,14 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
 
     // A side of zero asks for an empty row buffer and a negative one for a row length that
     // cannot be represented: both are allocation failures.
-    if (width <= 0) {
+    if (width <= 0 || height <= 0) {
         report_alloc_failure();
         return ImagePtr();
     }
-    const auto side = static_cast<uint32_t>(width);
-    const uint64_t stride = bmp_stride(side);
-    const uint64_t row_bytes = uint64_t{side} * 3;
+    const auto columns = static_cast<uint32_t>(width);
+    const auto rows = static_cast<uint32_t>(height);
+    const uint64_t stride = bmp_stride(columns);
+    const uint64_t row_bytes = uint64_t{columns} * 3;
     // The rows must all be in the file (the last row's fill bytes may be missing) before
     // any memory is spent on them: a short file claiming a huge side is refused at once.
     uint64_t offset = get_le32(header + 10);
@@ -125,7 +126,7 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
         offset = kHeaderSize;
     }
     uint64_t needed = 0;
-    if (!size_mul(side - 1, stride, &needed) || !size_add(needed, offset, &needed) ||
+    if (!size_mul(rows - 1, stride, &needed) || !size_add(needed, offset, &needed) ||
         !size_add(needed, row_bytes, &needed)) {
         report_truncated(path);
         return ImagePtr();
@@ -140,7 +141,7 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
     if (!row) {
         return ImagePtr();
     }
-    ImagePtr image = image_new(side, side);
+    ImagePtr image = image_new(columns, rows);
     if (!image) {
         return ImagePtr();
     }
@@ -149,7 +150,7 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
         report_read(path);
         return ImagePtr();
     }
-    for (uint64_t i = 0; i < side; ++i) {
+    for (uint64_t i = 0; i < rows; ++i) {
         const uint64_t got = read_some(in, row.get(), stride, &failed);
         if (failed) {
             report_read(path);
@@ -159,7 +160,7 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path) {
             report_truncated(path);
             return ImagePtr();
         }
-        uint8_t* dst = image->pixels.get() + (side - 1 - i) * row_bytes;
+        uint8_t* dst = image->pixels.get() + (rows - 1 - i) * row_bytes;
         std::memcpy(dst, row.get(), static_cast<std::size_t>(row_bytes));
     }
     return image;

@@ -9,6 +9,7 @@
 #include <streambuf>
 
 #include "image/bmp.h"
+#include "image/formats.h"
 
 namespace {
 
@@ -113,11 +114,38 @@ constexpr OtherNetpbm kOtherNetpbm[] = {
     {'F', "a colour PFM (PF)"},
 };
 
-// The format the first `got` bytes of a file announce: PGM for "P5", PFM for "Pf", and
-// kHeightsBmp for anything else (the BMP reader's to judge).
+// The format the first `got` bytes of a file announce: PGM for "P5", PFM for "Pf", x3p for
+// a zip archive's "PK\3\4", Gwyddion for "GWYP", TIFF for "II*\0" or "MM\0*" (and BigTIFF's
+// "II+\0" and "MM\0+", which libtiff reads too), and kHeightsBmp for anything else (the BMP
+// reader's to judge).
 HeightFormat format_of(const uint8_t* magic, uint64_t got) {
+    const auto starts = [&](const char* m) { return got >= 4 && std::memcmp(magic, m, 4) == 0; };
+    if (starts("PK\3\4")) return kHeightsX3p;
+    if (starts("GWYP")) return kHeightsGwy;
+    if (starts("II*") || starts("MM\0*") || starts("II+") || starts("MM\0+")) return kHeightsTiff;
     if (got < 2 || magic[0] != 'P') return kHeightsBmp;
     return magic[1] == '5' ? kHeightsPgm : magic[1] == 'f' ? kHeightsPfm : kHeightsBmp;
+}
+
+bool is_instrument(HeightFormat format) {
+    return format == kHeightsX3p || format == kHeightsGwy || format == kHeightsTiff;
+}
+
+// Reads an instrument file held whole in memory with its format's reader, or says which
+// reader this build lacks; 0, or 1 after the message.
+int read_instrument(const std::string& path, const uint8_t* bytes, uint64_t size, HeightFormat format,
+                    int channel, HeightMap& map) {
+    const char* name = format == kHeightsX3p   ? "an x3p archive"
+                       : format == kHeightsGwy ? "a Gwyddion file"
+                                               : "a TIFF";
+    const char* missing = formats_missing(format);
+    if (missing != nullptr) {
+        std::fprintf(stderr, "Error: %s is %s, but this varlox-view was built without its reader (%s)\n",
+                     path.c_str(), name, missing);
+        return 1;
+    }
+    if (format == kHeightsGwy) return gwy_parse(path, bytes, size, channel, map);
+    return format == kHeightsX3p ? x3p_parse(path, bytes, size, map) : tiff_parse(path, bytes, size, map);
 }
 
 // Refuses, naming it, a netpbm file of a kind that is not read; false (nothing printed)
@@ -126,9 +154,11 @@ bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t
     if (got < 2 || magic[0] != 'P') return false;
     for (const OtherNetpbm& other : kOtherNetpbm) {
         if (magic[1] == other.letter) {
-            std::fprintf(stderr,
-                         "Error: %s is %s; only binary PGM (P5), grey PFM (Pf) and 24-bit BMP are read\n",
-                         path.c_str(), other.what);
+            std::fprintf(
+                stderr,
+                "Error: %s is %s; only binary PGM (P5), grey PFM (Pf), x3p, Gwyddion, TIFF and 24-bit BMP "
+                "are read\n",
+                path.c_str(), other.what);
             return true;
         }
     }
@@ -137,7 +167,8 @@ bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t
 
 // What the header says about the samples that follow it.
 struct Layout {
-    uint64_t side;
+    uint64_t width;
+    uint64_t height;
     uint64_t offset;        // where the first row starts
     uint64_t sample_bytes;  // 1, 2 (most significant first) or 4 (a float)
     bool bottom_up;         // rows stored bottom first
@@ -165,7 +196,7 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
         report_malformed(path, name);
         return false;
     }
-    layout = Layout{width, 0, 1, false, false, 0};
+    layout = Layout{width, height, 0, 1, false, false, 0};
     if (format == kHeightsPgm) {
         uint64_t maxval = 0;
         if (!header_number(h, &maxval)) {
@@ -175,10 +206,6 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
         // One whitespace byte ends the header; a comment there would leave no such byte.
         if (!is_space(bytes[h.at])) {
             report_malformed(path, name);
-            return false;
-        }
-        if (width != height) {
-            std::fprintf(stderr, "Error: %s is not a square image\n", path.c_str());
             return false;
         }
         if (maxval < 1 || maxval > 65535) {
@@ -193,15 +220,11 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
             report_malformed(path, name);
             return false;
         }
-        if (width != height) {
-            std::fprintf(stderr, "Error: %s is not a square image\n", path.c_str());
-            return false;
-        }
         layout.sample_bytes = 4;
         layout.bottom_up = true;
         layout.little_endian = scale < 0;
     }
-    if (width == 0) {
+    if (width == 0 || height == 0 || width > kSideMax || height > kSideMax) {
         report_malformed(path, name);
         return false;
     }
@@ -210,10 +233,10 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
 }
 
 // The bytes of one row, and of the file up to its last sample; false when they exceed 64
-// bits. The side is at most kSideMax, so they cannot, but they are checked all the same.
+// bits. The sides are at most kSideMax, so they cannot, but they are checked all the same.
 bool picture_bytes(const Layout& layout, uint64_t* row_bytes, uint64_t* needed) {
-    return size_mul(layout.side, layout.sample_bytes, row_bytes) &&
-           size_mul(*row_bytes, layout.side, needed) && size_add(*needed, layout.offset, needed);
+    return size_mul(layout.width, layout.sample_bytes, row_bytes) &&
+           size_mul(*row_bytes, layout.height, needed) && size_add(*needed, layout.offset, needed);
 }
 
 // Reads up to `count` bytes; returns how many arrived. Sets *failed on an I/O error.
@@ -252,7 +275,7 @@ int read_netpbm(const std::string& path, std::istream& in, HeightFormat format, 
     uint64_t row_bytes = 0;
     uint64_t count = 0;
     uint64_t needed = 0;
-    if (!picture_bytes(layout, &row_bytes, &needed) || !size_mul(layout.side, layout.side, &count)) {
+    if (!picture_bytes(layout, &row_bytes, &needed) || !size_mul(layout.width, layout.height, &count)) {
         report_truncated(path);
         return 1;
     }
@@ -273,8 +296,9 @@ int read_netpbm(const std::string& path, std::istream& in, HeightFormat format, 
         report_read(path);
         return 1;
     }
-    const uint64_t side = layout.side;
-    for (uint64_t i = 0; i < side; ++i) {
+    const uint64_t width = layout.width;
+    const uint64_t height = layout.height;
+    for (uint64_t i = 0; i < height; ++i) {
         if (read_some(in, row.get(), row_bytes, &failed) < row_bytes) {
             if (failed) {
                 report_read(path);
@@ -283,14 +307,14 @@ int read_netpbm(const std::string& path, std::istream& in, HeightFormat format, 
             }
             return 1;
         }
-        const uint64_t r = layout.bottom_up ? side - 1 - i : i;
-        double* dst = z.get() + r * side;
+        const uint64_t r = layout.bottom_up ? height - 1 - i : i;
+        double* dst = z.get() + r * width;
         const uint8_t* p = row.get();
-        for (uint64_t c = 0; c < side; ++c, p += layout.sample_bytes) {
+        for (uint64_t c = 0; c < width; ++c, p += layout.sample_bytes) {
             double v = 0;
             if (layout.sample_bytes == 4) {
                 v = float_sample(p, layout.little_endian);
-                if (!std::isfinite(v)) {
+                if (std::isinf(v)) {
                     std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n",
                                  path.c_str(), static_cast<unsigned long long>(r),
                                  static_cast<unsigned long long>(c));
@@ -309,9 +333,12 @@ int read_netpbm(const std::string& path, std::istream& in, HeightFormat format, 
             dst[c] = v;
         }
     }
-    map.side = static_cast<uint32_t>(side);
-    map.z = std::move(z);
-    map.format = format;
+    HeightMap made{};
+    made.width = static_cast<uint32_t>(width);
+    made.height = static_cast<uint32_t>(height);
+    made.z = std::move(z);
+    made.format = format;
+    map = std::move(made);
     return 0;
 }
 
@@ -391,12 +418,12 @@ class HeldBuf : public std::streambuf {
 // when its header asks for more than pipe_max bytes; a BMP is read to the stream's end and
 // refused when that is beyond pipe_max bytes; anything else is judged by its first two
 // bytes. 0, or 1 after the message.
-int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, HeightMap& map) {
+int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, int channel, HeightMap& map) {
     Held held{Buffer<uint8_t>(), 0, 0};
-    if (hold_until(path, in, held, 2) != 0) return 1;
+    if (hold_until(path, in, held, 4) != 0) return 1;
     if (refuse_other_netpbm(path, held.bytes.get(), held.size)) return 1;
     const HeightFormat format = format_of(held.bytes.get(), held.size);
-    if (format != kHeightsBmp) {
+    if (format == kHeightsPgm || format == kHeightsPfm) {
         if (hold_until(path, in, held, kHeaderMax + 1) != 0) return 1;
         Layout layout{};
         if (!parse_header(path, held.bytes.get(), held.size, format, layout)) return 1;
@@ -415,7 +442,7 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, H
             return 1;
         }
         if (hold_until(path, in, held, needed) != 0) return 1;
-    } else if (held.size == 2 && held.bytes[0] == 'B' && held.bytes[1] == 'M') {
+    } else if (is_instrument(format) || (held.size >= 2 && held.bytes[0] == 'B' && held.bytes[1] == 'M')) {
         // One byte beyond the bound tells a stream that holds more.
         uint64_t want = pipe_max;
         if (!size_add(pipe_max, 1, &want)) want = pipe_max;
@@ -426,44 +453,56 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, H
             return 1;
         }
     }
+    if (is_instrument(format))
+        return read_instrument(path, held.bytes.get(), held.size, format, channel, map);
     HeldBuf buffer(held.bytes.get(), held.size);
     std::istream bytes(&buffer);
     if (format != kHeightsBmp) return read_netpbm(path, bytes, format, map);
-    ImagePtr image = bmp_read_stream(bytes, path);
+    ImagePtr image = bmp_read_stream(bytes, path, kBmpAnyShape);
     if (!image) return 1;
     image_to_gray(*image);
     return heights_from_image(*image, map);
 }
 
-}  // namespace
-
-int heights_from_image(const Image& image, HeightMap& map) {
-    uint64_t count = 0;
-    if (image.width != image.height || !size_mul(image.width, image.height, &count)) {
-        report_alloc_failure();
+// Reads a whole file that seeks, open at its start, into memory and gives it to its
+// format's reader; 0, or 1 after the message.
+int read_whole(const std::string& path, std::istream& in, HeightFormat format, int channel, HeightMap& map) {
+    in.seekg(0, std::ios::end);
+    const std::streamoff end = in.tellg();
+    in.clear();
+    in.seekg(0, std::ios::beg);
+    if (end < 0 || !in) {
+        report_read(path);
         return 1;
     }
-    Buffer<double> z = buffer_new<double>(count);
-    if (!z) return 1;
-    const uint8_t* p = image.pixels.get();
-    for (uint64_t k = 0; k < count; ++k) z[k] = p[k * 3 + 2];
-    map.side = image.width;
-    map.z = std::move(z);
-    map.format = kHeightsBmp;
-    return 0;
+    const auto size = static_cast<uint64_t>(end);
+    Buffer<uint8_t> bytes = buffer_new<uint8_t>(size > 0 ? size : 1);
+    if (!bytes) return 1;
+    bool failed = false;
+    if (read_some(in, bytes.get(), size, &failed) != size) {
+        if (failed) {
+            report_read(path);
+        } else {
+            report_truncated(path);
+        }
+        return 1;
+    }
+    return read_instrument(path, bytes.get(), size, format, channel, map);
 }
 
-int heights_read(const std::string& path, HeightMap& map, uint64_t pipe_max) {
-    // A file that cannot be opened, or holds neither PGM nor PFM nor another netpbm
+}  // namespace
+
+int heights_read(const std::string& path, HeightMap& map, uint64_t pipe_max, int channel) {
+    // A file that cannot be opened, or holds none of the formats above nor another netpbm
     // format, is the BMP reader's, with its messages.
     HeightFormat format = kHeightsBmp;
     std::ifstream in(path, std::ios::binary);
     if (in) {
         // A pipe or FIFO can be read only once: it is not opened again for the BMP reader.
-        if (!size_known(in)) return read_unsized(path, in, pipe_max, map);
-        uint8_t magic[2] = {};
+        if (!size_known(in)) return read_unsized(path, in, pipe_max, channel, map);
+        uint8_t magic[4] = {};
         bool failed = false;
-        const uint64_t got = read_some(in, magic, 2, &failed);
+        const uint64_t got = read_some(in, magic, 4, &failed);
         if (failed) {
             report_read(path);
             return 1;
@@ -471,30 +510,14 @@ int heights_read(const std::string& path, HeightMap& map, uint64_t pipe_max) {
         if (refuse_other_netpbm(path, magic, got)) return 1;
         format = format_of(magic, got);
     }
+    if (is_instrument(format)) return read_whole(path, in, format, channel, map);
     if (format != kHeightsBmp) {
         in.seekg(0, std::ios::beg);
         return read_netpbm(path, in, format, map);
     }
     in.close();
-    ImagePtr image = bmp_read(path);
+    ImagePtr image = bmp_read(path, kBmpAnyShape);
     if (!image) return 1;
     image_to_gray(*image);
     return heights_from_image(*image, map);
-}
-
-int heights_scale(HeightMap& map, double factor) {
-    // Heights up to 1e100 keep |F|^2 <= (N^2 * 1e100)^2 finite for every side the
-    // transform takes (N < 2^31).
-    constexpr double kLimit = 1e100;
-    const uint64_t count = uint64_t{map.side} * map.side;
-    bool beyond = false;
-    for (uint64_t k = 0; k < count; ++k) {
-        if (factor != 1) map.z[k] *= factor;
-        if (!(std::fabs(map.z[k]) <= kLimit)) beyond = true;
-    }
-    if (beyond) {
-        std::fprintf(stderr, "Error: Heights times %g exceed 1e100 in magnitude\n", factor);
-        return 1;
-    }
-    return 0;
 }

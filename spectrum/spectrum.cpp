@@ -86,11 +86,11 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height) {
     shift_plane(im, width, height);
 }
 
-int heights_spectrum(const double* z, uint32_t side, double* re, double* im, const DftProgress* progress,
-                     int threads) {
-    const int64_t n = side;
-    const auto height = [z, n](int64_t r, int64_t c) { return z[r * n + c]; };
-    return centred_spectrum(n, n, height, re, im, progress, threads);
+int heights_spectrum(const double* z, uint32_t width, uint32_t height, double* re, double* im,
+                     const DftProgress* progress, int threads) {
+    const int64_t w = width;
+    const auto at = [z, w](int64_t r, int64_t c) { return z[r * w + c]; };
+    return centred_spectrum(w, height, at, re, im, progress, threads);
 }
 
 int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress, int threads) {

@@ -27,7 +27,7 @@ void swap_quadrants(double* re, double* im, int32_t width, int32_t height);
 int image_spectrum(const Image& image, double* re, double* im, const DftProgress* progress = nullptr,
                    int threads = 1);
 
-// The same for a square grid of heights, side*side doubles, row-major, row 0 the top. For
-// the red bytes of a grey picture the planes are image_spectrum's, bit for bit.
-int heights_spectrum(const double* z, uint32_t side, double* re, double* im,
+// The same for a grid of heights, width*height doubles, row-major, row 0 the top. For the
+// red bytes of a grey picture the planes are image_spectrum's, bit for bit.
+int heights_spectrum(const double* z, uint32_t width, uint32_t height, double* re, double* im,
                      const DftProgress* progress = nullptr, int threads = 1);

@@ -4,7 +4,8 @@
 # offset (a page position stored in the file) pictures. The prepared BMP must be square, 24-bit and unpadded, and varlox's profile must
 # peak at bin 2N/P for a prepared side N (bin i is i/2 cycles across the picture), with no
 # second peak (a resample that stretches one axis more than the other gives two). Then
-# the refusals: each must end with status 1, its message, and no output file.
+# the refusals: each must end with status 1, its message, and no output file. Height
+# maps must hold the source's samples: the whole picture, or the square asked for.
 #
 # Usage: prepare_test.sh VARLOX SOURCE_DIR. Exit status 77 (skipped) without ImageMagick.
 set -u
@@ -470,12 +471,12 @@ for out in deep16.pgm deep16.PGM deep16.pfm deep16.Pfm; do
                 fail "$out: floats off by $worst (largest difference, count)" ;;
     esac
 done
-# An 8-bit grey source: each level v becomes v * 257 exactly.
+# An 8-bit grey source, 256 x 320 and kept whole: each level v becomes v * 257 exactly.
 sh "$prepare" grey.png grey.pgm 2>err.txt || fail "grey.pgm: $(cat err.txt)"
 grep -q '8-bit levels scaled to 16 bits exactly' err.txt || fail "grey.pgm is not reported as scaled: $(cat err.txt)"
-$im grey.png -crop 256x256+0+32 -depth 8 gray:- | od -An -v -tu1 | tr -s ' ' '\n' | grep . >want.txt
+$im grey.png -depth 8 gray:- | od -An -v -tu1 | tr -s ' ' '\n' | grep . >want.txt
 samples16 grey.pgm 17 >got.txt
-paste -d ' ' want.txt got.txt | awk '$2 != $1 * 257 { bad++ } END { exit !(NR == 65536 && bad == 0) }' ||
+paste -d ' ' want.txt got.txt | awk '$2 != $1 * 257 { bad++ } END { exit !(NR == 256 * 320 && bad == 0) }' ||
     fail "grey.pgm: the samples are not 257 times the source's"
 # A window computed at 16 bits: the windowed PGM of an 8-bit source keeps levels between
 # the 8-bit ones and agrees with the windowed BMP within one of its steps.
@@ -508,6 +509,191 @@ done <<'EOF'
 --stretch;tiny.tif;tiny.pgm;0;stretched levels 0 to 3 (of 0 to 65535) linearly onto 0 to 65535
 --stretch;tiny.tif;tiny.pfm;0;stretched levels 0 to 3 (of 0 to 65535) linearly onto 0 to 1
 --window=tukey;wide.png;wide.pfm;0;the output is grey
+EOF
+
+# A height map holds the whole picture, in any shape, unless --side or --at asks for a
+# square; a BMP stays the centred square. Sources: 16-bit grey maps of thousands of
+# levels, one wide and one tall, and the wide one stored on its side (turned a quarter
+# anticlockwise) with an orientation tag that turns it back. Each output must have the
+# size the row names and hold the source's samples in the box the row names (the PFM's
+# over 65535 as floats, bottom row first; the BMP's reduced to 8 bits).
+map_fx='i * 0.37 + j * 0.061 - floor(i * 0.37 + j * 0.061)'
+$im -size 96x64 xc: -fx "$map_fx" -colorspace gray -depth 16 rect.png
+$im -size 48x80 xc: -fx "$map_fx" -colorspace gray -depth 16 tallmap.png
+$im rect.png -rotate -90 -orient RightTop rect-turned.tif
+[ "$($identify -format '%w %h %[orientation]' rect-turned.tif)" = "64 96 RightTop" ] ||
+    fail "rect-turned.tif is not stored on its side with its orientation tag"
+while IFS=';' read -r input source options output w h x y note; do
+    label="$options $input $output"
+    rm -f "$output"
+    # shellcheck disable=SC2086 # options split on purpose
+    sh "$prepare" $options "$input" "$output" 2>err.txt </dev/null || { fail "$label: $(cat err.txt)"; continue; }
+    grep -qF -- "$note" err.txt || fail "$label: no '$note' in: $(cat err.txt)"
+    grep -qF -- "wrote $output: $w x $h," err.txt || fail "$label: the size written is not reported: $(cat err.txt)"
+    case $output in
+        *.bmp)
+            [ "$(bmp_fields "$output")" = "BM $w $h 24 0" ] || fail "$label: header $(bmp_fields "$output")"
+            $im "$source" -crop "${w}x$h+$x+$y" +repage -depth 8 gray:- >want.gray
+            $im "$output" -channel R -separate +channel -depth 8 gray:- | cmp -s - want.gray ||
+                fail "$label: not the $w x $h square at column $x, row $y" ;;
+        *.pgm | *.PGM)
+            header_is "$output" "P5\n$w $h\n65535\n" || fail "$label: header $(od -c got.hdr | head -2)"
+            skip=$(wc -c <want.hdr)
+            [ "$(wc -c <"$output")" -eq $((skip + w * h * 2)) ] || fail "$label: $(wc -c <"$output") bytes"
+            $im "$source" -crop "${w}x$h+$x+$y" +repage -depth 16 -endian MSB gray:- >want.gray
+            tail -c +$((skip + 1)) "$output" | cmp -s - want.gray ||
+                fail "$label: the samples are not the source's from column $x, row $y" ;;
+        *)
+            header_is "$output" "Pf\n$w $h\n-1.0\n" || fail "$label: header $(od -c got.hdr | head -2)"
+            skip=$(wc -c <want.hdr)
+            [ "$(wc -c <"$output")" -eq $((skip + w * h * 4)) ] || fail "$label: $(wc -c <"$output") bytes"
+            $im "$source" -crop "${w}x$h+$x+$y" +repage -depth 16 -endian MSB gray:- >want.gray
+            samples16 want.gray 0 >want.txt
+            floats "$output" "$skip" >got.txt
+            worst=$(awk -v w="$w" -v h="$h" 'NR == FNR { v[NR - 1] = $1 / 65535; next }
+                { i = FNR - 1; r = int(i / w); c = i % w; d = $1 - v[(h - 1 - r) * w + c]
+                  if (d < 0) d = -d; if (d > worst) worst = d; count++ }
+                END { printf "%g %d", worst, count }' want.txt got.txt)
+            awk -v d="${worst% *}" -v c="${worst#* }" -v n=$((w * h)) 'BEGIN { exit !(d < 1e-7 && c == n) }' ||
+                fail "$label: floats off by $worst (largest difference, count), want below 1e-7 and $((w * h))" ;;
+    esac
+done <<'EOF'
+rect.png;rect.png;;rect.pgm;96;64;0;0;kept the whole picture: 96 x 64, nothing cropped
+rect.png;rect.png;;rect.pfm;96;64;0;0;kept the whole picture: 96 x 64, nothing cropped
+tallmap.png;tallmap.png;;tallmap.PGM;48;80;0;0;kept the whole picture: 48 x 80, nothing cropped
+tallmap.png;tallmap.png;;tallmap.pfm;48;80;0;0;kept the whole picture: 48 x 80, nothing cropped
+rect-turned.tif;rect.png;;turned.pgm;96;64;0;0;kept the whole picture: 96 x 64, nothing cropped
+rect-turned.tif;rect.png;;turned.pfm;96;64;0;0;orientation tag (RightTop)
+rect.png;rect.png;--side 40;side.pgm;40;40;28;12;cropped the centred 40 x 40 square at column 28, row 12
+rect.png;rect.png;--at 10,5;at.pfm;59;59;10;5;cropped the 59 x 59 square at column 10, row 5
+tallmap.png;tallmap.png;--at 8,30 --side 32;at.pgm;32;32;8;30;cropped the 32 x 32 square at column 8, row 30
+rect-turned.tif;rect.png;--side 64;turned-side.pfm;64;64;16;0;cropped the centred 64 x 64 square at column 16, row 0
+rect.png;rect.png;;rect.bmp;64;64;16;0;cropped the centred 64 x 64 square at column 16, row 0
+tallmap.png;tallmap.png;;tallmap.bmp;48;48;0;16;cropped the centred 48 x 48 square at column 0, row 16
+EOF
+
+# A window over a whole wide map tapers each axis over its own length: a Tukey window
+# (A = 0.5) is 0 on the first row and column, 1/2 an eighth of its axis in from either
+# end (columns 12 and 84 of 96, rows 8 and 56 of 64), 1 in the middle, the product of
+# the two at a corner; each sample becomes w g + (1 - w) m around the level m reported.
+# Off by more than 2 of 65535 is a fault: a square window of the shorter side laid over
+# the map puts other weights at columns 12 and 84.
+sh "$prepare" --window tukey rect.png window-rect.pgm 2>err.txt || fail "--window tukey rect.png: $(cat err.txt)"
+grep -qF 'wrote window-rect.pgm: 96 x 64,' err.txt || fail "--window tukey rect.png: $(cat err.txt)"
+level=$(sed -n 's/.*mean grey level under it, \([0-9.]*\) of 65535.*/\1/p' err.txt)
+[ -n "$level" ] || fail "--window tukey rect.png: no level reported: $(cat err.txt)"
+$im rect.png -depth 16 -endian MSB gray:- >rect.gray
+samples16 rect.gray 0 >source.txt
+samples16 window-rect.pgm 15 >got.txt
+while read -r col row weight; do
+    awk -v i=$((row * 96 + col)) -v w="$weight" -v m="${level:-0}" 'NR == FNR { if (FNR - 1 == i) g = $1; next }
+        FNR - 1 == i { d = $1 - (w * g + (1 - w) * m); found = 1; exit }
+        END { exit !(found && d <= 2 && d >= -2) }' source.txt got.txt ||
+        fail "--window tukey on 96 x 64: column $col, row $row is not weighted $weight"
+done <<'EOF'
+0 32 0
+48 0 0
+12 32 0.5
+84 32 0.5
+48 8 0.5
+48 56 0.5
+12 8 0.25
+48 32 1
+EOF
+
+# Floating-point TIFF. float_tiff W H FILE EXPRESSION: a W x H grey TIFF of 32-bit
+# little-endian floats, uncompressed, one strip, the sample at column i, row j being
+# awk's EXPRESSION of i and j (exact in a float, so that the file holds it as it is).
+# ImageMagick without HDRI cannot write such a file faithfully, so it is put together
+# here: a header, ten directory entries (size, 32 bits, no compression, black at 0, the
+# strip's place and length, one sample a pixel, floats), then the samples.
+float_tiff() {
+    awk -v w="$1" -v h="$2" '
+        function le(v, n,   k) { for (k = 0; k < n; k++) { printf "\\%03o", v % 256; v = int(v / 256) } }
+        function entry(tag, type, value) {
+            le(tag, 2); le(type, 2); le(1, 4)
+            if (type == 3) { le(value, 2); le(0, 2) } else le(value, 4)
+        }
+        function f32(v,   s, e) {  # the bits of v as a float, for v zero or normal
+            if (v == 0) return 0
+            s = 0; if (v < 0) { s = 2147483648; v = -v }
+            for (e = 0; v >= 2; e++) v /= 2
+            for (; v < 1; e--) v *= 2
+            return s + (e + 127) * 8388608 + (v - 1) * 8388608
+        }
+        BEGIN {
+            printf "II*\\000"; le(8, 4); le(10, 2)
+            entry(256, 3, w); entry(257, 3, h); entry(258, 3, 32); entry(259, 3, 1); entry(262, 3, 1)
+            entry(273, 4, 8 + 2 + 10 * 12 + 4); entry(277, 3, 1); entry(278, 3, h); entry(279, 4, w * h * 4)
+            entry(339, 3, 3); le(0, 4); printf "\n"
+            for (j = 0; j < h; j++) { for (i = 0; i < w; i++) le(f32('"$4"'), 4); printf "\n" }
+        }' | while IFS= read -r line; do
+        # shellcheck disable=SC2059 # the line is octal escapes
+        printf "$line"
+    done >"$3"
+}
+# fine.tif: 0.25 and up in steps of 2^-20, some 16 times finer than ImageMagick's 16-bit
+# step; heights.tif: (i - 48) / 32 + j / 4096, below 0 left of column 48, above 1 right
+# of column 79 (its centred square, columns 16 to 79, only below 0).
+float_tiff 96 64 fine.tif '0.25 + (j * 96 + i) / 1048576'
+float_tiff 96 64 heights.tif '(i - 48) / 32 + j / 4096'
+$im rect.png -depth 32 int32.tif
+$im rect.png -define quantum:format=floating-point -depth 32 unit.pfm
+[ "$($identify -format '%w %h %z %[quantum:format]' fine.tif 2>/dev/null)" = "96 64 32 floating-point" ] ||
+    fail "fine.tif is not a 96 x 64 TIFF of 32-bit floats"
+[ "$($identify -format '%z %[quantum:format]' int32.tif 2>/dev/null)" = "32 " ] ||
+    fail "int32.tif is not a TIFF of 32-bit integers"
+# Without HDRI a PFM of floats would be rounded and cut off: refused, pointing to
+# varlox-view. To 16 or 8 bits, floats in 0 to 1 are the levels meant, rounded as said;
+# a TIFF's floats outside 0 to 1 in the part kept would be cut off: refused (a PFM's
+# within 0 to 1, which ImageMagick wrote, go through). With HDRI the PFM keeps them.
+# Rows: the build (q16, hdri or any), options, input, output, status, text.
+if $im -version | grep -q HDRI; then build=hdri; else build=q16; fi
+while IFS=';' read -r builds options input output want message; do
+    case " $builds " in *" $build "* | *" any "*) ;; *) continue ;; esac
+    label="$options $input $output"
+    rm -f "$output"
+    # shellcheck disable=SC2086 # options split on purpose
+    sh "$prepare" $options "$input" "$output" 2>err.txt </dev/null
+    status=$?
+    [ $status -eq "$want" ] || fail "$label: status $status, want $want: $(cat err.txt)"
+    grep -qF -- "$message" err.txt || fail "$label: no '$message' in: $(cat err.txt)"
+    if [ "$want" -eq 0 ]; then existing "$output" >/dev/null || fail "$label: no $output"
+    else existing "$output" .varlox-prepare.* && fail "$label: left a file"; fi
+done <<'EOF'
+q16;;fine.tif;fine.pfm;1;Error: fine.tif holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample, without HDRI) rounds to 65536 levels and cuts off below 0 and above 1, so fine.pfm would not keep their values: varlox-view reads the TIFF itself
+q16;;heights.tif;heights.pfm;1;Error: heights.tif holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample
+q16;--at 48,0 --side 32;heights.tif;heights.pfm;1;Error: heights.tif holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample
+hdri;;fine.tif;fine.pfm;0;wrote fine.pfm: 96 x 64, 32-bit float grey PFM
+any;;fine.tif;fine.pgm;0;32-bit floating-point samples reduced to 16 bits
+any;;heights.tif;heights.pgm;1;Error: heights.tif holds floating-point samples below 0 and above 1 in the whole picture, which ImageMagick cuts off at 0 and 1 as it reads them, so heights.pgm would not show them: varlox-view reads the TIFF itself
+any;;heights.tif;heights.bmp;1;Error: heights.tif holds floating-point samples below 0 in that square
+any;--at 64,0 --side 32;heights.tif;heights.pgm;1;Error: heights.tif holds floating-point samples above 1 in that square
+any;--at 48,0 --side 32;heights.tif;heights.pgm;0;32-bit floating-point samples reduced to 16 bits
+q16;;int32.tif;int32.pfm;0;32-bit samples reduced to 16 bits (this ImageMagick's depth, without HDRI)
+q16;;unit.pfm;unit-again.pfm;1;Error: unit.pfm holds 32-bit floating-point samples, which this ImageMagick (16 bits per sample, without HDRI) rounds to 65536 levels and cuts off below 0 and above 1, so unit-again.pfm would not keep their values: varlox-view reads the PFM itself
+any;;unit.pfm;unit.bmp;0;32-bit floating-point samples reduced to 8 bits
+EOF
+# The floats' own values where they are kept: level round(65535 v) in the PGM (within
+# one, ImageMagick's rounding), v itself in a PFM of an HDRI build (bottom row first).
+while IFS=';' read -r builds file w h x0 expression; do
+    case " $builds " in *" $build "* | *" any "*) ;; *) continue ;; esac
+    [ -e "$file" ] || { fail "no $file to read the floats back from"; continue; }
+    skip=$(head -n 3 "$file" | wc -c)
+    case $file in
+        *.pfm) floats "$file" "$skip" >got.txt; tolerance=0.0000001 scale=1 ;;
+        *) samples16 "$file" "$skip" >got.txt; tolerance=1 scale=65535 ;;
+    esac
+    awk -v w="$w" -v h="$h" -v x0="$x0" -v t="$tolerance" -v s="$scale" '
+        { k = NR - 1; i = k % w + x0; j = int(k / w); if (s == 1) j = h - 1 - j
+          v = '"$expression"'; d = $1 - (s == 1 ? v : int(v * s + 0.5)); if (d < 0) d = -d
+          if (d > worst) worst = d }
+        END { exit !(NR == w * h && worst <= t) }' got.txt ||
+        fail "$file does not hold the floats of its TIFF"
+done <<'EOF'
+any;fine.pgm;96;64;0;0.25 + (j * 96 + i) / 1048576
+any;heights.pgm;32;32;48;(i - 48) / 32 + j / 4096
+hdri;fine.pfm;96;64;0;0.25 + (j * 96 + i) / 1048576
 EOF
 
 # The ImageMagick that stand-ins hand their work on to.

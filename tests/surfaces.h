@@ -90,11 +90,14 @@ struct Measured {
 // programs share (heights_measure: centred spectrum, magnitudes, bins), then the psd.
 inline Measured measure(Grid z, int n, LevelKind level, const Window& window, double length) {
     Measured m{};
-    level_apply(z.data(), n, level);
+    const auto side = static_cast<uint32_t>(n);
+    level_apply(z.data(), side, side, level);
     double mean_square = 0;
-    EXPECT_EQ(window_apply(z.data(), n, window, &mean_square), 0);
-    EXPECT_EQ(heights_measure(z.data(), n, m.spectrum), 0);
-    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), n, m.spectrum.bins, length, mean_square, m.psd), 0);
+    EXPECT_EQ(window_apply(z.data(), side, side, window, &mean_square), 0);
+    EXPECT_EQ(heights_measure(z.data(), side, side, m.spectrum), 0);
+    const double l = length > 0 ? length : n;
+    const ScanGrid grid{side, side, l, l, PlaneAxes{1, 1}};
+    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), grid, m.spectrum.bins, mean_square, m.psd), 0);
     return m;
 }
 

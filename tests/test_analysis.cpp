@@ -59,7 +59,7 @@ TEST(SpectrumMeasure, EveryWayToThePlanesIsTheLiteralTransformBitForBit) {
          }},
         {"heights_spectrum of the height map", false, -1,
          [](const Image&, const HeightMap& map, Planes& p, Spectrum&) {
-             return heights_spectrum(map.z.get(), map.side, p.first.data(), p.second.data());
+             return heights_spectrum(map.z.get(), map.width, map.height, p.first.data(), p.second.data());
          }},
         {"spectrum_measure", true, 0,
          [&](const Image& image, const HeightMap&, Planes& p, Spectrum& s) {
@@ -67,7 +67,7 @@ TEST(SpectrumMeasure, EveryWayToThePlanesIsTheLiteralTransformBitForBit) {
          }},
         {"heights_measure of the height map", true, 1,
          [&](const Image&, const HeightMap& map, Planes& p, Spectrum& s) {
-             return measured(heights_measure(map.z.get(), map.side, s), p, s);
+             return measured(heights_measure(map.z.get(), map.width, map.height, s), p, s);
          }},
     };
     for (const int n : {1, 2, 3, 4, 7, 8, 13, 16}) {

@@ -40,7 +40,7 @@ std::vector<double> textured_plane(uint32_t n, double from, double to, double di
 AngularSpectrum angles_of(const std::vector<double>& p, uint32_t n, double from, double to) {
     AngularSpectrum a;
     EXPECT_TRUE(angular_new(a));
-    angular_accumulate(p.data(), n, from, to, a);
+    angular_accumulate(p.data(), n, n, PlaneAxes{1, 1}, from, to, a);
     return a;
 }
 

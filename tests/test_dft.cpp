@@ -289,8 +289,8 @@ TEST(Dft, RefusesTheCallersErrorsWithTheirMessageAndTouchesNothing) {
         {"dft_2d_run height 0",
          [](double* re, double* im) { return dft_2d_run(re, im, 3, 0, DftDirection::kInverse, DftRun{}); },
          length + "0\n"},
-        {"heights_spectrum side 0", [](double* re, double* im) { return heights_spectrum(re, 0, re, im); },
-         length + "0\n"},
+        {"heights_spectrum width 0",
+         [](double* re, double* im) { return heights_spectrum(re, 0, 3, re, im); }, length + "0\n"},
     };
     // Every path this processor lacks (there is one on every architecture), and a value
     // that names no path.

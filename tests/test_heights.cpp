@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "image/heights.h"
+#include "tests/format_bytes.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -132,10 +133,13 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
     // row is the map's last.
     const float inf = std::numeric_limits<float>::infinity();
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::string read_instead = "; only binary PGM (P5), grey PFM (Pf) and 24-bit BMP are read\n";
+    const std::string read_instead =
+        "; only binary PGM (P5), grey PFM (Pf), x3p, Gwyddion, TIFF and 24-bit BMP are read\n";
     const Bytes bmp = testutil::make_bmp({2, 2}, grey_pixels(2));  // 70 bytes
     const Bytes pgm8 = pgm("P5\n2 2\n255\n", {1, 2, 3, 4}, 1);     // 15 bytes
     const Bytes pfm1 = pfm("Pf\n1 1\n-1\n", {1}, true);            // 14 bytes
+    const Bytes gwy = formatbytes::gwy_file({formatbytes::gwy_component_object(
+        "/0/data", formatbytes::gwy_field(3, 2, 3e-6, 2e-6, "m", "m", {1, 2, 3, 4, 5, 6}))});
     const auto with = [](Bytes b, std::size_t more) {
         b.resize(b.size() + more, '.');
         return b;
@@ -148,6 +152,7 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
         std::string message;       // %s is the path; empty when the map is read
         std::string pipe_message;  // from a pipe, when it differs
         uint64_t pipe_max = kHeightsPipeMax;
+        uint32_t width = 0;  // when it differs from the square root of top_down's size
     };
     const Case cases[] = {
         {"pgm 8-bit", pgm("P5\n2 2\n255\n", {0, 7, 200, 255}, 1), {0, 7, 200, 255}, kHeightsPgm, "", ""},
@@ -200,7 +205,15 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
         // Whitespace or a comment must follow the magic: "P532" is no side of 32.
         {"no whitespace after the magic", pgm("P532 32\n255\n", std::vector<uint32_t>(32 * 32, 9), 1),
          {}, kHeightsBmp, "Error: %s has a malformed PGM header\n", ""},
-        {"not square", pgm("P5\n2 1\n255\n", {1, 2}, 1), {}, kHeightsBmp, "Error: %s is not a square image\n", ""},
+        {"a row of two", pgm("P5\n2 1\n255\n", {1, 2}, 1), {1, 2}, kHeightsPgm, "", "", kHeightsPipeMax, 2},
+        // An instrument file is read whole, from a file or a pipe alike, by its reader.
+        {"gwy of 3 x 2", gwy, {1, 2, 3, 4, 5, 6}, kHeightsGwy, "", "", kHeightsPipeMax, 3},
+        {"gwy a byte beyond the bound", gwy, {1, 2, 3, 4, 5, 6}, kHeightsGwy, "",
+         "Error: %s holds more than the " + std::to_string(gwy.size() - 1) + " bytes read from a pipe or FIFO\n",
+         gwy.size() - 1, 3},
+        {"gwy without an image channel", formatbytes::gwy_file({formatbytes::gwy_string("/filename", "none")}), {},
+         kHeightsBmp, "Error: %s has no image channel\n", ""},
+        {"a column of three", pgm("P5\n1 3\n255\n", {1, 2, 3}, 1), {1, 2, 3}, kHeightsPgm, "", "", kHeightsPipeMax, 1},
         {"maxval 0", pgm("P5\n1 1\n0\n", {0}, 1), {}, kHeightsBmp, "Error: %s has a maxval outside 1 to 65535\n", ""},
         {"maxval 65536", pgm("P5\n1 1\n65536\n", {0}, 2),
          {}, kHeightsBmp, "Error: %s has a maxval outside 1 to 65535\n", ""},
@@ -235,14 +248,14 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
          {}, kHeightsBmp, "Error: %s has a malformed PFM header\n", ""},
         {"pfm header of 4097 bytes", pfm(padded_header("Pf", "1 1 -1", 4097) + "\n", {7}, true),
          {}, kHeightsBmp, "Error: %s has a malformed PFM header\n", ""},
-        {"pfm not square", pfm("Pf\n1 2\n-1\n", {1, 2}, true),
-         {}, kHeightsBmp, "Error: %s is not a square image\n", ""},
+        {"pfm of 3 x 2", pfm("Pf\n3 2\n-1\n", {1, 2, 3, 4, 5, 6}, true), {4, 5, 6, 1, 2, 3}, kHeightsPfm, "", "",
+         kHeightsPipeMax, 3},
         {"pfm truncated",
          [] { Bytes b = pfm("Pf\n2 2\n-1\n", {1, 2, 3, 4}, true); b.resize(b.size() - 3); return b; }(),
          {}, kHeightsBmp, "Error: %s is truncated\n", ""},
-        // File order is bottom row first: the third value is the top row's first.
-        {"pfm NaN", pfm("Pf\n2 2\n-1\n", {1, 2, nan, 4}, true),
-         {}, kHeightsBmp, "Error: %s has a non-finite sample at row 0, column 0\n", ""},
+        // File order is bottom row first: the third value is the top row's first. A NaN is a
+        // point without a valid height, kept as NaN for the measurement to refuse or fill.
+        {"pfm NaN", pfm("Pf\n2 2\n-1\n", {1, 2, nan, 4}, true), {nan, 4, 1, 2}, kHeightsPfm, "", ""},
         {"pfm infinity", pfm("Pf\n2 2\n1\n", {1, -inf, 3, 4}, false),
          {}, kHeightsBmp, "Error: %s has a non-finite sample at row 1, column 1\n", ""},
         // The other netpbm files are named, with what is read instead.
@@ -265,8 +278,8 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
          {}, kHeightsBmp, "Error: %s is not a bitmap image", ""},
         {"a lone P", text_bytes("P"), {}, kHeightsBmp, "Error: %s is not a bitmap image", ""},
         {"empty file", {}, {}, kHeightsBmp, "Error: %s is not a bitmap image", ""},
-        {"bmp not square", testutil::make_bmp({2, 1}, grey_pixels(2)),
-         {}, kHeightsBmp, "Error: %s is not a square image", ""},
+        {"bmp of 2 x 1", testutil::make_bmp({2, 1}, grey_pixels(2)), {3, 10}, kHeightsBmp, "", "", kHeightsPipeMax,
+         2},
         {"bmp truncated",
          [] { Bytes b = testutil::make_bmp({3, 3}, grey_pixels(3)); b.resize(b.size() - 4); return b; }(),
          {}, kHeightsBmp, "Error: %s is truncated\n", ""},
@@ -306,9 +319,15 @@ TEST(HeightsRead, EveryFileGetsItsHeightsOrOneMessageFromAFileAndFromAPipe) {
             ASSERT_EQ(r.status, 0) << label << ": " << r.err;
             EXPECT_EQ(r.err, "") << label;
             EXPECT_EQ(r.map.format, c.format) << label;
-            ASSERT_EQ(uint64_t{r.map.side} * r.map.side, c.top_down.size()) << label;
+            ASSERT_EQ(uint64_t{r.map.width} * r.map.height, c.top_down.size()) << label;
+            EXPECT_EQ(r.map.width, c.width > 0 ? c.width : r.map.height) << label;
             for (std::size_t k = 0; k < c.top_down.size(); ++k) {
-                EXPECT_EQ(r.map.z[k], c.top_down[k]) << label << " " << k;
+                // NaN is compared by being NaN.
+                if (std::isnan(c.top_down[k])) {
+                    EXPECT_TRUE(std::isnan(r.map.z[k])) << label << " " << k;
+                } else {
+                    EXPECT_EQ(r.map.z[k], c.top_down[k]) << label << " " << k;
+                }
             }
         }
     }

@@ -122,7 +122,7 @@ TEST(Peaks, LocalMaximaOnePerPairOutsideTheCentre) {
         p[std::size_t(half) * c.n + half] = 1000;  // the zero frequency
         Buffer<Peak> peaks;
         uint64_t found = 0;
-        ASSERT_TRUE(peaks_find(p.data(), c.n, 10, peaks, &found));
+        ASSERT_TRUE(peaks_find(p.data(), c.n, c.n, PlaneAxes{1, 1}, 10, peaks, &found));
         ASSERT_EQ(found, c.expected.size()) << "case with side " << c.n;
         for (uint64_t i = 0; i < found; ++i) {
             EXPECT_EQ(peaks[i].grid_fx, c.expected[i].fx) << i;
@@ -147,7 +147,7 @@ TEST(Peaks, KeepsTheKStrongestAndTheirShareOfPower) {
     }
     Buffer<Peak> peaks;
     uint64_t found = 0;
-    ASSERT_TRUE(peaks_find(p.data(), n, 2, peaks, &found));
+    ASSERT_TRUE(peaks_find(p.data(), n, n, PlaneAxes{1, 1}, 2, peaks, &found));
     ASSERT_EQ(found, 2u);
     EXPECT_EQ(peaks[0].grid_fx, 7);
     EXPECT_EQ(peaks[1].grid_fx, 15);
@@ -158,7 +158,7 @@ TEST(Peaks, KeepsTheKStrongestAndTheirShareOfPower) {
     // No power outside the centre: no peaks, and nothing allocated for them.
     std::vector<double> flat(std::size_t(n) * n, 0.0);
     flat[std::size_t(half) * n + half] = 5;
-    ASSERT_TRUE(peaks_find(flat.data(), n, 10, peaks, &found));
+    ASSERT_TRUE(peaks_find(flat.data(), n, n, PlaneAxes{1, 1}, 10, peaks, &found));
     EXPECT_EQ(found, 0u);
 }
 
@@ -187,10 +187,11 @@ TEST(PeakRefine, GratingsOfKnownPeriodAndDirection) {
         const std::vector<double> p = power_of(windowed(levelled, c.n, 0, w), c.n);
         Buffer<Peak> peaks;
         uint64_t found = 0;
-        ASSERT_TRUE(peaks_find(p.data(), c.n, 3, peaks, &found));
+        ASSERT_TRUE(peaks_find(p.data(), c.n, c.n, PlaneAxes{1, 1}, 3, peaks, &found));
         ASSERT_GE(found, 1u);
         Peak& peak = peaks[0];
-        ASSERT_TRUE(peak_refine(levelled.data(), c.n, w.empty() ? nullptr : w.data(), peak));
+        ASSERT_TRUE(peak_refine(levelled.data(), c.n, c.n, PlaneAxes{1, 1}, w.empty() ? nullptr : w.data(),
+                                w.empty() ? nullptr : w.data(), peak));
         const double period = c.n / peak.frequency;
         EXPECT_LT(std::fabs(period / c.period - 1), 1e-3)
             << c.n << " px " << c.period << " at " << c.direction << ": " << period;

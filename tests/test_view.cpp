@@ -147,16 +147,34 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
     testutil::write_file(dir.path("in.pgm"),
                          testutil::pgm16(8, [](int r, int c) { return unsigned(r * 100 + c * 7); }));
     testutil::write_file(dir.path("one.pgm"), testutil::pgm16(1, [](int, int) { return 5u; }));
-    testutil::write_file(dir.path("nan.pfm"), [] {
-        const std::string h = "Pf\n1 1\n-1\n";
+    // PFMs of 2 x 2 little-endian floats, bottom row first: a NaN (an invalid point) in the
+    // file's third sample, which is row 0, column 0; the same with infinity; all NaN.
+    const auto pfm = [](const std::vector<uint32_t>& bits) {
+        const std::string h = "Pf\n2 2\n-1\n";
         testutil::Bytes b(h.begin(), h.end());
-        for (const uint8_t v : {0x00, 0x00, 0xc0, 0x7f}) b.push_back(v);
+        for (const uint32_t v : bits) {
+            for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        }
+        return b;
+    };
+    constexpr uint32_t kOne = 0x3f800000, kNan = 0x7fc00000, kInf = 0x7f800000;
+    testutil::write_file(dir.path("nan.pfm"), pfm({kOne, kOne, kNan, kOne}));
+    testutil::write_file(dir.path("inf.pfm"), pfm({kOne, kOne, kOne, kInf}));
+    testutil::write_file(dir.path("void.pfm"), pfm({kNan, kNan, kNan, kNan}));
+    testutil::write_file(dir.path("row.pgm"), [] {
+        const std::string h = "P5 3 1 255\n";
+        testutil::Bytes b(h.begin(), h.end());
+        for (const uint8_t v : {1, 2, 3}) b.push_back(v);
         return b;
     }());
     const std::string usage =
-        "Usage: varlox-view [--decades D] [--gray] [--length L] [--z-scale Z] [--level none|mean|plane]\n"
-        "                   [--window hann|tukey[:A]] [--fit F1:F2] [--band F1:F2] [--peaks K]\n"
-        "                   [--threads N] <inputfile>\n";
+        "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
+        "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
+        "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--threads N] <inputfile>\n";
+    const std::string length =
+        "Error: --length takes the scan's width and height in metres, LX[,LY], above 0, not ";
+    const std::string pixel =
+        "Error: --pixel-size takes the pixel's width and height in metres, DX[,DY], above 0, not ";
     const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
     const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Refusal {
@@ -170,12 +188,25 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"in.bmp", "--decades"}, usage},
         {{"--decades", "0", "in.bmp"}, "Error: --decades takes a number of decades above 0, not '0'\n"},
         {{"--decades=x", "in.bmp"}, "Error: --decades takes a number of decades above 0, not 'x'\n"},
-        {{"--length", "-1", "in.bmp"},
-         "Error: --length takes the side's length in metres, above 0, not '-1'\n"},
-        {{"--length=inf", "in.bmp"},
-         "Error: --length takes the side's length in metres, above 0, not 'inf'\n"},
+        {{"--length", "-1", "in.bmp"}, length + "'-1'\n"},
+        {{"--length=inf", "in.bmp"}, length + "'inf'\n"},
+        {{"--length=1,0", "in.bmp"}, length + "'1,0'\n"},
+        {{"--length=1,", "in.bmp"}, length + "'1,'\n"},
+        {{"--length=1,2,3", "in.bmp"}, length + "'1,2,3'\n"},
+        {{"--pixel-size", "1e-6,-1", "in.bmp"}, pixel + "'1e-6,-1'\n"},
+        {{"--pixel-size", " 1e-6", "in.bmp"}, pixel + "' 1e-6'\n"},
+        {{"--length", "1", "--pixel-size", "1", "in.bmp"},
+         "Error: --length and --pixel-size both give the scan's size; give one of them\n"},
+        {{"--pixel-size", "1", "--length", "1", "in.bmp"},
+         "Error: --length and --pixel-size both give the scan's size; give one of them\n"},
+        {{"--channel", "-1", "in.bmp"},
+         "Error: --channel takes a channel number from 0 to 2147483647, not '-1'\n"},
+        {{"--channel", "2147483648", "in.bmp"},
+         "Error: --channel takes a channel number from 0 to 2147483647, not '2147483648'\n"},
+        {{"--channel", "0", "in.pgm"}, "Error: --channel is for Gwyddion files, and in.pgm is not one\n"},
+        {{"--fill", "median", "in.pgm"}, "Error: --fill takes mean, not 'median'\n"},
         {{"--decades", "", "in.bmp"}, "Error: --decades takes a number of decades above 0, not ''\n"},
-        {{"--length=", "in.bmp"}, "Error: --length takes the side's length in metres, above 0, not ''\n"},
+        {{"--length=", "in.bmp"}, length + "''\n"},
         {{"--", "--gray"}, "Error: Could not read --gray"},
         {{"--threads", "0", "in.bmp"},
          "Error: --threads takes a whole number of threads from 1 to 4096, not '0'\n"},
@@ -220,13 +251,19 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"--window", "tukey:2", "in.pgm"},
          "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
         {{"--z-scale", "0", "in.pgm"},
-         "Error: --z-scale takes the height of one grey level or PFM unit, above 0, not '0'\n"},
+         "Error: --z-scale takes a factor for the file's values, above 0, not '0'\n"},
         {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
         {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
         {{"--fit", "0:1.5", "in.pgm"},
          "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
-        {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of side 2 or more\n"},
-        {{"nan.pfm"}, "has a non-finite sample at row 0, column 0\n"},
+        {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of 2 or more columns and rows\n"},
+        {{"--window", "hann", "row.pgm"}, "Error: A window needs a picture of 2 or more columns and rows\n"},
+        {{"nan.pfm"},
+         "Error: nan.pfm has 1 point without a valid height, the first at row 0, column 0; --fill mean gives "
+         "them the mean of the valid heights\n"},
+        {{"inf.pfm"}, "Error: inf.pfm has a non-finite sample at row 0, column 1\n"},
+        {{"void.pfm"}, "Error: void.pfm has no point with a valid height\n"},
+        {{"--fill", "mean", "void.pfm"}, "Error: void.pfm has no point with a valid height\n"},
         {{"--z-scale", "1e98", "in.pgm"}, "Error: Heights times 1e+98 exceed 1e100 in magnitude\n"},
     };
     const auto before = testutil::snapshot(dir.root);
@@ -396,10 +433,16 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     ASSERT_EQ(summary.size(), 2u);
     EXPECT_EQ(
         summary[0],
-        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
-        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg");
+        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
+        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,pixel_size_"
+        "y,"
+        "height_unit,filled,filled_share");
     const auto row = fields_of(summary[1]);
-    ASSERT_EQ(row.size(), 16u) << summary[1];
+    ASSERT_EQ(row.size(), 23u) << summary[1];
+    EXPECT_EQ(row[16], 16);
+    EXPECT_EQ(row[17], 16);
+    EXPECT_EQ(row[18], 0.001);
+    EXPECT_EQ(row[19], 0.001);
     EXPECT_EQ(summary[1].substr(0, 12), "wave.pgm,16,");
     EXPECT_EQ(row[2], 0.001);
     EXPECT_NEAR(row[3], 1000 / std::sqrt(2.0), 1e-9);  // the rms of the levelled cosine
@@ -416,11 +459,20 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
 // numbers, so that its columns, quoting and empty fields are checked exactly.
 namespace {
 
-// A measuring run's result for a 4 x 4 map, whose summary numbers are then set by hand.
-ViewResult measured_result() {
-    HeightMap map{4, buffer_new<double>(16), kHeightsPfm};
-    for (int k = 0; k < 16; ++k) map.z[k] = (k * 7) % 5;
+// A measuring run's result for a map of width x height (4 x 4 by default) of the given
+// size in metres (none by default), whose summary numbers are then set by hand.
+ViewResult measured_result(uint32_t width = 4, uint32_t height = 4, double lx = 0, double ly = 0) {
+    HeightMap map{};
+    map.width = width;
+    map.height = height;
+    map.z = buffer_new<double>(width * height);
+    map.format = kHeightsPfm;
+    for (uint32_t k = 0; k < width * height; ++k) map.z[k] = (k * 7) % 5;
+    if (width * height > 3) map.z[3] = std::nan("");
     MeasureOptions m{};
+    m.fill = true;
+    m.length_x = lx;
+    m.length_y = ly;
     m.z_scale = 1;
     m.measuring = true;
     m.window = Window{kWindowNone, 1};
@@ -446,17 +498,19 @@ std::string summary_of(const ViewResult& r, const ViewOptions& options, const st
 
 TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     const std::string header =
-        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,rows,psd_intercept,"
-        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg\n";
+        "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
+        "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,"
+        "pixel_size_y,height_unit,filled,filled_share\n";
     ViewResult plain = measured_result();
     plain.rms = 1.5;
     plain.direction = plain.lay = plain.aspect = std::nan("");
     plain.peak_count = 0;
     ViewOptions options{};
     options.measure.measuring = true;
-    EXPECT_EQ(summary_of(plain, options, "scan.pgm"), header + "scan.pgm,4,,1.5,,,,,,,,,,,,\n");
+    EXPECT_EQ(summary_of(plain, options, "scan.pgm"),
+              header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625\n");
 
-    ViewResult full = measured_result();
+    ViewResult full = measured_result(4, 4, 0.001, 0.001);
     full.rms = 1.5;
     full.fitted = true;
     full.fit = PsdFit{12, -3.25, 0.5, 0.125, 0.625};
@@ -466,14 +520,29 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     ASSERT_GT(full.peak_count, 0u);
     full.peaks[0].frequency = 4 / 16.5;
     full.peaks[0].direction = 149.5;
-    options.measure.length = 0.001;
     options.measure.fit = true;
     options.measure.fit_from = 4;
     options.measure.fit_to = 64;
+    options.height_unit = "m";
     EXPECT_EQ(summary_of(full, options, "a,\"b\".pfm"),
               header +
                   "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
-                  "150.25,60.25,0.03125,16.5,149.5\n");
+                  "150.25,60.25,0.03125,16.5,149.5,4,4,0.00025000000000000001,0.00025000000000000001,m,1,"
+                  "0.0625\n");
+
+    // A rectangle of 6 x 4 pixels of 1 x 2 mm: the reference side is the width (6 mm, the
+    // shorter), so side and pixel_size are the width's, and a peak of 1.5 cycles per side
+    // has a period of 4 of its pixels.
+    ViewResult wide = measured_result(6, 4, 0.006, 0.008);
+    wide.rms = 1.5;
+    wide.direction = wide.lay = wide.aspect = std::nan("");
+    ASSERT_GT(wide.peak_count, 0u);
+    wide.peaks[0].frequency = 1.5;
+    wide.peaks[0].direction = 90;
+    options.measure.fit = false;
+    options.height_unit = "nm";
+    EXPECT_EQ(summary_of(wide, options, "wide.gwy"),
+              header + "wide.gwy,6,0.001,1.5,,,,,,,,,,,4,90,6,4,0.001,0.002,nm,1,0.041666666666666664\n");
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 // Writes the fuzzers' seed corpus: small valid BMPs of every stride and with a larger
 // header, and one file for each of the reader's refusals; then PGMs of both depths and
 // PFMs of both byte orders, valid and with each kind of flaw, and the other netpbm
-// formats (for the height-map reader).
+// formats (for the height-map reader); then Gwyddion files and baseline TIFFs, valid and
+// with the readers' refusals (for the instrument readers; CI adds the real x3p and TIFF
+// files of tests/data/formats).
 //
 // Usage: make_fuzz_seeds DIR
 #include <string>
+#include <vector>
 
+#include "tests/format_bytes.h"
 #include "tests/test_util.h"
 
 int main(int argc, char** argv) {
@@ -57,5 +61,30 @@ int main(int argc, char** argv) {
     text("P2\n1 1\n255\n", 0, 0);
     text("P6\n1 1\n255\n", 3, 1);
     text("PF\n1 1\n-1\n", 12, 0);
+    namespace fb = formatbytes;
+    auto file = [&](const fb::Bytes& b, const char* ext) {
+        testutil::write_file(dir + "/seed" + std::to_string(count++) + ext, b);
+    };
+    const std::vector<double> six = {1, -2, 3.5, 0, 5, 6};
+    file(fb::gwy_file({fb::gwy_string("/0/data/title", "h"),
+                       fb::gwy_component_object("/0/data", fb::gwy_field(3, 2, 3e-6, 2e-6, "m", "m", six)),
+                       fb::gwy_component_object("/4/data", fb::gwy_field(2, 3, 1, 1, "", "V", six))}),
+         ".gwy");
+    file(fb::gwy_file({fb::gwy_component_object("/1/data", fb::gwy_field(2, 2, 1, 1, "m", "m", {1, 2, 3}))}),
+         ".gwy");
+    file(fb::gwy_file({fb::gwy_string("/filename", "none")}), ".gwy");
+    const uint16_t kinds[][2] = {{8, 1}, {8, 2}, {16, 1}, {16, 2}, {32, 1}, {32, 2}, {32, 3}, {64, 3}};
+    for (const auto& k : kinds) {
+        const fb::Bytes px(std::size_t(6) * (k[0] / 8), 0x41);
+        file(fb::tiff_file(fb::tiff_grey(3, 2, k[0], k[1]), px), ".tif");
+    }
+    std::vector<fb::TiffEntry> turned = fb::tiff_grey(3, 2, 8, 1);
+    turned.push_back({274, 3, 6});
+    file(fb::tiff_file(turned, {0, 1, 2, 3, 4, 5}), ".tif");
+    std::vector<fb::TiffEntry> tiled = fb::tiff_grey(3, 2, 8, 1);
+    tiled.erase(tiled.begin() + 5);  // StripOffsets, RowsPerStrip and StripByteCounts give way
+    tiled.erase(tiled.begin() + 6, tiled.begin() + 8);
+    tiled.insert(tiled.end(), {{322, 4, 16}, {323, 4, 16}, {324, 4, fb::kPixelsOffset}, {325, 4, 256}});
+    file(fb::tiff_file(tiled, fb::Bytes(256, 7)), ".tif");
     return 0;
 }
