@@ -72,7 +72,9 @@ int directions(const double* z, const double* window_x, const double* window_y, 
         return 1;
     }
     const double* power = r.spectrum.power.get();
-    angular_accumulate(power, g.width, g.height, g.axes, r.band_from, r.band_to, r.angles);
+    if (!angular_accumulate(power, g.width, g.height, g.axes, r.band_from, r.band_to, r.angles)) {
+        return 1;
+    }
     // A flat picture's spectrum outside the zero frequency is the transform's rounding
     // alone: it has no direction and no peaks, though its angular spectrum shows that noise.
     const uint64_t count = uint64_t{g.width} * g.height;

@@ -108,11 +108,11 @@ int write_summary(std::FILE* file, const std::string&, const Source& s) {
     return csv_write(file, row);
 }
 
-// NAME-angles.csv: one row per sector, its mean power and that as a psd; a sector
-// without samples has both empty.
+// NAME-angles.csv: one row per sector, its mean power, that as a psd, its weight and its
+// whitened mean; a sector without samples has both means and the whitened mean empty.
 int write_angles(std::FILE* file, const std::string&, const Source& s) {
     const AngularSpectrum& a = s.result.angles;
-    if (csv_write_line(file, "direction_deg,mean_power,psd,weight") != 0) return 1;
+    if (csv_write_line(file, "direction_deg,mean_power,psd,weight,relative_power") != 0) return 1;
     for (uint32_t sector = 0; sector < kSectors; ++sector) {
         const double mean = angular_mean(a, sector);
         CsvRow row;
@@ -120,6 +120,7 @@ int write_angles(std::FILE* file, const std::string&, const Source& s) {
         csv_number(row, mean);
         csv_number(row, mean * s.result.psd_scale);
         csv_number(row, a.weight[sector]);
+        csv_number(row, angular_relative(a, sector));
         if (csv_write(file, row) != 0) return 1;
     }
     return 0;
