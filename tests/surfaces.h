@@ -38,8 +38,10 @@ inline double gaussian(std::mt19937& rng) {
 }
 
 // A periodic surface of side n whose every spectral sample at distance f (samples) from
-// the zero frequency has power f^-beta exactly, with random phases; mean 0, rms 1.
-inline Grid power_law_surface(int n, double beta, uint32_t seed) {
+// the zero frequency has power f^-beta exactly, with random phases; mean 0, rms 1. With
+// `gaussian` the powers are f^-beta times exponential variables instead (a Gaussian
+// random surface, whose crops scatter as scans of one surface do).
+inline Grid power_law_surface(int n, double beta, uint32_t seed, bool gaussian = false) {
     std::mt19937 rng(seed);
     const std::size_t count = std::size_t(n) * n;
     Grid re(count, 0.0), im(count, 0.0);
@@ -50,7 +52,8 @@ inline Grid power_law_surface(int n, double beta, uint32_t seed) {
             const std::size_t k = std::size_t(ky) * n + kx, m = std::size_t(my) * n + mx;
             if (m < k || (ky == 0 && kx == 0)) continue;
             const double f2 = double(folded(kx)) * folded(kx) + double(folded(ky)) * folded(ky);
-            const double amp = std::pow(f2, -beta / 4);
+            const double amp =
+                std::pow(f2, -beta / 4) * (gaussian ? std::sqrt(-std::log(uniform_open(rng))) : 1);
             // A sample that is its own mirror image must be real.
             const double phase = m == k ? (rng() % 2) * kPi : 2 * kPi * uniform_open(rng);
             re[k] = amp * std::cos(phase);
@@ -84,6 +87,7 @@ inline Grid tilted(Grid z, int n, double a, double b, double c) {
 struct Measured {
     Spectrum spectrum;  // its planes, bins and ranges, as heights_measure leaves them
     Psd psd;
+    ScanGrid grid;  // the grid the psd was taken on
 };
 
 // The program's path from heights to psd: level, window, then the measurement both
@@ -96,8 +100,8 @@ inline Measured measure(Grid z, int n, LevelKind level, const Window& window, do
     EXPECT_EQ(window_apply(z.data(), side, side, window, &mean_square), 0);
     EXPECT_EQ(heights_measure(z.data(), side, side, m.spectrum), 0);
     const double l = length > 0 ? length : n;
-    const ScanGrid grid{side, side, l, l, PlaneAxes{1, 1}};
-    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), grid, m.spectrum.bins, mean_square, m.psd), 0);
+    m.grid = ScanGrid{side, side, l, l, PlaneAxes{1, 1}};
+    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), m.grid, m.spectrum.bins, mean_square, m.psd), 0);
     return m;
 }
 
