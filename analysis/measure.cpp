@@ -10,6 +10,12 @@
 
 namespace {
 
+// The unit a message shows a band in: the one given, or else the measure's own.
+FrequencyShown shown_unit(const FrequencyShown& given, double side_length) {
+    if (given.factor > 0) return given;
+    return FrequencyShown{1, side_length > 0 ? "cycles per metre" : "cycles per side", ""};
+}
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The angular band in cycles per reference side: the one asked for, or 2 to the smaller
@@ -30,11 +36,13 @@ int band_resolve(const MeasureOptions& options, const ScanGrid& g, double side_l
         // The plane's samples lie from one step of the finer axis out to its corner.
         const double corner = std::hypot(a.ax * (g.width / 2), a.ay * (g.height / 2));
         const double nearest = g.width > 1 && g.height > 1 ? std::min(a.ax, a.ay) : g.width > 1 ? a.ax : a.ay;
+        const FrequencyShown u = shown_unit(options.band_shown, side_length);
         std::fprintf(stderr,
-                     "Error: --band %g:%g holds no frequency of this picture: its samples lie from "
-                     "%g to %g cycles per %s\n",
-                     options.band_from, options.band_to, g.width > 1 || g.height > 1 ? nearest / scale : 0.0,
-                     corner / scale, side_length > 0 ? "metre" : "side");
+                     "Error: --band %g:%g%s holds no frequency of this picture: its samples lie from "
+                     "%g to %g %s\n",
+                     options.band_from * u.factor, options.band_to * u.factor, u.suffix,
+                     g.width > 1 || g.height > 1 ? nearest / scale * u.factor : 0.0,
+                     corner / scale * u.factor, u.unit);
         return 1;
     }
     *from = f;
@@ -138,6 +146,31 @@ int fill_invalid(HeightMap& map, bool fill, uint64_t* filled) {
     return 0;
 }
 
+// Refuses a fit band of fewer than 3 rows, naming the band and the profile's rows in the
+// unit the band was given in; 0, or 1 after the message.
+int fit_band_check(const MeasureOptions& options, const ViewResult& r) {
+    const RadialBins& bins = r.spectrum.bins;
+    const uint64_t rows = psd_fit_rows(bins, r.psd, r.side_length, options.fit_from, options.fit_to);
+    if (rows >= 3) return 0;
+    // The rows a fit could take: from the first above the zero frequency to the last.
+    uint64_t first = 0;
+    uint64_t last = 0;
+    for (uint64_t b = 1; b < bins.count; ++b) {
+        if (!(bins.weight[b] > 0 && r.psd.mean[b] > 0)) continue;
+        if (first == 0) first = b;
+        last = b;
+    }
+    const FrequencyShown u = shown_unit(options.fit_shown, r.side_length);
+    const double scale = (r.side_length > 0 ? 0.5 / r.side_length : 0.5) * u.factor;
+    std::fprintf(stderr,
+                 "Error: --fit %g:%g%s holds %llu row%s with a psd above 0; a fit needs 3 or more: the "
+                 "profile's rows lie from %g to %g %s\n",
+                 options.fit_from * u.factor, options.fit_to * u.factor, u.suffix,
+                 static_cast<unsigned long long>(rows), rows == 1 ? "" : "s",
+                 static_cast<double>(first) * scale, static_cast<double>(last) * scale, u.unit);
+    return 1;
+}
+
 }  // namespace
 
 int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
@@ -200,7 +233,9 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
         return 1;
     }
     if (options.fit) {
-        if (psd_fit(r.spectrum.bins, r.psd, r.side_length, options.fit_from, options.fit_to, r.fit) != 0) {
+        if (fit_band_check(options, r) != 0 ||
+            psd_fit(r.spectrum.bins, r.psd, r.grid, options.window, r.side_length, options.fit_from,
+                    options.fit_to, r.fit) != 0) {
             return 1;
         }
         r.fitted = true;

@@ -21,8 +21,11 @@
 //                               height map has no valid point\n", "Error: The height map
 //                               has N points without a valid height\n" (the caller names
 //                               them first; without options.fill), heights beyond 1e100,
-//                               a window on fewer than 2 columns or rows, a fit band with
-//                               fewer than 3 rows, or the allocation message
+//                               a window on fewer than 2 columns or rows, "Error: --fit
+//                               F1:F2 holds N rows with a psd above 0; a fit needs 3 or
+//                               more: the profile's rows lie from A to B cycles per
+//                               ...\n", or the allocation message. Bands in messages are
+//                               in the units options.fit_shown and band_shown name
 #pragma once
 
 #include <cstdint>
@@ -35,6 +38,15 @@
 #include "analysis/psd.h"
 #include "analysis/window.h"
 #include "image/heights.h"
+
+// How a message shows a frequency of the measure's unit (cycles per reference side, or
+// per metre with a size): times `factor`, in `unit` ("cycles per pixel"), the band
+// written with `suffix` ("/px", or "" for none). A factor of 0 shows it as it is.
+struct FrequencyShown {
+    double factor;
+    const char* unit;
+    const char* suffix;
+};
 
 struct MeasureOptions {
     double z_scale;   // heights = the map's values times this
@@ -50,8 +62,10 @@ struct MeasureOptions {
     bool band;         // the angular spectrum over band_from..band_to, else 2 to side / 2
     double band_from;  // cycles per reference side, or per metre with a size
     double band_to;
-    uint64_t peaks;  // how many peaks to find, 1 or more
-    int threads;     // threads of the transform, 1 or more
+    FrequencyShown fit_shown;   // the unit the fit's band was given in, for messages
+    FrequencyShown band_shown;  // the same for the angular band
+    uint64_t peaks;             // how many peaks to find, 1 or more
+    int threads;                // threads of the transform, 1 or more
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;

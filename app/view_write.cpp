@@ -83,7 +83,8 @@ int write_summary(std::FILE* file, const std::string&, const Source& s) {
     if (r.fitted) {
         csv_number(row, r.fit.slope);
         csv_number(row, r.fit.slope_error);
-        csv_number(row, r.fit.hurst);
+        // A slope outside -4 to -2 describes no self-affine surface: no Hurst exponent.
+        csv_number(row, r.fit.hurst_valid ? r.fit.hurst : kNone);
         csv_number(row, m.fit_from);
         csv_number(row, m.fit_to);
         csv_count(row, r.fit.rows);
