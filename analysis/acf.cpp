@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 
 #include "spectrum/dft.h"
@@ -17,13 +16,23 @@ constexpr uint32_t kAcfSideMax = 1073741823;
 constexpr uint32_t kRaysPerDegree = 4;
 constexpr uint32_t kRays = kAcfDirections * kRaysPerDegree;
 
+// The mean of the heights; for equal heights that height itself, which the rounding of
+// their sum over their count need not give, so that their d is 0 exactly.
+double heights_mean(const double* z, uint64_t n) {
+    double sum = 0;
+    bool flat = true;
+    for (uint64_t k = 0; k < n; ++k) {
+        sum += z[k];
+        flat = flat && z[k] == z[0];
+    }
+    return flat ? z[0] : sum / static_cast<double>(n);
+}
+
 // The height parameters and the gradient's, from z less its mean m.
 void heights_parameters(const double* z, uint32_t width, uint32_t height, double dx, double dy,
                         AcfResult& a) {
     const uint64_t n = uint64_t{width} * height;
-    double sum = 0;
-    for (uint64_t k = 0; k < n; ++k) sum += z[k];
-    const double m = sum / static_cast<double>(n);
+    const double m = heights_mean(z, n);
     double s1 = 0, s2 = 0, s3 = 0, s4 = 0;
     double top = -std::numeric_limits<double>::infinity();
     double bottom = std::numeric_limits<double>::infinity();
@@ -72,61 +81,101 @@ void heights_parameters(const double* z, uint32_t width, uint32_t height, double
 }
 
 // The normalised ACF over the lag window into a.plane; 0, or 1 after the message.
+//
+// The transform of d padded with zeros to 2 width x 2 height, at the frequency (2 m + p,
+// 2 n + q) with p and q 0 or 1, is the width x height transform of d(x, y) e^(-pi i (p x /
+// width + q y / height)) at (m, n); and the inverse of the padded power at the lag (tx,
+// ty) is the sum over p and q of e^(pi i (p tx / width + q ty / height)) / 4 times the
+// width x height inverse of that plane's power at (tx mod width, ty mod height). So four
+// transforms of the map's size each way give the padded plane's correlation exactly, in
+// half the time of the padded plane's two and a quarter of its memory.
 int acf_plane(const double* z, uint32_t width, uint32_t height, int threads, AcfResult& a) {
     const uint64_t n = uint64_t{width} * height;
-    double sum = 0;
-    for (uint64_t k = 0; k < n; ++k) sum += z[k];
-    const double m = sum / static_cast<double>(n);
-    const uint64_t pw = uint64_t{width} * 2;
-    const uint64_t ph = uint64_t{height} * 2;
-    uint64_t padded = 0;
-    uint64_t window = 0;
+    const double m = heights_mean(z, n);
     a.lags_x = width / 2;
     a.lags_y = height / 2;
     const uint64_t wx = uint64_t{a.lags_x} * 2 + 1;
     const uint64_t wy = uint64_t{a.lags_y} * 2 + 1;
-    if (!size_mul(pw, ph, &padded) || !size_mul(wx, wy, &window)) {
+    uint64_t window = 0;
+    if (!size_mul(wx, wy, &window)) {
         report_alloc_failure();
         return 1;
     }
-    Buffer<double> re = buffer_new<double>(padded);
-    Buffer<double> im = re ? buffer_new<double>(padded) : Buffer<double>();
-    Buffer<double> plane = im ? buffer_new<double>(window) : Buffer<double>();
+    Buffer<double> re = buffer_new<double>(n);
+    Buffer<double> im = re ? buffer_new<double>(n) : Buffer<double>();
+    Buffer<double> along_x = im ? buffer_new<double>(uint64_t{width} * 2) : Buffer<double>();
+    Buffer<double> along_y = along_x ? buffer_new<double>(uint64_t{height} * 2) : Buffer<double>();
+    Buffer<double> plane = along_y ? buffer_new<double>(window) : Buffer<double>();
     if (!plane) {
         return 1;
     }
-    std::memset(re.get(), 0, padded * sizeof(double));
-    std::memset(im.get(), 0, padded * sizeof(double));
-    for (uint32_t y = 0; y < height; ++y) {
-        for (uint32_t x = 0; x < width; ++x) re[y * pw + x] = z[uint64_t{y} * width + x] - m;
-    }
+    for (uint64_t k = 0; k < window; ++k) plane[k] = 0;
     DftRun run;
     run.threads = threads;
-    const auto w = static_cast<int32_t>(pw);
-    const auto h = static_cast<int32_t>(ph);
-    if (dft_2d_run(re.get(), im.get(), w, h, DftDirection::kForward, run) != 0) {
-        return 1;
-    }
-    for (uint64_t k = 0; k < padded; ++k) {
-        re[k] = re[k] * re[k] + im[k] * im[k];
-        im[k] = 0;
-    }
-    if (dft_2d_run(re.get(), im.get(), w, h, DftDirection::kInverse, run) != 0) {
-        return 1;
-    }
-    // Lag (tx, ty) sits at (ty mod 2 height, tx mod 2 width) of the padded plane.
-    const double zero = re[0] / static_cast<double>(n);
+    const auto w = static_cast<int32_t>(width);
+    const auto h = static_cast<int32_t>(height);
     const int64_t lx = a.lags_x;
     const int64_t ly = a.lags_y;
+    for (int p = 0; p < 2; ++p) {
+        for (int q = 0; q < 2; ++q) {
+            // The shifts e^(-pi i p x / width) and e^(-pi i q y / height), cosine and sine.
+            for (uint32_t x = 0; x < width; ++x) {
+                const double t = -kPi * p * x / width;
+                along_x[2 * x] = std::cos(t);
+                along_x[2 * x + 1] = std::sin(t);
+            }
+            for (uint32_t y = 0; y < height; ++y) {
+                const double t = -kPi * q * y / height;
+                along_y[2 * y] = std::cos(t);
+                along_y[2 * y + 1] = std::sin(t);
+            }
+            for (uint32_t y = 0; y < height; ++y) {
+                const double cy = along_y[2 * y];
+                const double sy = along_y[2 * y + 1];
+                for (uint32_t x = 0; x < width; ++x) {
+                    const uint64_t k = uint64_t{y} * width + x;
+                    const double d = z[k] - m;
+                    const double cx = along_x[2 * x];
+                    const double sx = along_x[2 * x + 1];
+                    re[k] = d * (cx * cy - sx * sy);
+                    im[k] = d * (cx * sy + sx * cy);
+                }
+            }
+            if (dft_2d_run(re.get(), im.get(), w, h, DftDirection::kForward, run) != 0) {
+                return 1;
+            }
+            for (uint64_t k = 0; k < n; ++k) {
+                re[k] = re[k] * re[k] + im[k] * im[k];
+                im[k] = 0;
+            }
+            if (dft_2d_run(re.get(), im.get(), w, h, DftDirection::kInverse, run) != 0) {
+                return 1;
+            }
+            // The real part of e^(pi i (p tx / width + q ty / height)) times the inverse at
+            // (tx mod width, ty mod height): the correlation is real, so the imaginary
+            // parts sum to 0.
+            uint64_t k = 0;
+            for (int64_t ty = -ly; ty <= ly; ++ty) {
+                const int64_t row = ty < 0 ? ty + h : ty;
+                for (int64_t tx = -lx; tx <= lx; ++tx, ++k) {
+                    const int64_t col = tx < 0 ? tx + w : tx;
+                    const uint64_t at = static_cast<uint64_t>(row) * width + static_cast<uint64_t>(col);
+                    const double t =
+                        kPi * (static_cast<double>(p * tx) / width + static_cast<double>(q * ty) / height);
+                    plane[k] += (std::cos(t) * re[at] - std::sin(t) * im[at]) / 4;
+                }
+            }
+        }
+    }
+    // Each lag's sum over its pairs, by their count, over the lag 0's.
+    const double zero = plane[uint64_t{a.lags_y} * wx + a.lags_x] / static_cast<double>(n);
     uint64_t k = 0;
     for (int64_t ty = -ly; ty <= ly; ++ty) {
-        const uint64_t row = static_cast<uint64_t>(ty < 0 ? ty + static_cast<int64_t>(ph) : ty) * pw;
         const double pairs_y = static_cast<double>(height - static_cast<uint64_t>(ty < 0 ? -ty : ty));
         for (int64_t tx = -lx; tx <= lx; ++tx, ++k) {
-            const uint64_t col = static_cast<uint64_t>(tx < 0 ? tx + static_cast<int64_t>(pw) : tx);
             const double pairs =
                 static_cast<double>(width - static_cast<uint64_t>(tx < 0 ? -tx : tx)) * pairs_y;
-            plane[k] = zero > 0 ? re[row + col] / pairs / zero : kNaN;
+            plane[k] = zero > 0 ? plane[k] / pairs / zero : kNaN;
         }
     }
     a.plane = std::move(plane);

@@ -5,7 +5,8 @@
 // file and reads no option text.
 //
 // Heights. The map's heights are taken as given (levelled, before any window), less their
-// mean: every parameter here is about the mean plane of what was levelled. With d the
+// mean (exactly 0 for equal heights): every parameter here is about the mean plane of
+// what was levelled. With d the
 // heights less their mean, n = width * height:
 //   Sq = sqrt(sum d^2 / n)   Sa = sum |d| / n   Ssk = sum d^3 / (n Sq^3)
 //   Sku = sum d^4 / (n Sq^4)   Sp = max d   Sv = -min d (a depth, 0 or more)   Sz = Sp + Sv
@@ -24,11 +25,14 @@
 // over the pairs that lie in the map: each lag is divided by its own count of pairs (the
 // unbiased estimate, which grows noisy at long lags where few pairs remain). It is
 // computed exactly through the transform of the heights padded with zeros to 2 width x
-// 2 height (the power, then the inverse transform): a plane of twice the side, which the
-// direct transform sums in 8 times the time of the map's own transform, twice (forward
-// and inverse), with 16 bytes per padded pixel for the plane and as many for the table.
-// The normalised ACF is A = R / R(0, 0), 1 at the origin; a map of equal heights has none
-// (NaN throughout).
+// 2 height (the power, then the inverse transform). The direct transform of that plane
+// would cost 8 times the map's own, each way: 16 of the map's transforms (at side 512 a
+// padded plane of 1024, at 2048 one of 4096). Instead the padded plane's transform is
+// taken as four transforms of the map's size, of the heights shifted by half a
+// frequency step along none, either or both axes (their frequencies interleave to make
+// the padded plane's), and its inverse likewise: 8 of the map's transforms, and 32 bytes
+// per pixel of the map for the plane and the transform's table. The normalised ACF is
+// A = R / R(0, 0), 1 at the origin; a map of equal heights has none (NaN throughout).
 //
 // The lag window. Only lags |tx| <= width / 2 and |ty| <= height / 2 (rounded down) are
 // kept and searched, where at least a quarter of the pairs remain. A lag's physical

@@ -267,7 +267,7 @@ TEST(Acf, GratingIsCappedAlongItsStripesAndFlatMapsHaveNoLengths) {
         EXPECT_EQ(a.crossing[90], 32) << s;
         EXPECT_FALSE(a.capped[0]) << s;
     }
-    const std::vector<double> flat(16 * 8, 2.5);
+    const std::vector<double> flat(16 * 8, 0.1);
     const AcfResult f = measured(flat, 16, 8);
     EXPECT_TRUE(std::isnan(f.sal));
     EXPECT_TRUE(std::isnan(f.str));
