@@ -185,7 +185,7 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
     r.side = lx <= ly ? width : height;
     r.side_length = sized ? std::min(lx, ly) : 0;
     r.measured = options.measuring;
-    r.direction = r.lay = r.aspect = kNaN;
+    r.direction = r.lay = r.aspect = r.stdi = kNaN;
     // A band without a sample is refused before any work.
     if (r.measured && band_resolve(options, r.grid, r.side_length, &r.band_from, &r.band_to) != 0) {
         return 1;
@@ -240,5 +240,18 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
         }
         r.fitted = true;
     }
-    return directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, r);
+    if (directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, r) != 0) {
+        return 1;
+    }
+    if (!options.acf) {
+        return 0;
+    }
+    // The lags step by the pixel's width and height: metres, or 1 when the pixel is the unit.
+    if (acf_measure(levelled.get(), width, height, r.grid.length_x / width, r.grid.length_y / height,
+                    options.acf_threshold, options.threads, r.acf) != 0) {
+        return 1;
+    }
+    r.stdi = std::isnan(r.direction) ? kNaN : acf_stdi(r.angles);
+    r.acf_measured = true;
+    return 0;
 }

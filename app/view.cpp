@@ -249,6 +249,23 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
             std::fprintf(stderr, "Wrote %s: no peaks outside the centre 3 x 3\n", names[kViewPeaks].c_str());
         }
     }
+    if (r.acf_measured) {
+        const AcfResult& a = r.acf;
+        const char* unit = r.side_length > 0 ? "m" : "px";
+        std::fprintf(stderr,
+                     "Wrote %s: the autocorrelation over lags -%u..%u x -%u..%u, linear from -1 to 1\n",
+                     names[kViewAcfPicture].c_str(), a.lags_x, a.lags_x, a.lags_y, a.lags_y);
+        if (std::isnan(a.sal)) {
+            std::fprintf(stderr, "Wrote %s: the autocorrelation does not fall to %g within the lags\n",
+                         names[kViewAcfDecay].c_str(), a.threshold);
+        } else {
+            std::fprintf(stderr,
+                         "Wrote %s: Sal %.6g %s at %.4g degrees (threshold %g), Str %.4g%s; Sq %.6g, Sdq "
+                         "%.6g\n",
+                         names[kViewAcfDecay].c_str(), a.sal, unit, a.sal_direction, a.threshold, a.str,
+                         a.str_capped ? " (capped by the lags: at most)" : "", a.sq, a.sdq);
+        }
+    }
     std::fprintf(stderr, "The transform ran on %d thread%s\n", r.threads, r.threads == 1 ? "" : "s");
 }
 
@@ -294,8 +311,10 @@ int view_main(int argc, char** argv) {
     }
     options.measure.measuring = options.measure.measuring || map.format != kHeightsBmp;
     OutputSet outputs;
-    output_table_add(outputs, kViewOutputs, options.measure.measuring ? kViewOutputCount : kViewPlainCount,
-                     names);
+    const int written = !options.measure.measuring ? kViewPlainCount
+                        : options.measure.acf      ? kViewOutputCount
+                                                   : kViewMeasuringCount;
+    output_table_add(outputs, kViewOutputs, written, names);
     // Every output is created before the long transform, so that a name that cannot be
     // written is reported at once.
     ViewResult result;

@@ -18,6 +18,10 @@ constexpr double kDefaultDecades = 5;
 // How many peaks NAME-peaks.csv lists when --peaks is not given.
 constexpr uint64_t kDefaultPeaks = 10;
 
+// Sal's threshold when --acf-threshold is not given: the value ISO 25178-2 names as the
+// default.
+constexpr double kDefaultAcfThreshold = 0.2;
+
 constexpr uint64_t kMaxThreads = 4096;
 constexpr uint64_t kMaxChannel = 0x7fffffff;
 // Whole numbers above this would not survive the trip through a double.
@@ -26,7 +30,8 @@ constexpr uint64_t kMaxWhole = uint64_t{1} << 53;
 constexpr const char* kUsage =
     "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
     "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-    "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--threads N] <inputfile>\n";
+    "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--acf] [--acf-threshold S]\n"
+    "                   [--threads N] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
@@ -56,6 +61,10 @@ constexpr const char* kHelpOptions =
     "               (cycles per metre, with a size); without /U cycles per side, or per\n"
     "               metre with a size\n"
     "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n"
+    "  --acf        the autocorrelation (its picture and decay) and the field parameters\n"
+    "               Sal, Str, Std, Sq, Sa, Ssk, Sku, Sp, Sv, Sz, Sdq, Sdr in the summary\n"
+    "  --acf-threshold S  Sal is where the autocorrelation falls to S, 0 < S < 1 (default\n"
+    "               0.2); implies --acf\n"
     "A side is the scan's shorter side in length; on a square, its side.\n";
 
 // A number from the whole of `text`: decimal as strtod reads it, finite, with nothing
@@ -166,7 +175,19 @@ bool window_of(const std::string& text, Window* window) {
 }
 
 // What an option takes.
-enum class Takes { kNothing, kPositive, kWhole, kIndex, kPair, kBand, kStrictBand, kLevel, kWindow, kFill };
+enum class Takes {
+    kNothing,
+    kPositive,
+    kFraction,
+    kWhole,
+    kIndex,
+    kPair,
+    kBand,
+    kStrictBand,
+    kLevel,
+    kWindow,
+    kFill
+};
 
 // A value read for an option.
 struct Value {
@@ -235,6 +256,12 @@ constexpr Option kOptions[] = {
     {"--peaks", Takes::kWhole, kMaxWhole, true, "a whole number of peaks, 1 or more",
      [](ViewOptions& o, const Value& v) { o.measure.peaks = v.whole; }},
     {"--fill", Takes::kFill, 0, true, "mean", [](ViewOptions& o, const Value&) { o.measure.fill = true; }},
+    {"--acf", Takes::kNothing, 0, true, "", [](ViewOptions& o, const Value&) { o.measure.acf = true; }},
+    {"--acf-threshold", Takes::kFraction, 0, true, "a threshold S with 0 < S < 1",
+     [](ViewOptions& o, const Value& v) {
+         o.measure.acf = true;
+         o.measure.acf_threshold = v.number;
+     }},
 };
 static_assert(4096 == kMaxThreads, "the --threads refusal names the limit");
 
@@ -243,6 +270,7 @@ bool value_of(const Option& option, const std::string& text, Value& v) {
     switch (option.takes) {
         case Takes::kNothing: return true;
         case Takes::kPositive: return number_of(text, &v.number) && v.number > 0;
+        case Takes::kFraction: return number_of(text, &v.number) && v.number > 0 && v.number < 1;
         case Takes::kWhole: return whole_of(text, 1, option.max, &v.whole);
         case Takes::kIndex: return whole_of(text, 0, option.max, &v.whole);
         case Takes::kPair: return pair_of(text, &v.from, &v.to);
@@ -298,6 +326,7 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
     options.measure.level = kLevelNone;
     options.measure.window = Window{kWindowNone, 1};
     options.measure.peaks = kDefaultPeaks;
+    options.measure.acf_threshold = kDefaultAcfThreshold;
     options.measure.threads = os_processor_count();
     options.channel = -1;
     int inputs = 0;

@@ -44,7 +44,8 @@ inline double gaussian(std::mt19937& rng) {
 // sample's power is also multiplied by an exponential variable (a Gaussian random
 // surface, whose crops scatter as scans of one surface do).
 template <class Amplitude>
-inline Grid spectral_surface(int width, int height, Amplitude&& amplitude, uint32_t seed, bool gaussian = false) {
+inline Grid spectral_surface(int width, int height, Amplitude&& amplitude, uint32_t seed,
+                             bool gaussian = false) {
     std::mt19937 rng(seed);
     const std::size_t count = std::size_t(width) * height;
     Grid re(count, 0.0), im(count, 0.0);
@@ -78,7 +79,8 @@ inline Grid spectral_surface(int width, int height, Amplitude&& amplitude, uint3
 // `gaussian`, power f^-beta times exponential variables instead.
 inline Grid power_law_surface(int n, double beta, uint32_t seed, bool gaussian = false) {
     return spectral_surface(
-        n, n, [beta](double kx, double ky) { return std::pow(kx * kx + ky * ky, -beta / 4); }, seed, gaussian);
+        n, n, [beta](double kx, double ky) { return std::pow(kx * kx + ky * ky, -beta / 4); }, seed,
+        gaussian);
 }
 
 inline Grid white_noise(int n, double sigma, uint32_t seed) {

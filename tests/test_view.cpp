@@ -170,7 +170,8 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
     const std::string usage =
         "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
         "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-        "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--threads N] <inputfile>\n";
+        "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--acf] [--acf-threshold S]\n"
+        "                   [--threads N] <inputfile>\n";
     const std::string length =
         "Error: --length takes the scan's width and height in metres, LX[,LY], above 0, not ";
     const std::string pixel =
@@ -572,9 +573,12 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
         "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
         "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,pixel_size_"
         "y,"
-        "height_unit,filled,filled_share");
+        "height_unit,filled,filled_share,sal,str,str_capped,std_deg,stdi,sq,sa,ssk,sku,sp,sv,sz,sdq,sdr,"
+        "sal_direction_deg,acf_threshold");
     const auto row = fields_of(summary[1]);
-    ASSERT_EQ(row.size(), 23u) << summary[1];
+    // 39 fields, the last 16 (the autocorrelation's) empty without --acf.
+    ASSERT_EQ(std::count(summary[1].begin(), summary[1].end(), ','), 38) << summary[1];
+    EXPECT_EQ(summary[1].substr(summary[1].size() - 16), std::string(16, ',')) << summary[1];
     EXPECT_EQ(row[16], 16);
     EXPECT_EQ(row[17], 16);
     EXPECT_EQ(row[18], 0.001);
@@ -625,7 +629,7 @@ std::string summary_of(const ViewResult& r, const ViewOptions& options, const st
     std::string names[kViewOutputCount];
     for (int i = 0; i < kViewOutputCount; ++i) names[i] = dir.path(std::string("s") + kViewOutputs[i].suffix);
     OutputSet set;
-    output_table_add(set, kViewOutputs, kViewOutputCount, names);
+    output_table_add(set, kViewOutputs, r.acf_measured ? kViewOutputCount : kViewMeasuringCount, names);
     EXPECT_EQ(outputs_create(set), 0);
     EXPECT_EQ(view_write(r, options, input, set), 0);
     EXPECT_EQ(outputs_commit(set), 0);
@@ -636,7 +640,9 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     const std::string header =
         "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
         "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,"
-        "pixel_size_y,height_unit,filled,filled_share\n";
+        "pixel_size_y,height_unit,filled,filled_share,sal,str,str_capped,std_deg,stdi,sq,sa,ssk,sku,sp,sv,sz,"
+        "sdq,sdr,sal_direction_deg,acf_threshold\n";
+    const std::string no_acf = ",,,,,,,,,,,,,,,,";
     ViewResult plain = measured_result();
     plain.rms = 1.5;
     plain.direction = plain.lay = plain.aspect = std::nan("");
@@ -644,7 +650,7 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     ViewOptions options{};
     options.measure.measuring = true;
     EXPECT_EQ(summary_of(plain, options, "scan.pgm"),
-              header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625\n");
+              header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625" + no_acf + "\n");
 
     ViewResult full = measured_result(4, 4, 0.001, 0.001);
     full.rms = 1.5;
@@ -664,7 +670,8 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
               header +
                   "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
                   "150.25,60.25,0.03125,16.5,149.5,4,4,0.00025000000000000001,0.00025000000000000001,m,1,"
-                  "0.0625\n");
+                  "0.0625" +
+                  no_acf + "\n");
 
     // A rectangle of 6 x 4 pixels of 1 x 2 mm: the reference side is the width (6 mm, the
     // shorter), so side and pixel_size are the width's, and a peak of 1.5 cycles per side
@@ -678,7 +685,8 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     options.measure.fit = false;
     options.height_unit = "nm";
     EXPECT_EQ(summary_of(wide, options, "wide.gwy"),
-              header + "wide.gwy,6,0.001,1.5,,,,,,,,,,,4,90,6,4,0.001,0.002,nm,1,0.041666666666666664\n");
+              header + "wide.gwy,6,0.001,1.5,,,,,,,,,,,4,90,6,4,0.001,0.002,nm,1,0.041666666666666664" +
+                  no_acf + "\n");
 }
 
 }  // namespace
