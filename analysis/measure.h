@@ -50,8 +50,9 @@ struct MeasureOptions {
     bool band;         // the angular spectrum over band_from..band_to, else 2 to side / 2
     double band_from;  // cycles per reference side, or per metre with a size
     double band_to;
-    uint64_t peaks;  // how many peaks to find, 1 or more
-    int threads;     // threads of the transform, 1 or more
+    uint64_t peaks;         // how many peaks to find, 1 or more
+    double min_prominence;  // the least prominence of a listed peak (peaks.h)
+    int threads;            // threads of the transform, 1 or more
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
@@ -83,6 +84,7 @@ struct ViewResult {
     double aspect;
     Buffer<Peak> peaks;  // the strongest first
     uint64_t peak_count;
+    double min_prominence;  // the least prominence of a listed peak
 };
 
 int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& result);

@@ -26,7 +26,8 @@ constexpr uint64_t kMaxWhole = uint64_t{1} << 53;
 constexpr const char* kUsage =
     "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
     "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-    "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--threads N] <inputfile>\n";
+    "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--min-prominence P]\n"
+    "                   [--threads N] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
@@ -53,6 +54,8 @@ constexpr const char* kHelpOptions =
     "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
     "               (per metre with a size; default 2 to the lower of the half-bands)\n"
     "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n"
+    "  --min-prominence P  lists only peaks of P or more times the background power\n"
+    "               around them (default 25)\n"
     "A side is the scan's shorter side in length; on a square, its side.\n";
 
 // A number from the whole of `text`: decimal as strtod reads it, finite, with nothing
@@ -208,6 +211,8 @@ constexpr Option kOptions[] = {
      }},
     {"--peaks", Takes::kWhole, kMaxWhole, true, "a whole number of peaks, 1 or more",
      [](ViewOptions& o, const Value& v) { o.measure.peaks = v.whole; }},
+    {"--min-prominence", Takes::kPositive, 0, true, "a prominence above 0",
+     [](ViewOptions& o, const Value& v) { o.measure.min_prominence = v.number; }},
     {"--fill", Takes::kFill, 0, true, "mean", [](ViewOptions& o, const Value&) { o.measure.fill = true; }},
 };
 static_assert(4096 == kMaxThreads, "the --threads refusal names the limit");
@@ -272,6 +277,7 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
     options.measure.level = kLevelNone;
     options.measure.window = Window{kWindowNone, 1};
     options.measure.peaks = kDefaultPeaks;
+    options.measure.min_prominence = kPeakMinProminence;
     options.measure.threads = os_processor_count();
     options.channel = -1;
     int inputs = 0;
