@@ -70,11 +70,11 @@ void top_of_scale(ViewResult& r) {
 }
 
 // The directions and periods of a measuring run: the angular spectrum over the band, its
-// direction, lay and aspect, and the strongest peaks refined between the grid's
-// frequencies, from the levelled heights z (before the window) and the window's factor
-// (null for none). 0, or 1 after the allocation message.
+// direction, lay and aspect, and the strongest peaks of the least prominence or more,
+// refined between the grid's frequencies (peaks_search), from the levelled heights z (before the window) and
+// the window's factor (null for none). 0, or 1 after the allocation message.
 int directions(const double* z, const double* window_x, const double* window_y, uint64_t wanted,
-               ViewResult& r) {
+               double min_prominence, ViewResult& r) {
     const ScanGrid& g = r.grid;
     if (!angular_new(r.angles)) {
         return 1;
@@ -95,19 +95,11 @@ int directions(const double* z, const double* window_x, const double* window_y, 
     r.lay = angle_fold(r.direction + 90);
     r.aspect = angular_aspect(r.angles);
     uint64_t found = 0;
-    if (!peaks_find(power, g.width, g.height, g.axes, wanted, r.peaks, &found)) {
+    if (!peaks_search(power, z, g.width, g.height, g.axes, window_x, window_y, wanted, min_prominence,
+                      r.peaks, &found)) {
         return 1;
     }
-    // A peak with no amplitude between the grid's frequencies is rounding on the grid.
-    uint64_t kept = 0;
-    for (uint64_t i = 0; i < found; ++i) {
-        if (!peak_refine(z, g.width, g.height, g.axes, window_x, window_y, r.peaks[i])) {
-            return 1;
-        }
-        if (r.peaks[i].amplitude > 0) r.peaks[kept++] = r.peaks[i];
-    }
-    peaks_rank(r.peaks.get(), kept);
-    r.peak_count = kept;
+    r.peak_count = found;
     return 0;
 }
 
@@ -185,6 +177,7 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
     r.side = lx <= ly ? width : height;
     r.side_length = sized ? std::min(lx, ly) : 0;
     r.measured = options.measuring;
+    r.min_prominence = options.min_prominence;
     r.direction = r.lay = r.aspect = r.stdi = kNaN;
     // A band without a sample is refused before any work.
     if (r.measured && band_resolve(options, r.grid, r.side_length, &r.band_from, &r.band_to) != 0) {
@@ -240,7 +233,8 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
         }
         r.fitted = true;
     }
-    if (directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, r) != 0) {
+    if (directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, options.min_prominence,
+                   r) != 0) {
         return 1;
     }
     if (!options.acf) {

@@ -68,6 +68,7 @@ struct MeasureOptions {
     FrequencyShown fit_shown;   // the unit the fit's band was given in, for messages
     FrequencyShown band_shown;  // the same for the angular band
     uint64_t peaks;             // how many peaks to find, 1 or more
+    double min_prominence;      // the least prominence of a listed peak (peaks.h)
     int threads;                // threads of the transform, 1 or more
     bool acf;                   // in a measuring run: the autocorrelation and the field parameters (acf.h)
     double acf_threshold;       // Sal's threshold s, 0 < s < 1
@@ -102,6 +103,7 @@ struct ViewResult {
     double aspect;
     Buffer<Peak> peaks;  // the strongest first
     uint64_t peak_count;
+    double min_prominence;  // the least prominence of a listed peak
     // The rest only with options.acf in a measuring run: the autocorrelation and the field
     // parameters of the levelled heights (before the window), and the texture's direction
     // Std (which is `direction`) with its strength Stdi (acf_stdi of the angles).

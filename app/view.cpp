@@ -246,7 +246,8 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
                          names[kViewPeaks].c_str(), static_cast<unsigned long long>(r.peak_count),
                          r.side / r.peaks[0].frequency, r.peaks[0].direction);
         } else {
-            std::fprintf(stderr, "Wrote %s: no peaks outside the centre 3 x 3\n", names[kViewPeaks].c_str());
+            std::fprintf(stderr, "Wrote %s: no peaks of prominence %g or more outside the centre 3 x 3\n",
+                         names[kViewPeaks].c_str(), r.min_prominence);
         }
     }
     if (r.acf_measured) {

@@ -30,8 +30,8 @@ constexpr uint64_t kMaxWhole = uint64_t{1} << 53;
 constexpr const char* kUsage =
     "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
     "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-    "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--acf] [--acf-threshold S]\n"
-    "                   [--threads N] <inputfile>\n";
+    "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--min-prominence P] [--acf]\n"
+    "                   [--acf-threshold S] [--threads N] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
@@ -61,6 +61,8 @@ constexpr const char* kHelpOptions =
     "               (cycles per metre, with a size); without /U cycles per side, or per\n"
     "               metre with a size\n"
     "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n"
+    "  --min-prominence P  lists only peaks of P or more times the background power\n"
+    "               around them (default 25)\n"
     "  --acf        the autocorrelation (its picture and decay) and the field parameters\n"
     "               Sal, Str, Std, Sq, Sa, Ssk, Sku, Sp, Sv, Sz, Sdq, Sdr in the summary\n"
     "  --acf-threshold S  Sal is where the autocorrelation falls to S, 0 < S < 1 (default\n"
@@ -255,6 +257,8 @@ constexpr Option kOptions[] = {
      }},
     {"--peaks", Takes::kWhole, kMaxWhole, true, "a whole number of peaks, 1 or more",
      [](ViewOptions& o, const Value& v) { o.measure.peaks = v.whole; }},
+    {"--min-prominence", Takes::kPositive, 0, true, "a prominence above 0",
+     [](ViewOptions& o, const Value& v) { o.measure.min_prominence = v.number; }},
     {"--fill", Takes::kFill, 0, true, "mean", [](ViewOptions& o, const Value&) { o.measure.fill = true; }},
     {"--acf", Takes::kNothing, 0, true, "", [](ViewOptions& o, const Value&) { o.measure.acf = true; }},
     {"--acf-threshold", Takes::kFraction, 0, true, "a threshold S with 0 < S < 1",
@@ -326,6 +330,7 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
     options.measure.level = kLevelNone;
     options.measure.window = Window{kWindowNone, 1};
     options.measure.peaks = kDefaultPeaks;
+    options.measure.min_prominence = kPeakMinProminence;
     options.measure.acf_threshold = kDefaultAcfThreshold;
     options.measure.threads = os_processor_count();
     options.channel = -1;

@@ -146,14 +146,17 @@ int write_angles(std::FILE* file, const std::string&, const Source& s) {
 }
 
 // NAME-peaks.csv: the peaks strongest first, rank from 1, with periods and frequencies
-// in metres too when the side's length is known.
+// in metres too when the side's length is known, then the standard errors and the
+// prominence (added last, so that readers of the earlier columns keep their places).
 int write_peaks(std::FILE* file, const std::string&, const Source& s) {
     const double length = s.result.side_length;
     const double side = s.result.side;
     if (csv_write_line(file, length > 0 ? "rank,cycles_per_side,cycles_per_pixel,cycles_per_metre,period_px,"
-                                          "period_m,direction_deg,amplitude,power_share"
+                                          "period_m,direction_deg,amplitude,power_share,period_error_px,"
+                                          "period_error_m,direction_error_deg,prominence"
                                         : "rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg,"
-                                          "amplitude,power_share") != 0) {
+                                          "amplitude,power_share,period_error_px,direction_error_deg,"
+                                          "prominence") != 0) {
         return 1;
     }
     for (uint64_t i = 0; i < s.result.peak_count; ++i) {
@@ -168,6 +171,12 @@ int write_peaks(std::FILE* file, const std::string&, const Source& s) {
         csv_number(row, p.direction);
         csv_number(row, p.amplitude);
         csv_number(row, p.power_share);
+        // The period's error from the frequency's: S err(f) / f^2 (peaks.h).
+        const double relative = p.frequency_error / p.frequency;
+        csv_number(row, side / p.frequency * relative);
+        if (length > 0) csv_number(row, length / p.frequency * relative);
+        csv_number(row, p.direction_error);
+        csv_number(row, p.prominence);
         if (csv_write(file, row) != 0) return 1;
     }
     return 0;

@@ -170,8 +170,8 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
     const std::string usage =
         "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
         "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-        "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--acf] [--acf-threshold S]\n"
-        "                   [--threads N] <inputfile>\n";
+        "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--min-prominence P] [--acf]\n"
+        "                   [--acf-threshold S] [--threads N] <inputfile>\n";
     const std::string length =
         "Error: --length takes the scan's width and height in metres, LX[,LY], above 0, not ";
     const std::string pixel =
@@ -249,6 +249,11 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"--peaks", "2.5", "in.bmp"}, peaks + "'2.5'\n"},
         {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
         {{"in.bmp", "--peaks"}, usage},
+        {{"--min-prominence", "0", "in.bmp"},
+         "Error: --min-prominence takes a prominence above 0, not '0'\n"},
+        {{"--min-prominence=-1", "in.bmp"}, "Error: --min-prominence takes a prominence above 0, not '-1'\n"},
+        {{"--min-prominence", "many", "in.bmp"},
+         "Error: --min-prominence takes a prominence above 0, not 'many'\n"},
         {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
         {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
         {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
