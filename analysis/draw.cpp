@@ -69,3 +69,21 @@ void draw_log(Image& image, const double* amplitude, double top, double decades,
         }
     }
 }
+
+void draw_signed(Image& image, const double* values, bool ramp) {
+    const uint64_t count = uint64_t{image.width} * image.height;
+    uint8_t* p = image.pixels.get();
+    for (uint64_t k = 0; k < count; ++k, p += 3) {
+        double t = (values[k] + 1) / 2;
+        if (t > 1) t = 1;
+        if (!(t >= 0)) t = 0;
+        if (ramp) {
+            put_color(p, ramp_color(t));
+        } else {
+            const auto level = static_cast<uint8_t>(static_cast<int>(t * 255));
+            p[0] = level;
+            p[1] = level;
+            p[2] = level;
+        }
+    }
+}

@@ -15,6 +15,10 @@
 //                   clamped to [0, 1], so that everything at or below the bottom shows
 //                   as the bottom colour and everything above the top as the top one;
 //                   the ramp colour of t, or the grey level t * 255 truncated
+//   draw_signed(img, values, ramp)
+//                   fills every pixel with its value v (a correlation) on a linear scale
+//                   from -1 to 1: t = (v + 1) / 2, clamped to [0, 1] (NaN at 0); the ramp
+//                   colour of t, or the grey level t * 255 truncated
 #pragma once
 
 #include "analysis/bins.h"
@@ -27,3 +31,4 @@ void draw_gray(Image& image, const double* amplitude, const double* power, Quant
 void draw_ramp(Image& image, const double* amplitude, const double* power, Quantity quantity,
                const ValueRange& range);
 void draw_log(Image& image, const double* amplitude, double top, double decades, bool ramp);
+void draw_signed(Image& image, const double* values, bool ramp);

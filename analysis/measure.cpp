@@ -10,6 +10,12 @@
 
 namespace {
 
+// The unit a message shows a band in: the one given, or else the measure's own.
+FrequencyShown shown_unit(const FrequencyShown& given, double side_length) {
+    if (given.factor > 0) return given;
+    return FrequencyShown{1, side_length > 0 ? "cycles per metre" : "cycles per side", ""};
+}
+
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // The angular band in cycles per reference side: the one asked for, or 2 to the smaller
@@ -30,11 +36,13 @@ int band_resolve(const MeasureOptions& options, const ScanGrid& g, double side_l
         // The plane's samples lie from one step of the finer axis out to its corner.
         const double corner = std::hypot(a.ax * (g.width / 2), a.ay * (g.height / 2));
         const double nearest = g.width > 1 && g.height > 1 ? std::min(a.ax, a.ay) : g.width > 1 ? a.ax : a.ay;
+        const FrequencyShown u = shown_unit(options.band_shown, side_length);
         std::fprintf(stderr,
-                     "Error: --band %g:%g holds no frequency of this picture: its samples lie from "
-                     "%g to %g cycles per %s\n",
-                     options.band_from, options.band_to, g.width > 1 || g.height > 1 ? nearest / scale : 0.0,
-                     corner / scale, side_length > 0 ? "metre" : "side");
+                     "Error: --band %g:%g%s holds no frequency of this picture: its samples lie from "
+                     "%g to %g %s\n",
+                     options.band_from * u.factor, options.band_to * u.factor, u.suffix,
+                     g.width > 1 || g.height > 1 ? nearest / scale * u.factor : 0.0,
+                     corner / scale * u.factor, u.unit);
         return 1;
     }
     *from = f;
@@ -62,17 +70,19 @@ void top_of_scale(ViewResult& r) {
 }
 
 // The directions and periods of a measuring run: the angular spectrum over the band, its
-// direction, lay and aspect, and the strongest peaks refined between the grid's
-// frequencies, from the levelled heights z (before the window) and the window's factor
-// (null for none). 0, or 1 after the allocation message.
+// direction, lay and aspect, and the strongest peaks of the least prominence or more,
+// refined between the grid's frequencies (peaks_search), from the levelled heights z (before the window) and
+// the window's factor (null for none). 0, or 1 after the allocation message.
 int directions(const double* z, const double* window_x, const double* window_y, uint64_t wanted,
-               ViewResult& r) {
+               double min_prominence, ViewResult& r) {
     const ScanGrid& g = r.grid;
     if (!angular_new(r.angles)) {
         return 1;
     }
     const double* power = r.spectrum.power.get();
-    angular_accumulate(power, g.width, g.height, g.axes, r.band_from, r.band_to, r.angles);
+    if (!angular_accumulate(power, g.width, g.height, g.axes, r.band_from, r.band_to, r.angles)) {
+        return 1;
+    }
     // A flat picture's spectrum outside the zero frequency is the transform's rounding
     // alone: it has no direction and no peaks, though its angular spectrum shows that noise.
     const uint64_t count = uint64_t{g.width} * g.height;
@@ -85,19 +95,11 @@ int directions(const double* z, const double* window_x, const double* window_y, 
     r.lay = angle_fold(r.direction + 90);
     r.aspect = angular_aspect(r.angles);
     uint64_t found = 0;
-    if (!peaks_find(power, g.width, g.height, g.axes, wanted, r.peaks, &found)) {
+    if (!peaks_search(power, z, g.width, g.height, g.axes, window_x, window_y, wanted, min_prominence,
+                      r.peaks, &found)) {
         return 1;
     }
-    // A peak with no amplitude between the grid's frequencies is rounding on the grid.
-    uint64_t kept = 0;
-    for (uint64_t i = 0; i < found; ++i) {
-        if (!peak_refine(z, g.width, g.height, g.axes, window_x, window_y, r.peaks[i])) {
-            return 1;
-        }
-        if (r.peaks[i].amplitude > 0) r.peaks[kept++] = r.peaks[i];
-    }
-    peaks_rank(r.peaks.get(), kept);
-    r.peak_count = kept;
+    r.peak_count = found;
     return 0;
 }
 
@@ -136,6 +138,31 @@ int fill_invalid(HeightMap& map, bool fill, uint64_t* filled) {
     return 0;
 }
 
+// Refuses a fit band of fewer than 3 rows, naming the band and the profile's rows in the
+// unit the band was given in; 0, or 1 after the message.
+int fit_band_check(const MeasureOptions& options, const ViewResult& r) {
+    const RadialBins& bins = r.spectrum.bins;
+    const uint64_t rows = psd_fit_rows(bins, r.psd, r.side_length, options.fit_from, options.fit_to);
+    if (rows >= 3) return 0;
+    // The rows a fit could take: from the first above the zero frequency to the last.
+    uint64_t first = 0;
+    uint64_t last = 0;
+    for (uint64_t b = 1; b < bins.count; ++b) {
+        if (!(bins.weight[b] > 0 && r.psd.mean[b] > 0)) continue;
+        if (first == 0) first = b;
+        last = b;
+    }
+    const FrequencyShown u = shown_unit(options.fit_shown, r.side_length);
+    const double scale = (r.side_length > 0 ? 0.5 / r.side_length : 0.5) * u.factor;
+    std::fprintf(stderr,
+                 "Error: --fit %g:%g%s holds %llu row%s with a psd above 0; a fit needs 3 or more: the "
+                 "profile's rows lie from %g to %g %s\n",
+                 options.fit_from * u.factor, options.fit_to * u.factor, u.suffix,
+                 static_cast<unsigned long long>(rows), rows == 1 ? "" : "s",
+                 static_cast<double>(first) * scale, static_cast<double>(last) * scale, u.unit);
+    return 1;
+}
+
 }  // namespace
 
 int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
@@ -150,7 +177,8 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
     r.side = lx <= ly ? width : height;
     r.side_length = sized ? std::min(lx, ly) : 0;
     r.measured = options.measuring;
-    r.direction = r.lay = r.aspect = kNaN;
+    r.min_prominence = options.min_prominence;
+    r.direction = r.lay = r.aspect = r.stdi = kNaN;
     // A band without a sample is refused before any work.
     if (r.measured && band_resolve(options, r.grid, r.side_length, &r.band_from, &r.band_to) != 0) {
         return 1;
@@ -198,10 +226,26 @@ int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& r) {
         return 1;
     }
     if (options.fit) {
-        if (psd_fit(r.spectrum.bins, r.psd, r.side_length, options.fit_from, options.fit_to, r.fit) != 0) {
+        if (fit_band_check(options, r) != 0 ||
+            psd_fit(r.spectrum.bins, r.psd, r.grid, options.window, r.side_length, options.fit_from,
+                    options.fit_to, r.fit) != 0) {
             return 1;
         }
         r.fitted = true;
     }
-    return directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, r);
+    if (directions(levelled.get(), window_x.get(), window_y.get(), options.peaks, options.min_prominence,
+                   r) != 0) {
+        return 1;
+    }
+    if (!options.acf) {
+        return 0;
+    }
+    // The lags step by the pixel's width and height: metres, or 1 when the pixel is the unit.
+    if (acf_measure(levelled.get(), width, height, r.grid.length_x / width, r.grid.length_y / height,
+                    options.acf_threshold, options.threads, r.acf) != 0) {
+        return 1;
+    }
+    r.stdi = std::isnan(r.direction) ? kNaN : acf_stdi(r.angles);
+    r.acf_measured = true;
+    return 0;
 }

@@ -1,7 +1,8 @@
 // varlox-view's measurement of a height map, as one call: it scales, levels and windows
 // the heights, transforms and bins them, and measures everything a run reports (the
 // log scale's top, and in a measuring run the psd and its fit, the angular spectrum
-// with its direction and aspect, and the peaks), returning it all in a ViewResult. It
+// with its direction and aspect, and the peaks, and when asked the autocorrelation and
+// the field parameters of acf.h), returning it all in a ViewResult. It
 // opens no file and reads no option text: the program parses its options into a
 // MeasureOptions and turns the result into files (app/view.h).
 //
@@ -21,12 +22,17 @@
 //                               height map has no valid point\n", "Error: The height map
 //                               has N points without a valid height\n" (the caller names
 //                               them first; without options.fill), heights beyond 1e100,
-//                               a window on fewer than 2 columns or rows, a fit band with
-//                               fewer than 3 rows, or the allocation message
+//                               a window on fewer than 2 columns or rows, "Error: --fit
+//                               F1:F2 holds N rows with a psd above 0; a fit needs 3 or
+//                               more: the profile's rows lie from A to B cycles per
+//                               ...\n", the autocorrelation's refusal (acf.h), or the
+//                               allocation message. Bands in messages are in the units
+//                               options.fit_shown and band_shown name
 #pragma once
 
 #include <cstdint>
 
+#include "analysis/acf.h"
 #include "analysis/analysis.h"
 #include "analysis/angles.h"
 #include "analysis/fit.h"
@@ -35,6 +41,15 @@
 #include "analysis/psd.h"
 #include "analysis/window.h"
 #include "image/heights.h"
+
+// How a message shows a frequency of the measure's unit (cycles per reference side, or
+// per metre with a size): times `factor`, in `unit` ("cycles per pixel"), the band
+// written with `suffix` ("/px", or "" for none). A factor of 0 shows it as it is.
+struct FrequencyShown {
+    double factor;
+    const char* unit;
+    const char* suffix;
+};
 
 struct MeasureOptions {
     double z_scale;   // heights = the map's values times this
@@ -50,8 +65,13 @@ struct MeasureOptions {
     bool band;         // the angular spectrum over band_from..band_to, else 2 to side / 2
     double band_from;  // cycles per reference side, or per metre with a size
     double band_to;
-    uint64_t peaks;  // how many peaks to find, 1 or more
-    int threads;     // threads of the transform, 1 or more
+    FrequencyShown fit_shown;   // the unit the fit's band was given in, for messages
+    FrequencyShown band_shown;  // the same for the angular band
+    uint64_t peaks;             // how many peaks to find, 1 or more
+    double min_prominence;      // the least prominence of a listed peak (peaks.h)
+    int threads;                // threads of the transform, 1 or more
+    bool acf;                   // in a measuring run: the autocorrelation and the field parameters (acf.h)
+    double acf_threshold;       // Sal's threshold s, 0 < s < 1
 };
 
 // Where the log scale's top comes from: the largest amplitude outside the centre 3 x 3;
@@ -83,6 +103,13 @@ struct ViewResult {
     double aspect;
     Buffer<Peak> peaks;  // the strongest first
     uint64_t peak_count;
+    double min_prominence;  // the least prominence of a listed peak
+    // The rest only with options.acf in a measuring run: the autocorrelation and the field
+    // parameters of the levelled heights (before the window), and the texture's direction
+    // Std (which is `direction`) with its strength Stdi (acf_stdi of the angles).
+    bool acf_measured;
+    AcfResult acf;
+    double stdi;
 };
 
 int view_measure(HeightMap& map, const MeasureOptions& options, ViewResult& result);

@@ -37,9 +37,20 @@ constexpr OutputRow kVarloxOutputs[kOutputCount] = {
 };
 
 // varlox-view's plain run (a BMP, none of the measuring options) writes the first
-// kViewPlainCount rows; a measuring run writes every row.
-enum ViewOutputName { kViewLog, kViewFull, kViewSummary, kViewAngles, kViewPeaks, kViewOutputCount };
+// kViewPlainCount rows; a measuring run the first kViewMeasuringCount; one with --acf
+// every row.
+enum ViewOutputName {
+    kViewLog,
+    kViewFull,
+    kViewSummary,
+    kViewAngles,
+    kViewPeaks,
+    kViewAcfPicture,
+    kViewAcfDecay,
+    kViewOutputCount
+};
 constexpr int kViewPlainCount = 2;
+constexpr int kViewMeasuringCount = 5;
 
 constexpr OutputRow kViewOutputs[kViewOutputCount] = {
     {"-as-log.bmp", false, "the amplitude spectrum on a log scale (colour ramp, or grey)"},
@@ -49,6 +60,9 @@ constexpr OutputRow kViewOutputs[kViewOutputCount] = {
      "when measuring: one row of rms, psd slope and Hurst exponent, direction, aspect, period"},
     {"-angles.csv", true, "when measuring: the angular spectrum, mean power in one-degree sectors"},
     {"-peaks.csv", true, "when measuring: the strongest peaks, periods and directions between the grid's"},
+    {"-acf.bmp", false, "with --acf: the autocorrelation over half the lags, linear from -1 to 1"},
+    {"-acf.csv", true,
+     "with --acf: the autocorrelation's mean per ring of lag distance, and its crossing per degree"},
 };
 
 static_assert(kOutputCount <= kOutputsMax && kViewOutputCount <= kOutputsMax,

@@ -1,5 +1,6 @@
 #include "app/view.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -76,6 +77,69 @@ int sizes_resolve(const HeightMap& map, ViewOptions& options, Provenance& p) {
     return 0;
 }
 
+// The factor from a band given in `unit` to the measure's unit (cycles per reference
+// side, or per metre with a size), for a reference side of `side` pixels and `length`
+// metres (0 without a size), and how messages name it.
+struct UnitScale {
+    double factor;
+    FrequencyShown shown;
+};
+
+UnitScale unit_scale(FrequencyUnit unit, uint32_t side, double length) {
+    const bool sized = length > 0;
+    const double s = side;
+    switch (unit) {
+        case kUnitSide:
+            return sized ? UnitScale{1 / length, {length, "cycles per side", "/side"}}
+                         : UnitScale{1, {1, "cycles per side", "/side"}};
+        case kUnitPixel:
+            return sized ? UnitScale{s / length, {length / s, "cycles per pixel", "/px"}}
+                         : UnitScale{s, {1 / s, "cycles per pixel", "/px"}};
+        case kUnitMetre: return UnitScale{1, {1, "cycles per metre", "/m"}};
+        case kUnitDefault: break;
+    }
+    return UnitScale{1, {1, sized ? "cycles per metre" : "cycles per side", ""}};
+}
+
+// Turns the bands of --fit and --band from the units they were given in into the
+// measure's, once the map and its size are known; 0, or 1 after the message for a band in
+// cycles per metre without a size.
+int bands_resolve(const HeightMap& map, ViewOptions& options) {
+    MeasureOptions& m = options.measure;
+    const bool sized = m.length_x > 0 && m.length_y > 0;
+    // The reference side as view_measure takes it: the shorter in length, the width when
+    // both are as long.
+    const double lx = sized ? m.length_x : map.width;
+    const double ly = sized ? m.length_y : map.height;
+    const uint32_t side = lx <= ly ? map.width : map.height;
+    const double length = sized ? std::min(lx, ly) : 0;
+    struct Band {
+        bool given;
+        const char* name;
+        FrequencyUnit unit;
+        double* from;
+        double* to;
+        FrequencyShown* shown;
+    };
+    const Band bands[] = {{m.fit, "--fit", options.fit_unit, &m.fit_from, &m.fit_to, &m.fit_shown},
+                          {m.band, "--band", options.band_unit, &m.band_from, &m.band_to, &m.band_shown}};
+    for (const Band& b : bands) {
+        if (!b.given) continue;
+        if (b.unit == kUnitMetre && !sized) {
+            std::fprintf(stderr,
+                         "Error: %s %g:%g/m is in cycles per metre, and the scan's size is not known; "
+                         "give --length or --pixel-size, or the band in /side or /px\n",
+                         b.name, *b.from, *b.to);
+            return 1;
+        }
+        const UnitScale u = unit_scale(b.unit, side, length);
+        *b.from *= u.factor;
+        *b.to *= u.factor;
+        *b.shown = u.shown;
+    }
+    return 0;
+}
+
 // What the run wrote, said on standard error once the outputs are committed.
 void report(const ViewResult& r, const ViewOptions& options, const Provenance& p, const std::string* names) {
     const MeasureOptions& m = options.measure;
@@ -135,37 +199,72 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
                           r.window_mean_square);
         }
         std::fprintf(stderr,
-                     "The profile has the psd in z^2 %s (ring means) against cycles per pixel; "
+                     "The profile has the psd in z^2 %s (ring means) against cycles per side%s; "
                      "levelling %s, window %s\n",
-                     r.side_length > 0 ? "m^2" : "px^2", level_name(m.level), window);
+                     r.side_length > 0 ? "m^2" : "px^2",
+                     r.side_length > 0 ? ", per pixel and per metre" : " and per pixel", level_name(m.level),
+                     window);
         if (r.fitted) {
+            const FrequencyShown& u = m.fit_shown;
+            char hurst[128];
+            if (r.fit.hurst_valid) {
+                std::snprintf(hurst, sizeof hurst, "Hurst exponent %.4f", r.fit.hurst);
+            } else {
+                std::snprintf(hurst, sizeof hurst,
+                              "the slope %.4g gives H = %.4g, outside 0 to 1: no Hurst exponent", r.fit.slope,
+                              r.fit.hurst);
+            }
             std::fprintf(stderr,
-                         "Wrote %s: rms %.6g, psd slope %.4f +- %.4f over %llu rows from %g to %g cycles "
-                         "per %s, Hurst exponent %.4f\n",
+                         "Wrote %s: rms %.6g, psd slope %.4f +- %.4f over %llu rows from %g to %g %s, %s\n",
                          names[kViewSummary].c_str(), r.rms, r.fit.slope, r.fit.slope_error,
-                         static_cast<unsigned long long>(r.fit.rows), m.fit_from, m.fit_to,
-                         r.side_length > 0 ? "metre" : "side", r.fit.hurst);
+                         static_cast<unsigned long long>(r.fit.rows), m.fit_from * u.factor,
+                         m.fit_to * u.factor, u.unit, hurst);
         } else {
             std::fprintf(stderr, "Wrote %s: rms %.6g, no fit (--fit F1:F2 asks for one)\n",
                          names[kViewSummary].c_str(), r.rms);
         }
+        // The angular band in the unit it was given in (result's band: cycles per side).
+        const FrequencyShown band_unit =
+            m.band ? m.band_shown
+                   : FrequencyShown{r.side_length > 0 ? r.side_length : 1, "cycles per side", ""};
+        const double per_side = band_unit.factor / (r.side_length > 0 ? r.side_length : 1);
         if (std::isnan(r.direction)) {
             std::fprintf(stderr,
-                         "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, no "
+                         "Wrote %s: 180 one-degree sectors from %g to %g %s, no "
                          "direction (no power there, or a flat picture)\n",
-                         names[kViewAngles].c_str(), r.band_from, r.band_to);
+                         names[kViewAngles].c_str(), r.band_from * per_side, r.band_to * per_side,
+                         band_unit.unit);
         } else {
             std::fprintf(stderr,
-                         "Wrote %s: 180 one-degree sectors from %g to %g cycles per side, direction "
+                         "Wrote %s: 180 one-degree sectors from %g to %g %s, direction "
                          "%.4g degrees, aspect %.3g\n",
-                         names[kViewAngles].c_str(), r.band_from, r.band_to, r.direction, r.aspect);
+                         names[kViewAngles].c_str(), r.band_from * per_side, r.band_to * per_side,
+                         band_unit.unit, r.direction, r.aspect);
         }
         if (r.peak_count > 0) {
             std::fprintf(stderr, "Wrote %s: %llu peaks, the strongest of period %.6g px at %.4g degrees\n",
                          names[kViewPeaks].c_str(), static_cast<unsigned long long>(r.peak_count),
                          r.side / r.peaks[0].frequency, r.peaks[0].direction);
         } else {
-            std::fprintf(stderr, "Wrote %s: no peaks outside the centre 3 x 3\n", names[kViewPeaks].c_str());
+            std::fprintf(stderr, "Wrote %s: no peaks of prominence %g or more outside the centre 3 x 3\n",
+                         names[kViewPeaks].c_str(), r.min_prominence);
+        }
+    }
+    if (r.acf_measured) {
+        const AcfResult& a = r.acf;
+        const char* unit = r.side_length > 0 ? "m" : "px";
+        std::fprintf(stderr,
+                     "Wrote %s: the autocorrelation over lags -%u..%u x -%u..%u, linear from -1 to 1\n",
+                     names[kViewAcfPicture].c_str(), a.lags_x, a.lags_x, a.lags_y, a.lags_y);
+        if (std::isnan(a.sal)) {
+            std::fprintf(stderr, "Wrote %s: the autocorrelation does not fall to %g within the lags\n",
+                         names[kViewAcfDecay].c_str(), a.threshold);
+        } else {
+            std::fprintf(stderr,
+                         "Wrote %s: Sal %.6g %s at %.4g degrees (threshold %g), Str %.4g%s; Sq %.6g, Sdq "
+                         "%.6g\n",
+                         names[kViewAcfDecay].c_str(), a.sal, unit, a.sal_direction, a.threshold, a.str,
+                         a.str_capped ? " (capped by the lags: at most)" : "", a.sq, a.sdq);
         }
     }
     std::fprintf(stderr, "The transform ran on %d thread%s\n", r.threads, r.threads == 1 ? "" : "s");
@@ -208,13 +307,15 @@ int view_main(int argc, char** argv) {
         return 1;
     }
     Provenance provenance{};
-    if (sizes_resolve(map, options, provenance) != 0) {
+    if (sizes_resolve(map, options, provenance) != 0 || bands_resolve(map, options) != 0) {
         return 1;
     }
     options.measure.measuring = options.measure.measuring || map.format != kHeightsBmp;
     OutputSet outputs;
-    output_table_add(outputs, kViewOutputs, options.measure.measuring ? kViewOutputCount : kViewPlainCount,
-                     names);
+    const int written = !options.measure.measuring ? kViewPlainCount
+                        : options.measure.acf      ? kViewOutputCount
+                                                   : kViewMeasuringCount;
+    output_table_add(outputs, kViewOutputs, written, names);
     // Every output is created before the long transform, so that a name that cannot be
     // written is reported at once.
     ViewResult result;

@@ -27,12 +27,21 @@
 // one), --length (the scan's width and height) or --pixel-size (a pixel's).
 enum SizeGiven { kSizeNone, kSizeLength, kSizePixel };
 
+// The unit a band of --fit or --band is given in: no suffix (cycles per side, or per
+// metre with a size, as before the suffixes), "/side" (cycles per reference side), "/px"
+// (cycles per pixel of the reference side) or "/m" (cycles per metre; needs a size).
+enum FrequencyUnit { kUnitDefault, kUnitSide, kUnitPixel, kUnitMetre };
+
 struct ViewOptions {
-    MeasureOptions measure;  // what is measured; its lengths are set once the map is read
-    double decades;          // depth of the log scale below its top
-    bool gray;               // grey levels instead of the colour ramp
-    int channel;             // a Gwyddion file's channel, -1 for its first image
-    SizeGiven size;          // the size given, in metres: x and y, y 0 when not given
+    // What is measured; its lengths are set once the map is read, and its bands, read in
+    // the units below, are turned into cycles per side (or per metre with a size) then.
+    MeasureOptions measure;
+    FrequencyUnit fit_unit;
+    FrequencyUnit band_unit;
+    double decades;  // depth of the log scale below its top
+    bool gray;       // grey levels instead of the colour ramp
+    int channel;     // a Gwyddion file's channel, -1 for its first image
+    SizeGiven size;  // the size given, in metres: x and y, y 0 when not given
     double size_x;
     double size_y;
     bool z_scale_given;       // --z-scale was given: the heights are in the user's unit

@@ -18,6 +18,10 @@ constexpr double kDefaultDecades = 5;
 // How many peaks NAME-peaks.csv lists when --peaks is not given.
 constexpr uint64_t kDefaultPeaks = 10;
 
+// Sal's threshold when --acf-threshold is not given: the value ISO 25178-2 names as the
+// default.
+constexpr double kDefaultAcfThreshold = 0.2;
+
 constexpr uint64_t kMaxThreads = 4096;
 constexpr uint64_t kMaxChannel = 0x7fffffff;
 // Whole numbers above this would not survive the trip through a double.
@@ -26,7 +30,8 @@ constexpr uint64_t kMaxWhole = uint64_t{1} << 53;
 constexpr const char* kUsage =
     "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
     "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-    "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--threads N] <inputfile>\n";
+    "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--min-prominence P] [--acf]\n"
+    "                   [--acf-threshold S] [--threads N] <inputfile>\n";
 
 // The help's options; the files it writes are listed from the output table before them.
 constexpr const char* kHelpOptions =
@@ -48,11 +53,20 @@ constexpr const char* kHelpOptions =
     "  --level K    none (default), mean, or plane (the least-squares plane) removed first\n"
     "  --window W   hann or tukey[:A] (taper fraction A, default 0.5), the psd corrected\n"
     "               for the window's power\n"
-    "  --fit F1:F2  fits log psd against log frequency over F1 to F2 cycles per side (per\n"
-    "               metre with a size): slope, its error and the Hurst exponent\n"
-    "  --band F1:F2 the angular spectrum takes the frequencies from F1 to F2 cycles per side\n"
-    "               (per metre with a size; default 2 to the lower of the half-bands)\n"
+    "  --fit F1:F2[/U]  fits log psd against log frequency over F1 to F2: slope, its error\n"
+    "               and the Hurst exponent (where the slope gives one between 0 and 1)\n"
+    "  --band F1:F2[/U]  the angular spectrum takes the frequencies from F1 to F2 (default 2\n"
+    "               cycles per side to the lower of the half-bands)\n"
+    "               U is side (cycles per side), px (cycles per pixel of the side) or m\n"
+    "               (cycles per metre, with a size); without /U cycles per side, or per\n"
+    "               metre with a size\n"
     "  --peaks K    the peaks file lists the K strongest peaks (default 10)\n"
+    "  --min-prominence P  lists only peaks of P or more times the background power\n"
+    "               around them (default 25)\n"
+    "  --acf        the autocorrelation (its picture and decay) and the field parameters\n"
+    "               Sal, Str, Std, Sq, Sa, Ssk, Sku, Sp, Sv, Sz, Sdq, Sdr in the summary\n"
+    "  --acf-threshold S  Sal is where the autocorrelation falls to S, 0 < S < 1 (default\n"
+    "               0.2); implies --acf\n"
     "A side is the scan's shorter side in length; on a square, its side.\n";
 
 // A number from the whole of `text`: decimal as strtod reads it, finite, with nothing
@@ -98,17 +112,36 @@ bool pair_of(const std::string& text, double* x, double* y) {
     return true;
 }
 
-// "F1:F2", two numbers with 0 <= F1 <= F2, or F1 < F2 when `strict`.
-bool band_of(const std::string& text, bool strict, double* from, double* to) {
-    const std::size_t colon = text.find(':');
+// The suffixes a band's unit is written with, after its second number.
+struct UnitWord {
+    FrequencyUnit unit;
+    const char* suffix;
+};
+constexpr UnitWord kUnits[] = {{kUnitSide, "/side"}, {kUnitPixel, "/px"}, {kUnitMetre, "/m"}};
+
+// "F1:F2" with an optional unit suffix ("/side", "/px", "/m"), two numbers with
+// 0 <= F1 <= F2, or F1 < F2 when `strict`.
+bool band_of(const std::string& text, bool strict, double* from, double* to, FrequencyUnit* unit) {
+    std::string numbers = text;
+    FrequencyUnit u = kUnitDefault;
+    const std::size_t slash = text.rfind('/');
+    if (slash != std::string::npos) {
+        for (const UnitWord& w : kUnits) {
+            if (text.compare(slash, std::string::npos, w.suffix) == 0) u = w.unit;
+        }
+        if (u == kUnitDefault) return false;
+        numbers = text.substr(0, slash);
+    }
+    const std::size_t colon = numbers.find(':');
     double f = 0;
     double t = 0;
-    if (colon == std::string::npos || !number_of(text.substr(0, colon), &f) ||
-        !number_of(text.substr(colon + 1), &t) || !(f >= 0) || (strict ? !(t > f) : !(t >= f))) {
+    if (colon == std::string::npos || !number_of(numbers.substr(0, colon), &f) ||
+        !number_of(numbers.substr(colon + 1), &t) || !(f >= 0) || (strict ? !(t > f) : !(t >= f))) {
         return false;
     }
     *from = f;
     *to = t;
+    *unit = u;
     return true;
 }
 
@@ -144,7 +177,19 @@ bool window_of(const std::string& text, Window* window) {
 }
 
 // What an option takes.
-enum class Takes { kNothing, kPositive, kWhole, kIndex, kPair, kBand, kStrictBand, kLevel, kWindow, kFill };
+enum class Takes {
+    kNothing,
+    kPositive,
+    kFraction,
+    kWhole,
+    kIndex,
+    kPair,
+    kBand,
+    kStrictBand,
+    kLevel,
+    kWindow,
+    kFill
+};
 
 // A value read for an option.
 struct Value {
@@ -154,6 +199,7 @@ struct Value {
     double to;
     LevelKind level;
     Window window;
+    FrequencyUnit unit;
 };
 
 struct Option {
@@ -194,21 +240,32 @@ constexpr Option kOptions[] = {
      [](ViewOptions& o, const Value& v) { o.measure.level = v.level; }},
     {"--window", Takes::kWindow, 0, true, "hann or tukey[:A] with 0 < A <= 1",
      [](ViewOptions& o, const Value& v) { o.measure.window = v.window; }},
-    {"--fit", Takes::kStrictBand, 0, true, "a band F1:F2 with 0 <= F1 < F2",
+    {"--fit", Takes::kStrictBand, 0, true, "a band F1:F2 with 0 <= F1 < F2, then /side, /px, /m or nothing",
      [](ViewOptions& o, const Value& v) {
          o.measure.fit = true;
          o.measure.fit_from = v.from;
          o.measure.fit_to = v.to;
+         o.fit_unit = v.unit;
      }},
-    {"--band", Takes::kBand, 0, true, "F1:F2, two frequencies with 0 <= F1 <= F2",
+    {"--band", Takes::kBand, 0, true,
+     "F1:F2, two frequencies with 0 <= F1 <= F2, then /side, /px, /m or nothing",
      [](ViewOptions& o, const Value& v) {
          o.measure.band = true;
          o.measure.band_from = v.from;
          o.measure.band_to = v.to;
+         o.band_unit = v.unit;
      }},
     {"--peaks", Takes::kWhole, kMaxWhole, true, "a whole number of peaks, 1 or more",
      [](ViewOptions& o, const Value& v) { o.measure.peaks = v.whole; }},
+    {"--min-prominence", Takes::kPositive, 0, true, "a prominence above 0",
+     [](ViewOptions& o, const Value& v) { o.measure.min_prominence = v.number; }},
     {"--fill", Takes::kFill, 0, true, "mean", [](ViewOptions& o, const Value&) { o.measure.fill = true; }},
+    {"--acf", Takes::kNothing, 0, true, "", [](ViewOptions& o, const Value&) { o.measure.acf = true; }},
+    {"--acf-threshold", Takes::kFraction, 0, true, "a threshold S with 0 < S < 1",
+     [](ViewOptions& o, const Value& v) {
+         o.measure.acf = true;
+         o.measure.acf_threshold = v.number;
+     }},
 };
 static_assert(4096 == kMaxThreads, "the --threads refusal names the limit");
 
@@ -217,12 +274,13 @@ bool value_of(const Option& option, const std::string& text, Value& v) {
     switch (option.takes) {
         case Takes::kNothing: return true;
         case Takes::kPositive: return number_of(text, &v.number) && v.number > 0;
+        case Takes::kFraction: return number_of(text, &v.number) && v.number > 0 && v.number < 1;
         case Takes::kWhole: return whole_of(text, 1, option.max, &v.whole);
         case Takes::kIndex: return whole_of(text, 0, option.max, &v.whole);
         case Takes::kPair: return pair_of(text, &v.from, &v.to);
         case Takes::kFill: return text == "mean";
-        case Takes::kBand: return band_of(text, false, &v.from, &v.to);
-        case Takes::kStrictBand: return band_of(text, true, &v.from, &v.to);
+        case Takes::kBand: return band_of(text, false, &v.from, &v.to, &v.unit);
+        case Takes::kStrictBand: return band_of(text, true, &v.from, &v.to, &v.unit);
         case Takes::kLevel: return level_of(text, &v.level);
         case Takes::kWindow: return window_of(text, &v.window);
     }
@@ -272,6 +330,8 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
     options.measure.level = kLevelNone;
     options.measure.window = Window{kWindowNone, 1};
     options.measure.peaks = kDefaultPeaks;
+    options.measure.min_prominence = kPeakMinProminence;
+    options.measure.acf_threshold = kDefaultAcfThreshold;
     options.measure.threads = os_processor_count();
     options.channel = -1;
     int inputs = 0;

@@ -3,7 +3,9 @@
 // a word), whether it makes the run a measuring one, and the message that refuses a
 // value. Every number is read by one parser: the whole value, decimal, with no blanks
 // around it ("1e-3" and "0.5" are numbers, " 3" and "3 " are not); whole numbers are
-// digits only.
+// digits only. A band (--fit, --band) is two numbers F1:F2 and an optional unit suffix,
+// /side, /px or /m (view.h's FrequencyUnit), read as given: view_main turns it into the
+// measure's unit once the map's size is known.
 //
 //   view_parse(argc, argv, options, input)
 //                               the options and the one input of varlox-view's

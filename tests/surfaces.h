@@ -37,20 +37,27 @@ inline double gaussian(std::mt19937& rng) {
     return std::sqrt(-2 * std::log(uniform_open(rng))) * std::cos(2 * kPi * uniform_open(rng));
 }
 
-// A periodic surface of side n whose every spectral sample at distance f (samples) from
-// the zero frequency has power f^-beta exactly, with random phases; mean 0, rms 1.
-inline Grid power_law_surface(int n, double beta, uint32_t seed) {
+// A periodic surface of width x height whose spectral sample at kx cycles per width
+// along the columns and ky cycles per height upwards (each folded into the plane's range)
+// has the amplitude amplitude(kx, ky), with random phases; mean 0, rms 1. The amplitude
+// must be even (the same at -kx, -ky), as a real surface's is. With `gaussian` each
+// sample's power is also multiplied by an exponential variable (a Gaussian random
+// surface, whose crops scatter as scans of one surface do).
+template <class Amplitude>
+inline Grid spectral_surface(int width, int height, Amplitude&& amplitude, uint32_t seed,
+                             bool gaussian = false) {
     std::mt19937 rng(seed);
-    const std::size_t count = std::size_t(n) * n;
+    const std::size_t count = std::size_t(width) * height;
     Grid re(count, 0.0), im(count, 0.0);
-    auto folded = [n](int k) { return k <= n / 2 ? k : k - n; };
-    for (int ky = 0; ky < n; ++ky) {
-        for (int kx = 0; kx < n; ++kx) {
-            const int my = (n - ky) % n, mx = (n - kx) % n;
-            const std::size_t k = std::size_t(ky) * n + kx, m = std::size_t(my) * n + mx;
+    auto folded = [](int k, int n) { return k <= n / 2 ? k : k - n; };
+    for (int ky = 0; ky < height; ++ky) {
+        for (int kx = 0; kx < width; ++kx) {
+            const int my = (height - ky) % height, mx = (width - kx) % width;
+            const std::size_t k = std::size_t(ky) * width + kx, m = std::size_t(my) * width + mx;
             if (m < k || (ky == 0 && kx == 0)) continue;
-            const double f2 = double(folded(kx)) * folded(kx) + double(folded(ky)) * folded(ky);
-            const double amp = std::pow(f2, -beta / 4);
+            // Rows count downwards: the frequency upwards is minus the row's.
+            const double amp = amplitude(double(folded(kx, width)), -double(folded(ky, height))) *
+                               (gaussian ? std::sqrt(-std::log(uniform_open(rng))) : 1);
             // A sample that is its own mirror image must be real.
             const double phase = m == k ? (rng() % 2) * kPi : 2 * kPi * uniform_open(rng);
             re[k] = amp * std::cos(phase);
@@ -59,12 +66,21 @@ inline Grid power_law_surface(int n, double beta, uint32_t seed) {
             im[m] = -im[k];
         }
     }
-    EXPECT_EQ(dft_2d(re.data(), im.data(), n, n, -1), 0);
+    EXPECT_EQ(dft_2d(re.data(), im.data(), width, height, -1), 0);
     double ss = 0;
     for (const double v : re) ss += v * v;
     const double rms = std::sqrt(ss / count);
     for (double& v : re) v /= rms;
     return re;
+}
+
+// A periodic surface of side n whose every spectral sample at distance f (samples) from
+// the zero frequency has power f^-beta exactly, with random phases; mean 0, rms 1; with
+// `gaussian`, power f^-beta times exponential variables instead.
+inline Grid power_law_surface(int n, double beta, uint32_t seed, bool gaussian = false) {
+    return spectral_surface(
+        n, n, [beta](double kx, double ky) { return std::pow(kx * kx + ky * ky, -beta / 4); }, seed,
+        gaussian);
 }
 
 inline Grid white_noise(int n, double sigma, uint32_t seed) {
@@ -84,6 +100,7 @@ inline Grid tilted(Grid z, int n, double a, double b, double c) {
 struct Measured {
     Spectrum spectrum;  // its planes, bins and ranges, as heights_measure leaves them
     Psd psd;
+    ScanGrid grid;  // the grid the psd was taken on
 };
 
 // The program's path from heights to psd: level, window, then the measurement both
@@ -96,8 +113,8 @@ inline Measured measure(Grid z, int n, LevelKind level, const Window& window, do
     EXPECT_EQ(window_apply(z.data(), side, side, window, &mean_square), 0);
     EXPECT_EQ(heights_measure(z.data(), side, side, m.spectrum), 0);
     const double l = length > 0 ? length : n;
-    const ScanGrid grid{side, side, l, l, PlaneAxes{1, 1}};
-    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), grid, m.spectrum.bins, mean_square, m.psd), 0);
+    m.grid = ScanGrid{side, side, l, l, PlaneAxes{1, 1}};
+    EXPECT_EQ(psd_from_spectrum(m.spectrum.power.get(), m.grid, m.spectrum.bins, mean_square, m.psd), 0);
     return m;
 }
 

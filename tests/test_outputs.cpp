@@ -145,7 +145,11 @@ TEST_F(Outputs, UnwritableNameFailsTheRunBeforeTheTransformAndChangesNothing) {
     for (int i = 0; i < kViewOutputCount; ++i) {
         const std::string name = std::string("in") + kViewOutputs[i].suffix;
         if (i < kViewPlainCount) cases.push_back({VARLOX_VIEW_EXE, {}, name, name, false, 8, false});
-        cases.push_back({VARLOX_VIEW_EXE, {"--window", "hann"}, name, name, false, 8, false});
+        // The autocorrelation's outputs are written only with --acf.
+        cases.push_back({VARLOX_VIEW_EXE,
+                         i < kViewMeasuringCount ? std::vector<std::string>{"--window", "hann"}
+                                                 : std::vector<std::string>{"--acf"},
+                         name, name, false, 8, false});
     }
     cases.push_back({VARLOX_EXE, {}, "", std::string("in") + kVarloxOutputs[0].suffix, false, 8, false});
     cases.push_back({VARLOX_VIEW_EXE, {}, "", std::string("in") + kViewOutputs[0].suffix, false, 8, false});

@@ -170,12 +170,16 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
     const std::string usage =
         "Usage: varlox-view [--decades D] [--gray] [--length LX[,LY] | --pixel-size DX[,DY]] [--channel K]\n"
         "                   [--z-scale Z] [--level none|mean|plane] [--window hann|tukey[:A]] [--fill mean]\n"
-        "                   [--fit F1:F2] [--band F1:F2] [--peaks K] [--threads N] <inputfile>\n";
+        "                   [--fit F1:F2[/U]] [--band F1:F2[/U]] [--peaks K] [--min-prominence P] [--acf]\n"
+        "                   [--acf-threshold S] [--threads N] <inputfile>\n";
     const std::string length =
         "Error: --length takes the scan's width and height in metres, LX[,LY], above 0, not ";
     const std::string pixel =
         "Error: --pixel-size takes the pixel's width and height in metres, DX[,DY], above 0, not ";
-    const std::string band = "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, not ";
+    const std::string band =
+        "Error: --band takes F1:F2, two frequencies with 0 <= F1 <= F2, then /side, /px, /m or nothing, not ";
+    const std::string fit =
+        "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, then /side, /px, /m or nothing, not ";
     const std::string peaks = "Error: --peaks takes a whole number of peaks, 1 or more, not ";
     struct Refusal {
         std::vector<std::string> args;
@@ -245,6 +249,11 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
         {{"--peaks", "2.5", "in.bmp"}, peaks + "'2.5'\n"},
         {{"--peaks", "99999999999999999999999", "in.bmp"}, peaks + "'99999999999999999999999'\n"},
         {{"in.bmp", "--peaks"}, usage},
+        {{"--min-prominence", "0", "in.bmp"},
+         "Error: --min-prominence takes a prominence above 0, not '0'\n"},
+        {{"--min-prominence=-1", "in.bmp"}, "Error: --min-prominence takes a prominence above 0, not '-1'\n"},
+        {{"--min-prominence", "many", "in.bmp"},
+         "Error: --min-prominence takes a prominence above 0, not 'many'\n"},
         {{"--level", "", "in.pgm"}, "Error: --level takes none, mean or plane, not ''\n"},
         {{"--level=tilt", "in.pgm"}, "Error: --level takes none, mean or plane, not 'tilt'\n"},
         {{"--window=", "in.pgm"}, "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not ''\n"},
@@ -252,10 +261,39 @@ TEST_F(View, RefusalsEndWithTheirMessageAndChangeNothing) {
          "Error: --window takes hann or tukey[:A] with 0 < A <= 1, not 'tukey:2'\n"},
         {{"--z-scale", "0", "in.pgm"},
          "Error: --z-scale takes a factor for the file's values, above 0, not '0'\n"},
-        {{"--fit", "", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not ''\n"},
-        {{"--fit", "8:2", "in.pgm"}, "Error: --fit takes a band F1:F2 with 0 <= F1 < F2, not '8:2'\n"},
+        {{"--fit", "", "in.pgm"}, fit + "''\n"},
+        {{"--fit", "8:2", "in.pgm"}, fit + "'8:2'\n"},
+        {{"--fit", "1:2/", "in.pgm"}, fit + "'1:2/'\n"},
+        {{"--fit", "1:2/pixel", "in.pgm"}, fit + "'1:2/pixel'\n"},
+        {{"--fit", "1/px:2/px", "in.pgm"}, fit + "'1/px:2/px'\n"},
+        {{"--fit", "1:2 /px", "in.pgm"}, fit + "'1:2 /px'\n"},
+        {{"--band", "1:2/mm", "in.bmp"}, band + "'1:2/mm'\n"},
+        // The 8 x 8 map's rows lie from 1 to 6 cycles per side, bins 2 to 12 (no sample
+        // but the zero frequency lies nearer than 1; the corner's, at 4 sqrt 2, shares
+        // bin 12), that is 1/8 to 3/4 cycles per pixel.
         {{"--fit", "0:1.5", "in.pgm"},
-         "Error: The fit band 0 to 1.5 holds 2 rows with a psd above 0; a fit needs 3 or more\n"},
+         "Error: --fit 0:1.5 holds 2 rows with a psd above 0; a fit needs 3 or more: the profile's rows lie "
+         "from 1 to 6 cycles per side\n"},
+        {{"--fit", "0.7:0.9/px", "in.pgm"},
+         "Error: --fit 0.7:0.9/px holds 1 row with a psd above 0; a fit needs 3 or more: the profile's rows "
+         "lie from 0.125 to 0.75 cycles per pixel\n"},
+        {{"--length", "2", "--fit", "0:0.75", "in.pgm"},
+         "Error: --fit 0:0.75 holds 2 rows with a psd above 0; a fit needs 3 or more: the profile's rows lie "
+         "from 0.5 to 3 cycles per metre\n"},
+        {{"--length", "2", "--fit", "0:1.5/side", "in.pgm"},
+         "Error: --fit 0:1.5/side holds 2 rows with a psd above 0; a fit needs 3 or more: the profile's rows "
+         "lie from 1 to 6 cycles per side\n"},
+        {{"--fit", "1:3/m", "in.pgm"},
+         "Error: --fit 1:3/m is in cycles per metre, and the scan's size is not known; give --length or "
+         "--pixel-size, or the band in /side or /px\n"},
+        {{"--band", "0.8:0.9/px", "in.bmp"},
+         "Error: --band 0.8:0.9/px holds no frequency of this picture: its samples lie from 0.125 to "
+         "0.707107 "
+         "cycles per pixel\n"},
+        {{"--length", "2", "--band", "6:7/side", "in.bmp"},
+         "Error: --band 6:7/side holds no frequency of this picture: its samples lie from 1 to 5.65685 "
+         "cycles "
+         "per side\n"},
         {{"--window", "hann", "one.pgm"}, "Error: A window needs a picture of 2 or more columns and rows\n"},
         {{"--window", "hann", "row.pgm"}, "Error: A window needs a picture of 2 or more columns and rows\n"},
         {{"nan.pfm"},
@@ -392,6 +430,110 @@ TEST_F(View, ThreadsDefaultToTheProcessorsItMayRunOn) {
 }
 #endif
 
+TEST_F(View, BandsInEveryUnitTakeTheSameRows) {
+    // One band, 7 to 20 cycles per side of a 100 x 100 map, written in every unit, without
+    // a size and with one of 0.01 m: each group must fit the same rows to the same slope
+    // and error, state the band in cycles per side (per metre with the size) in the
+    // summary, and name the unit it was given in on standard error. 0.07 cycles per pixel
+    // times 100 is 7.000000000000001, the band's lowest row must still count.
+    const int n = 100;
+    testutil::write_file(
+        dir.path("n.pgm"), testutil::pgm16(n, [](int r, int c) {
+            return unsigned((uint64_t(r) * 7919 + uint64_t(c) * 104729 + r * c * 31) % 65536);
+        }));
+    struct Given {
+        std::vector<std::string> args;
+        const char* unit;  // as the messages name it
+    };
+    struct Group {
+        std::vector<Given> runs;
+        double from, to;  // the summary's fit_from and fit_to
+    };
+    const Group groups[] = {
+        {{{{"--fit", "7:20", "--band", "7:20"}, "cycles per side"},
+          {{"--fit=7:20/side", "--band=7:20/side"}, "cycles per side"},
+          {{"--fit", "0.07:0.2/px", "--band", "0.07:0.2/px"}, "cycles per pixel"}},
+         7,
+         20},
+        {{{{"--length", "0.01", "--fit", "700:2000", "--band", "700:2000"}, "cycles per metre"},
+          {{"--length", "0.01", "--fit", "700:2000/m", "--band", "700:2000/m"}, "cycles per metre"},
+          {{"--length", "0.01", "--fit", "7:20/side", "--band", "7:20/side"}, "cycles per side"},
+          {{"--length", "0.01", "--fit", "0.07:0.2/px", "--band", "0.07:0.2/px"}, "cycles per pixel"}},
+         700,
+         2000},
+    };
+    for (const Group& g : groups) {
+        std::vector<double> first;
+        for (const Given& run : g.runs) {
+            std::vector<std::string> args = run.args;
+            args.push_back("n.pgm");
+            std::string label;
+            for (const std::string& a : run.args) label += a + " ";
+            const auto r = view(args);
+            ASSERT_EQ(r.status, 0) << label << r.err;
+            const auto summary =
+                lines_of(testutil::from_text_mode(testutil::read_text(dir.path("n-summary.csv"))));
+            ASSERT_EQ(summary.size(), 2u);
+            const auto row = fields_of(summary[1]);
+            const std::vector<double> fit(row.begin() + 4, row.begin() + 11);
+            // Converted from cycles per pixel, to the last bit or so.
+            EXPECT_NEAR(row[7], g.from, 1e-12 * g.from) << label;
+            EXPECT_NEAR(row[8], g.to, 1e-12 * g.to) << label;
+            EXPECT_EQ(row[9], 27) << label << "bins 14 to 40";
+            if (first.empty()) first = fit;
+            for (std::size_t i = 0; i < fit.size(); ++i) {
+                if (i == 3 || i == 4) continue;  // the band in its own unit, checked above
+                EXPECT_NEAR(fit[i], first[i], 1e-12 * std::fabs(first[i])) << label << "column " << 4 + i;
+            }
+            const std::string unit = run.unit;
+            EXPECT_NE(r.err.find(" rows from "), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find(" " + unit + ", "), std::string::npos) << label << r.err;
+            EXPECT_NE(r.err.find("sectors from "), std::string::npos) << r.err;
+            EXPECT_EQ(r.err.find("against cycles per pixel;"), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST_F(View, HurstExponentOnlyWhereTheSlopeGivesOne) {
+    // White noise has a flat psd, slope near 0 and H near -1: the summary's hurst is
+    // empty and the run says why; a smooth ramp of cosines falling as f^-3 has one.
+    const int n = 64;
+    testutil::write_file(
+        dir.path("flat.pgm"), testutil::pgm16(n, [](int r, int c) {
+            return unsigned((uint64_t(r) * 7919 + uint64_t(c) * 104729 + r * c * 31) % 65536);
+        }));
+    testutil::write_file(dir.path("rough.pgm"), testutil::pgm16(n, [](int r, int c) {
+                             double z = 0;
+                             for (int k = 1; k < 32; ++k) {
+                                 const double a = std::pow(k, -1.5);
+                                 z += a * std::cos(2 * kPi * k * (c + 0.37 * r) / n + k * k) +
+                                      a * std::cos(2 * kPi * k * r / n + 3 * k);
+                             }
+                             return unsigned(30000 + std::lround(8000 * z));
+                         }));
+    struct Case {
+        const char* input;
+        bool hurst;
+    };
+    for (const Case c : {Case{"flat.pgm", false}, Case{"rough.pgm", true}}) {
+        const auto r = view({"--level", "mean", "--fit", "4:24", c.input});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string base = std::string(c.input).substr(0, std::strlen(c.input) - 4);
+        const auto summary =
+            lines_of(testutil::from_text_mode(testutil::read_text(dir.path(base + "-summary.csv"))));
+        ASSERT_EQ(summary.size(), 2u);
+        std::vector<std::string> fields;
+        std::istringstream in(summary[1]);
+        for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+        ASSERT_GT(fields.size(), 7u);
+        const double slope = std::strtod(fields[4].c_str(), nullptr);
+        EXPECT_EQ(fields[6].empty(), !c.hurst) << summary[1];
+        EXPECT_EQ(slope > -4 && slope < -2, c.hurst) << summary[1];
+        EXPECT_EQ(r.err.find("outside 0 to 1: no Hurst exponent") == std::string::npos, c.hurst) << r.err;
+        EXPECT_EQ(r.err.find(", Hurst exponent ") != std::string::npos, c.hurst) << r.err;
+    }
+}
+
 TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
     // A BMP with a measuring option, and a PGM without one: the profile's columns end in
     // the psd's, its other columns as a plain run writes them, and the summary's row
@@ -436,9 +578,12 @@ TEST_F(View, MeasuringRunsAddThePsdAndTheSummary) {
         "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
         "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,pixel_size_"
         "y,"
-        "height_unit,filled,filled_share");
+        "height_unit,filled,filled_share,sal,str,str_capped,std_deg,stdi,sq,sa,ssk,sku,sp,sv,sz,sdq,sdr,"
+        "sal_direction_deg,acf_threshold");
     const auto row = fields_of(summary[1]);
-    ASSERT_EQ(row.size(), 23u) << summary[1];
+    // 39 fields, the last 16 (the autocorrelation's) empty without --acf.
+    ASSERT_EQ(std::count(summary[1].begin(), summary[1].end(), ','), 38) << summary[1];
+    EXPECT_EQ(summary[1].substr(summary[1].size() - 16), std::string(16, ',')) << summary[1];
     EXPECT_EQ(row[16], 16);
     EXPECT_EQ(row[17], 16);
     EXPECT_EQ(row[18], 0.001);
@@ -489,7 +634,7 @@ std::string summary_of(const ViewResult& r, const ViewOptions& options, const st
     std::string names[kViewOutputCount];
     for (int i = 0; i < kViewOutputCount; ++i) names[i] = dir.path(std::string("s") + kViewOutputs[i].suffix);
     OutputSet set;
-    output_table_add(set, kViewOutputs, kViewOutputCount, names);
+    output_table_add(set, kViewOutputs, r.acf_measured ? kViewOutputCount : kViewMeasuringCount, names);
     EXPECT_EQ(outputs_create(set), 0);
     EXPECT_EQ(view_write(r, options, input, set), 0);
     EXPECT_EQ(outputs_commit(set), 0);
@@ -500,7 +645,9 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     const std::string header =
         "picture,side,pixel_size,rms,psd_slope,psd_slope_error,hurst,fit_from,fit_to,fit_rows,psd_intercept,"
         "direction_deg,lay_deg,aspect,peak_period_px,peak_direction_deg,columns,rows,pixel_size_x,"
-        "pixel_size_y,height_unit,filled,filled_share\n";
+        "pixel_size_y,height_unit,filled,filled_share,sal,str,str_capped,std_deg,stdi,sq,sa,ssk,sku,sp,sv,sz,"
+        "sdq,sdr,sal_direction_deg,acf_threshold\n";
+    const std::string no_acf = ",,,,,,,,,,,,,,,,";
     ViewResult plain = measured_result();
     plain.rms = 1.5;
     plain.direction = plain.lay = plain.aspect = std::nan("");
@@ -508,12 +655,12 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     ViewOptions options{};
     options.measure.measuring = true;
     EXPECT_EQ(summary_of(plain, options, "scan.pgm"),
-              header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625\n");
+              header + "scan.pgm,4,,1.5,,,,,,,,,,,,,4,4,,,,1,0.0625" + no_acf + "\n");
 
     ViewResult full = measured_result(4, 4, 0.001, 0.001);
     full.rms = 1.5;
     full.fitted = true;
-    full.fit = PsdFit{12, -3.25, 0.5, 0.125, 0.625};
+    full.fit = PsdFit{12, -3.25, 0.5, 0.125, 0.625, true};
     full.direction = 150.25;
     full.lay = 60.25;
     full.aspect = 0.03125;
@@ -528,7 +675,8 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
               header +
                   "\"a,\"\"b\"\".pfm\",4,0.00025000000000000001,1.5,-3.25,0.5,0.625,4,64,12,0.125,"
                   "150.25,60.25,0.03125,16.5,149.5,4,4,0.00025000000000000001,0.00025000000000000001,m,1,"
-                  "0.0625\n");
+                  "0.0625" +
+                  no_acf + "\n");
 
     // A rectangle of 6 x 4 pixels of 1 x 2 mm: the reference side is the width (6 mm, the
     // shorter), so side and pixel_size are the width's, and a peak of 1.5 cycles per side
@@ -542,7 +690,8 @@ TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
     options.measure.fit = false;
     options.height_unit = "nm";
     EXPECT_EQ(summary_of(wide, options, "wide.gwy"),
-              header + "wide.gwy,6,0.001,1.5,,,,,,,,,,,4,90,6,4,0.001,0.002,nm,1,0.041666666666666664\n");
+              header + "wide.gwy,6,0.001,1.5,,,,,,,,,,,4,90,6,4,0.001,0.002,nm,1,0.041666666666666664" +
+                  no_acf + "\n");
 }
 
 }  // namespace
