@@ -638,7 +638,7 @@ std::string summary_of(const ViewResult& r, const ViewOptions& options, const st
     EXPECT_EQ(outputs_create(set), 0);
     EXPECT_EQ(view_write(r, options, input, set), 0);
     EXPECT_EQ(outputs_commit(set), 0);
-    return testutil::read_text(names[kViewSummary]);
+    return testutil::from_text_mode(testutil::read_text(names[kViewSummary]));
 }
 
 TEST(ViewWrite, SummaryIsOneNamedRowWithEmptyColumnsForWhatIsNotKnown) {
