@@ -49,6 +49,25 @@ void draw_ramp(Image& image, const double* amplitude, const double* power, Quant
     }
 }
 
+namespace {
+
+// Paints one pixel with the place t on a scale, clamped to [0, 1] (NaN to 0): the ramp
+// colour of t, or the grey level t * 255 truncated.
+void put_scaled(uint8_t* p, double t, bool ramp) {
+    if (t > 1) t = 1;
+    if (!(t >= 0)) t = 0;
+    if (ramp) {
+        put_color(p, ramp_color(t));
+    } else {
+        const auto level = static_cast<uint8_t>(static_cast<int>(t * 255));
+        p[0] = level;
+        p[1] = level;
+        p[2] = level;
+    }
+}
+
+}  // namespace
+
 void draw_log(Image& image, const double* amplitude, double top, double decades, bool ramp) {
     const uint64_t count = uint64_t{image.width} * image.height;
     const double log_top = std::log10(top);
@@ -57,16 +76,7 @@ void draw_log(Image& image, const double* amplitude, double top, double decades,
         // log10(0) is minus infinity: a zero amplitude lands at the bottom like any other
         // below it.
         double t = 1 + (std::log10(amplitude[k]) - log_top) / decades;
-        if (t > 1) t = 1;
-        if (!(t >= 0)) t = 0;
-        if (ramp) {
-            put_color(p, ramp_color(t));
-        } else {
-            const auto level = static_cast<uint8_t>(static_cast<int>(t * 255));
-            p[0] = level;
-            p[1] = level;
-            p[2] = level;
-        }
+        put_scaled(p, t, ramp);
     }
 }
 
@@ -75,15 +85,6 @@ void draw_signed(Image& image, const double* values, bool ramp) {
     uint8_t* p = image.pixels.get();
     for (uint64_t k = 0; k < count; ++k, p += 3) {
         double t = (values[k] + 1) / 2;
-        if (t > 1) t = 1;
-        if (!(t >= 0)) t = 0;
-        if (ramp) {
-            put_color(p, ramp_color(t));
-        } else {
-            const auto level = static_cast<uint8_t>(static_cast<int>(t * 255));
-            p[0] = level;
-            p[1] = level;
-            p[2] = level;
-        }
+        put_scaled(p, t, ramp);
     }
 }
