@@ -30,11 +30,13 @@ BEGIN { if (job == "depth") exit !(depth + 0 > 0 && depth + 0 <= 300) }
 # side, amplitude or power) of a radial profile, sK (cycles per side, per pixel, per
 # metre or 0, psd) of a full profile with psd, pK and sK (direction, power or psd) of an
 # angular spectrum, kK (cycles per side, per pixel, per metre or -, period in pixels, in
-# metres or -, direction) of a peaks file. Rows at 0, and the zero frequency, are left
-# out. what is both, amplitude, power or psd. Prints one line "KIND ROWS ZERO_AMPLITUDES
-# ZERO_POWERS ZERO_PSDS FIRST LAST LENGTH SIDE": KIND is varlox, full, angles or peaks,
-# FIRST and LAST the first and last bin, LENGTH the side in metres when the file has
-# cycles per metre, SIDE the side in pixels when it has cycles per pixel (else -).
+# metres or -, direction) of a peaks file, aK (lag distance, mean autocorrelation) of an
+# autocorrelation's decay. Rows at 0, the zero frequency and the zero lag are left out.
+# what is both, amplitude, power or psd. Prints one line "KIND ROWS ZERO_AMPLITUDES
+# ZERO_POWERS ZERO_PSDS FIRST LAST LENGTH SIDE": KIND is varlox, full, angles, peaks or
+# acf, FIRST and LAST the first and last bin (or ring), LENGTH the side in metres when
+# the file has cycles per metre (for acf: m when its lags are in metres), SIDE the side
+# in pixels when it has cycles per pixel (else -).
 # Columns of varlox-view's files are found by their names in the header. Status 5: not
 # one of these files (the line number is printed), 6: no rows, 7: nothing above 0 in the
 # columns drawn, 8: no psd column for --psd. A CR before each line end is accepted.
@@ -83,6 +85,13 @@ job == "read" && NR == 1 && /^direction_deg,/ {
     if (!fields || !has("mean_power") || !has("psd")) refuse(5)
     next
 }
+job == "read" && NR == 1 && /^ring,distance_(px|m),/ {
+    kind = "acf"; fields = columns($0)
+    if (!fields || !has("mean_acf") || !has("lags")) refuse(5)
+    dcol = has("distance_m") ? col["distance_m"] : col["distance_px"]
+    if (has("distance_m")) length_m = "m"
+    next
+}
 job == "read" && NR == 1 && /^rank,/ {
     kind = "peaks"; fields = columns($0)
     if (!fields || !has("cycles_per_side") || !has("cycles_per_pixel") || !has("period_px") ||
@@ -105,7 +114,9 @@ job == "read" {
     # varlox-view's files: numbers as %.17g writes them (nan and inf are not drawn).
     g = "-?[0-9][0-9]*(\\.[0-9]*)?(e[-+][0-9][0-9]*)?"
     if (split($0, f, ",") != fields) refuse(5)
-    for (i = 1; i <= fields; i++) if (f[i] !~ ("^" g "$")) refuse(5)
+    # An autocorrelation's file leaves cells empty: its rings and its directions differ
+    # in number, and a direction without a crossing has none.
+    for (i = 1; i <= fields; i++) if (f[i] !~ ("^" g "$") && !(kind == "acf" && f[i] == "")) refuse(5)
 }
 job == "read" && kind == "full" {
     if (f[1] !~ /^[0-9][0-9]*$/ || f[2] + 0 != f[1] / 2) refuse(5)
@@ -130,6 +141,14 @@ job == "read" && kind == "angles" {
     if (f[col["psd"]] + 0 > 0) print d, f[col["psd"]] >sdata; else zs++
     next
 }
+job == "read" && kind == "acf" {
+    if (f[1] == "") next  # past the last ring
+    if (f[1] !~ /^[0-9][0-9]*$/ || f[dcol] == "" || f[col["mean_acf"]] == "" || (rows > 0 && f[1] + 0 <= bin)) refuse(5)
+    bin = f[1] + 0
+    if (rows++ == 0) first = bin
+    if (f[dcol] + 0 > 0) print f[dcol], f[col["mean_acf"]] >adata
+    next
+}
 job == "read" && kind == "peaks" {
     rows++
     cpm = has("cycles_per_metre") ? f[col["cycles_per_metre"]] : "-"
@@ -145,8 +164,8 @@ END {
         if (NR == 0) { print 1; exit 5 }
         if (kind == "varlox" && what == "psd") what = "both"  # refused later, by kind
         if (kind != "peaks") {
-            if (rows == 0 || rows - (kind == "full" && first == 0) == 0) exit 6
-            drawn = (what == "psd" || kind == "angles" && what != "power") ? (zs < prows) : \
+            if (rows == 0 || rows - ((kind == "full" || kind == "acf") && first == 0) == 0) exit 6
+            drawn = (kind == "acf") ? 1 : (what == "psd" || kind == "angles" && what != "power") ? (zs < prows) : \
                 (what != "power" && za < rows) + (what != "amplitude" && zp < rows)
             if (!drawn) exit 7
         }
@@ -156,11 +175,14 @@ END {
     }
 }
 
-# --- summary: the fit that varlox-view's NAME-summary.csv holds, folded as for read, as
-# one line "SLOPE ERROR HURST FROM TO INTERCEPT" (ERROR, HURST and INTERCEPT - when
-# missing), from the columns named in its header; nothing when it holds no fit (an empty
-# slope). The intercept is the fitted psd at a frequency of 1 (psd = INTERCEPT
-# f^SLOPE). Status 5 when the file is not such a summary.
+# --- summary: what varlox-view's NAME-summary.csv holds, folded as for read, from the
+# columns named in its header. With part fit, its fit as one line "SLOPE ERROR HURST
+# FROM TO INTERCEPT" (ERROR, HURST and INTERCEPT - when missing), nothing when it holds
+# no fit (an empty slope); the intercept is the fitted psd at a frequency of 1 (psd =
+# INTERCEPT f^SLOPE). With part unit, the height unit when it is a plain one (letters
+# and µ only, nothing a plot's text would read as markup), else nothing. With part acf,
+# "SAL THRESHOLD", nothing when it holds no Sal. Status 5 when the file is not such a
+# summary.
 function value(name) { return (name in col) ? f[col[name]] : "-" }
 job == "summary" { sub(/\r$/, "") }
 job == "summary" && NR == 1 {
@@ -179,6 +201,14 @@ END {
         if (m < n) exit 5
         for (i = 2; i <= n; i++) f[i] = r[m - n + i]
         num = "^-?[0-9][0-9]*(\\.[0-9]*)?(e[-+][0-9][0-9]*)?$"
+        if (part == "unit") {
+            if (value("height_unit") ~ /^([A-Za-z]|\302\265)+$/) print value("height_unit")
+            exit
+        }
+        if (part == "acf") {
+            if (value("sal") ~ num && value("sal") + 0 > 0 && value("acf_threshold") ~ num) print value("sal"), value("acf_threshold")
+            exit
+        }
         slope = value("psd_slope")
         if (slope == "" || slope ~ /nan|inf/) exit  # no fit
         if (slope !~ num || value("fit_from") !~ num || value("fit_to") !~ num) exit 5
@@ -338,6 +368,15 @@ BEGIN {
     }
 }
 
+# A length in metres, as 3 digits in m, mm, µm or nm.
+function metres(v) {
+    v += 0
+    if (v >= 1) return sprintf("%.3g m", v)
+    if (v >= 1e-3) return sprintf("%.3g mm", v * 1e3)
+    if (v >= 1e-6) return sprintf("%.3g \302\265m", v * 1e6)
+    return sprintf("%.3g nm", v * 1e9)
+}
+
 # --- peaks: the red marks of the rows of a peaks file that read wrote (kK), as lines
 # "X TAB PERIOD": at the peak's direction on an angular plot (kind angles), else at its
 # frequency in the plot's unit, labelled with its period (in m, mm or um against cycles
@@ -347,13 +386,16 @@ job == "peaks" {
     if (kind == "angles") x = $6
     else x = (unit == "metre") ? $3 : (unit == "pixel") ? $2 : $1
     if (x == "-") exit 3
-    if (unit == "metre" && $5 != "-") {
-        p = $5 + 0
-        if (p >= 1) period = sprintf("%.3g m", p)
-        else if (p >= 1e-3) period = sprintf("%.3g mm", p * 1e3)
-        else period = sprintf("%.3g \302\265m", p * 1e6)
-    } else period = sprintf("%.3g px", $4 + 0)
-    print x "\t" period
+    print x "\t" ((unit == "metre" && $5 != "-") ? metres($5) : sprintf("%.3g px", $4 + 0))
+}
+
+# --- sal: the mark of an autocorrelation's Sal, a line "X TAB TEXT" at sal, in metres
+# with unit metre, else in pixels.
+BEGIN {
+    if (job == "sal") {
+        printf "%.17g\tSal %s\n", sal, (unit == "metre") ? metres(sal) : sprintf("%.3g px", sal)
+        exit
+    }
 }
 
 # --- marktext: the grey marks' texts, from the lines edges wrote, qualified by side (and
@@ -377,6 +419,71 @@ job == "places" {
     if (index("; " texts[i] "; ", "; " mark[2] "; ") == 0) texts[i] = texts[i] (texts[i] == "" ? "" : "; ") mark[2]
 }
 END { if (job == "places") for (i = 1; i <= places; i++) print at[i] "\t" texts[i] }
+
+# --- stagger: the marks "X TAB TEXT TAB COLOUR" of a plot whose horizontal axis runs
+# as span says, "lo=A hi=B logx=L" (A and B numbers, multiplied or divided by numbers:
+# 0.5/1.08; a log scale when L is 1), each given the height of the graph at which its
+# label, drawn upright and hanging down from there, starts: "X TAB COLOUR TAB HEIGHT
+# TAB TEXT". A label stands in the highest row that holds no label closer to it than a
+# line of text; the rows lie one longest label apart. Where every row is taken, the
+# label joins the nearest one's text and its own is left empty; that lengthens the
+# longest label, so the rows are laid out again until they fit.
+# The value of a product of numbers: "A*B/C".
+function product(text,   p, n, i, v) {
+    n = split(text, p, /[*\/]/); v = p[1] + 0
+    for (i = 2; i <= n; i++) {
+        text = substr(text, length(p[i - 1]) + 1)
+        v = (substr(text, 1, 1) == "*") ? v * p[i] : v / p[i]
+        text = substr(text, 2)
+    }
+    return v
+}
+BEGIN {
+    if (job == "stagger") {
+        n = split(span, sp, " ")
+        for (i = 1; i <= n; i++) { eq = index(sp[i], "="); bound[substr(sp[i], 1, eq - 1)] = product(substr(sp[i], eq + 1)) }
+        lo = bound["lo"]; hi = bound["hi"]; logx = bound["logx"]; n = 0
+    }
+}
+function place(x) {
+    if (logx) return (log(x) - log(lo)) / (log(hi) - log(lo))
+    return (x - lo) / (hi - lo)
+}
+# The rows' spacing for labels of up to k characters, in graph heights: a character
+# upright, along a graph about 330 pixels high, and a margin.
+function spacing(k) { return k * 0.021 + 0.06 }
+job == "stagger" { n++; split($0, mm, "\t"); mx[n] = mm[1]; own[n] = mm[2]; mc[n] = mm[3]; gx[n] = place(mm[1]) }
+END {
+    if (job == "stagger") {
+        gap = 0.032  # a line of text across a graph about 600 pixels wide
+        # Left to right (insertion sort: a plot has few marks).
+        for (i = 1; i <= n; i++) order[i] = i
+        for (i = 2; i <= n; i++) for (j = i; j > 1 && gx[order[j]] < gx[order[j - 1]]; j--) { t = order[j]; order[j] = order[j - 1]; order[j - 1] = t }
+        longest = 0
+        for (i = 1; i <= n; i++) if (chars(own[i]) > longest) longest = chars(own[i])
+        rowmax = int(0.9 / spacing(longest)); if (rowmax < 1) rowmax = 1
+        while (1) {
+            for (i = 1; i <= n; i++) { txt[i] = own[i]; lvl[i] = -1 }
+            for (i = 1; i <= n; i++) {
+                a = order[i]; host = 0; hd = 2
+                for (rw = 0; rw < rowmax && lvl[a] < 0; rw++) {
+                    d = 2  # the nearest label in row rw, in graph widths
+                    for (j = 1; j < i; j++) if (lvl[order[j]] == rw) { e = gx[a] - gx[order[j]]; if (e < 0) e = -e; if (e < d) d = e }
+                    if (d >= gap) lvl[a] = rw
+                }
+                if (lvl[a] >= 0) continue
+                for (j = 1; j < i; j++) if (lvl[order[j]] >= 0) { e = gx[a] - gx[order[j]]; if (e < 0) e = -e; if (e < hd) { hd = e; host = order[j] } }
+                txt[host] = txt[host] "; " own[a]; txt[a] = ""
+            }
+            longest = 0
+            for (i = 1; i <= n; i++) if (chars(txt[i]) > longest) longest = chars(txt[i])
+            fit = int(0.9 / spacing(longest)); if (fit < 1) fit = 1
+            if (fit >= rowmax) break
+            rowmax = fit
+        }
+        for (i = 1; i <= n; i++) printf "%s\t%s\t%.3f\t%s\n", mx[i], mc[i], 0.97 - (lvl[i] < 0 ? 0 : lvl[i]) * spacing(longest), txt[i]
+    }
+}
 
 # --- lastline: the last line that is not blank.
 job == "lastline" && NF { last_line = $0 }

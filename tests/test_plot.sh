@@ -641,12 +641,80 @@ refuse "$PATH" "Error: $p/s128-peaks.csv holds peaks only: give the profile or a
 refuse "$PATH" "Error: s128-peaks.csv has no cycles per metre, which the other files are drawn against" \
     "$p/x.png" --psd "$p/s128-peaks.csv" "$p/s256-full.csv" "$p/x.png"
 
+# A fit is dashed in its profile's colour: in all.svg the fit (plot 4) is s256's (plot 2).
+svg_stroke() {  # svg_stroke FILE PLOT: the stroke of the PLOT-th curve's first path, and "dashed"
+    awk -v id="gnuplot_plot_$2\"" 'index($0, id) { on = 1 } on && /<path stroke=/ {
+        match($0, /stroke=.rgb\([^)]*\)/); s = substr($0, RSTART, RLENGTH); gsub(/ /, "", s)
+        print s, (index($0, "stroke-dasharray") ? "dashed" : "solid"); exit }' "$1"
+}
+[ "$(svg_stroke "$p/all.svg" 4)" = "$(svg_stroke "$p/all.svg" 2 | sed 's/solid$/dashed/')" ] ||
+    fail "the fit is drawn $(svg_stroke "$p/all.svg" 4), its profile $(svg_stroke "$p/all.svg" 2)"
+
+# Peak labels that do not overlap, and name every peak: five peaks within 4 degrees, and
+# 6% apart in frequency. A label upright is about 13 pixels wide and 6.5 pixels a
+# character long, hanging down from its anchor.
+awk 'BEGIN { print "rank,cycles_per_side,cycles_per_pixel,period_px,direction_deg"
+    for (i = 0; i < 5; i++) printf "%d,%.17g,%.17g,%.17g,%d\n", i + 1, 8 * 1.06 ^ i, 8 * 1.06 ^ i / 128, 16 / 1.06 ^ i, 30 + i }' \
+    >"$p/close-peaks.csv"
+"$sh" "$plot" "$p/s-angles.csv" "$p/close-peaks.csv" "$p/close-angles.svg" 2>/dev/null || fail "plot of close peaks"
+"$sh" "$plot" --psd "$p/s128-full.csv" "$p/close-peaks.csv" "$p/close-psd.svg" 2>/dev/null || fail "psd plot of close peaks"
+for file in close-angles.svg close-psd.svg; do
+    awk '/rotate\(-90\)/ && /fill="rgb\(176,48,48\)"/ { match($0, /translate\([0-9.]+,[0-9.]+/); split(substr($0, RSTART + 10, RLENGTH - 10), at, ",")
+            getline; t = $0; gsub(/<[^>]*>|^[ \t]+/, "", t); n++; x[n] = at[1]; y[n] = at[2]; len[n] = length(t) * 6.5 }
+        END { for (i = 1; i <= n; i++) for (j = 1; j < i; j++) {
+                dx = x[i] - x[j]; if (dx < 0) dx = -dx
+                if (dx < 13 && y[i] < y[j] + len[j] && y[j] < y[i] + len[i]) { print "labels " j " and " i " overlap"; bad = 1 } }
+              exit bad }' "$p/$file" >"$work/err" || fail "$file: $(cat "$work/err")"
+    for period in 16 15.1 14.2 13.4 12.7; do
+        grep -q "[>; ]$period px[;<]" "$p/$file" || fail "$file does not label the peak of $period px"
+    done
+done
+
+# The height unit of the summary beside a profile names the psd's axis; profiles of two
+# units, or one without, keep z.
+sed '1s/$/,height_unit/; 2s/$/,nm/' "$p/s256-summary.csv" >"$p/u-summary.csv"
+cp "$p/s256-full.csv" "$p/u-full.csv"
+"$sh" "$plot" --psd "$p/u-full.csv" "$p/unit.svg" 2>/dev/null || fail "psd plot with a height unit"
+"$sh" "$plot" --psd "$p/u-full.csv" "$p/s256-full.csv" "$p/units.svg" 2>/dev/null || fail "psd plot of two units"
+while IFS='|' read -r file text; do
+    grep -qF ">$text<" "$p/$file" || fail "$file lacks \"$text\""
+done <<EOF
+unit.svg|psd (nm
+units.svg|psd (z
+EOF
+
+# An autocorrelation exp(-(r / 8)^2) in pixels, whose Sal at threshold 0.2 is 8 sqrt(ln 5)
+# = 10.15 pixels: its mark stands where the drawn curve crosses the threshold's line.
+awk 'BEGIN { print "ring,distance_px,mean_acf,lags,direction_deg,crossing_px,capped"
+    for (r = 0; r < 180; r++) printf "%d,%d,%.17g,%d,%d,10.149,0\n", r, r, exp(-(r / 8) ^ 2), 4 * r + (r == 0), r }' >"$p/g-acf.csv"
+printf '%s\n%s\n' 'picture,psd_slope,fit_from,fit_to,sal,str,acf_threshold' 'g.x3p,,,,10.149,1,0.2' >"$p/g-summary.csv"
+"$sh" "$plot" "$p/g-acf.csv" "$p/acf.svg" 2>/dev/null || fail "plot of an autocorrelation"
+for text in 'Sal 10.1 px' 'threshold 0.2' 'Autocorrelation of g-acf.csv'; do
+    grep -qF ">$text<" "$p/acf.svg" || fail "acf.svg lacks \"$text\""
+done
+svg_points "$p/acf.svg" 1 >"$p/acf-curve"
+# The dashed paths: the threshold's line across the graph, the Sal mark upright.
+grep -o "stroke-dasharray='[^']*'  d='M[0-9.]*,[0-9.]* L[0-9.]*,[0-9.]*" "$p/acf.svg" |
+    awk -F"[ ,LM']+" '$6 == $8 { print "y", $6 } $5 == $7 { print "x", $5 }' >"$p/acf-marks"
+crossing=$(awk -v y="$(awk '$1 == "y" { print $2; exit }' "$p/acf-marks")" \
+    'NR > 1 && ($2 - y) * (py - y) <= 0 { print px + ($1 - px) * (y - py) / ($2 - py); exit } { px = $1; py = $2 }' "$p/acf-curve")
+sal_x=$(awk '$1 == "x" { print $2; exit }' "$p/acf-marks")
+awk -v a="${crossing:-0}" -v b="${sal_x:-9999}" 'BEGIN { exit !(a - b < 1.5 && b - a < 1.5) }' ||
+    fail "the Sal mark at x = $sal_x is not where the curve crosses the threshold, x = $crossing"
+printf '%s\n' 'ring,distance_m,mean_acf,lags,direction_deg,crossing_m,capped' '0,0,1,1,0,,' '1,1e-6,0.5,4,1,,' >"$p/m-acf.csv"
+refuse "$PATH" "Error: $p/g-acf.csv and $p/s128-full.csv are an autocorrelation and a spectrum: plot them apart" \
+    "$p/x.png" "$p/g-acf.csv" "$p/s128-full.csv" "$p/x.png"
+refuse "$PATH" "Error: $p/g-acf.csv and $p/m-acf.csv measure lags in pixels and in metres: plot them apart" \
+    "$p/x.png" "$p/g-acf.csv" "$p/m-acf.csv" "$p/x.png"
+refuse "$PATH" "Error: $p/g-acf.csv is an autocorrelation, which has no psd: draw it without --psd" \
+    "$p/x.png" --psd "$p/g-acf.csv" "$p/x.png"
+
 # varlox-view's own measurement of the grating (10 cycles per side along (6, 8), a period
 # of 12.8 pixels): its psd with the fit of its summary and the strongest peak marked with
 # that period, and its angular spectrum with the same mark.
 mkdir "$work/measured"
 cp "$work/b/grating.bmp" "$work/measured/g.bmp"
-"$view" --fit 2:40 --peaks 1 "$work/measured/g.bmp" 2>/dev/null || fail "varlox-view measuring the grating"
+"$view" --fit 2:40 --peaks 1 --acf "$work/measured/g.bmp" 2>/dev/null || fail "varlox-view measuring the grating"
 m=$work/measured
 "$sh" "$plot" --psd "$m/g-full.csv" "$m/g-peaks.csv" "$m/psd.svg" 2>/dev/null || fail "psd plot of a measured profile"
 "$sh" "$plot" "$m/g-angles.csv" "$m/g-peaks.csv" "$m/angles.svg" 2>/dev/null || fail "plot of a measured angular spectrum"
@@ -654,6 +722,8 @@ for file in psd.svg angles.svg; do
     grep -qF '>12.8 px<' "$m/$file" || fail "$file does not mark the grating's period of 12.8 px"
 done
 grep -qF '>fit, slope ' "$m/psd.svg" || fail "the measured profile's plot lacks its fit"
+"$sh" "$plot" "$m/g-acf.csv" "$m/acf.svg" 2>/dev/null || fail "plot of a measured autocorrelation"
+grep -qF '>Sal ' "$m/acf.svg" || fail "the measured autocorrelation's plot lacks its Sal"
 
 # SVG that an XML parser accepts whatever the file names hold: bytes that are not UTF-8,
 # a control character, markup and the end of a CDATA section.
