@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "spectrum/dft.h"
+#include "system/report.h"
 
 namespace {
 
@@ -372,7 +373,7 @@ int acf_rings(AcfResult& a) {
 int acf_measure(const double* z, uint32_t width, uint32_t height, double dx, double dy, double threshold,
                 int threads, AcfResult& acf) {
     if (width > kAcfSideMax || height > kAcfSideMax) {
-        std::fputs("Error: The autocorrelation takes a map of at most 1073741823 columns and rows\n", stderr);
+        report("Error: The autocorrelation takes a map of at most 1073741823 columns and rows\n");
         return 1;
     }
     AcfResult a{};

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "system/report.h"
 #include "system/size.h"
 
 namespace {
@@ -207,10 +208,8 @@ int psd_fit(const RadialBins& bins, const Psd& psd, const ScanGrid& grid, const 
             double from, double to, PsdFit& fit) {
     const uint64_t rows = psd_fit_rows(bins, psd, length, from, to);
     if (rows < 3) {
-        std::fprintf(
-            stderr,
-            "Error: The fit band %g to %g holds %llu row%s with a psd above 0; a fit needs 3 or more\n", from,
-            to, static_cast<unsigned long long>(rows), rows == 1 ? "" : "s");
+        report("Error: The fit band %g to %g holds %llu row%s with a psd above 0; a fit needs 3 or more\n",
+               from, to, static_cast<unsigned long long>(rows), rows == 1 ? "" : "s");
         return 1;
     }
     Buffer<bool> used = buffer_new<bool>(bins.count);

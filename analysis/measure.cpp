@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "spectrum/dft.h"
+#include "system/report.h"
 
 namespace {
 
@@ -37,12 +38,12 @@ int band_resolve(const MeasureOptions& options, const ScanGrid& g, double side_l
         const double corner = std::hypot(a.ax * (g.width / 2), a.ay * (g.height / 2));
         const double nearest = g.width > 1 && g.height > 1 ? std::min(a.ax, a.ay) : g.width > 1 ? a.ax : a.ay;
         const FrequencyShown u = shown_unit(options.band_shown, side_length);
-        std::fprintf(stderr,
-                     "Error: --band %g:%g%s holds no frequency of this picture: its samples lie from "
-                     "%g to %g %s\n",
-                     options.band_from * u.factor, options.band_to * u.factor, u.suffix,
-                     g.width > 1 || g.height > 1 ? nearest / scale * u.factor : 0.0,
-                     corner / scale * u.factor, u.unit);
+        report(
+            "Error: --band %g:%g%s holds no frequency of this picture: its samples lie from "
+            "%g to %g %s\n",
+            options.band_from * u.factor, options.band_to * u.factor, u.suffix,
+            g.width > 1 || g.height > 1 ? nearest / scale * u.factor : 0.0, corner / scale * u.factor,
+            u.unit);
         return 1;
     }
     *from = f;
@@ -121,12 +122,12 @@ int fill_invalid(HeightMap& map, bool fill, uint64_t* filled) {
     if (invalid == 0) return 0;
     const uint64_t count = uint64_t{map.width} * map.height;
     if (invalid == count) {
-        std::fputs("Error: The height map has no valid point\n", stderr);
+        report("Error: The height map has no valid point\n");
         return 1;
     }
     if (!fill) {
-        std::fprintf(stderr, "Error: The height map has %llu points without a valid height\n",
-                     static_cast<unsigned long long>(invalid));
+        report("Error: The height map has %llu points without a valid height\n",
+               static_cast<unsigned long long>(invalid));
         return 1;
     }
     double sum = 0;
@@ -154,12 +155,12 @@ int fit_band_check(const MeasureOptions& options, const ViewResult& r) {
     }
     const FrequencyShown u = shown_unit(options.fit_shown, r.side_length);
     const double scale = (r.side_length > 0 ? 0.5 / r.side_length : 0.5) * u.factor;
-    std::fprintf(stderr,
-                 "Error: --fit %g:%g%s holds %llu row%s with a psd above 0; a fit needs 3 or more: the "
-                 "profile's rows lie from %g to %g %s\n",
-                 options.fit_from * u.factor, options.fit_to * u.factor, u.suffix,
-                 static_cast<unsigned long long>(rows), rows == 1 ? "" : "s",
-                 static_cast<double>(first) * scale, static_cast<double>(last) * scale, u.unit);
+    report(
+        "Error: --fit %g:%g%s holds %llu row%s with a psd above 0; a fit needs 3 or more: the "
+        "profile's rows lie from %g to %g %s\n",
+        options.fit_from * u.factor, options.fit_to * u.factor, u.suffix,
+        static_cast<unsigned long long>(rows), rows == 1 ? "" : "s", static_cast<double>(first) * scale,
+        static_cast<double>(last) * scale, u.unit);
     return 1;
 }
 

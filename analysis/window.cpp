@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "system/report.h"
 #include "system/size.h"
 
 namespace {
@@ -43,7 +44,7 @@ int window_apply(double* z, uint32_t width, uint32_t height, const Window& windo
     }
     if (width < 2 || height < 2) {
         // A line of one sample is all edge: its window is 0 and would leave nothing.
-        std::fputs("Error: A window needs a picture of 2 or more columns and rows\n", stderr);
+        report("Error: A window needs a picture of 2 or more columns and rows\n");
         return 1;
     }
     Buffer<double> wc = buffer_new<double>(width);

@@ -96,7 +96,7 @@ ImagePtr run_read(const std::string& input, const std::string* names, int count)
     }
     for (int i = 0; i < count; ++i) {
         if (names_input(names[i], input)) {
-            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            report("Error: %s would overwrite the input file\n", names[i].c_str());
             return ImagePtr();
         }
     }
@@ -157,8 +157,8 @@ void run_start() {
     os_standard_streams();
     os_console_setup();
     os_interrupts_install(interrupted);
-    std::fputs("\n------- VARLOX version 1.0 -------\n", stderr);
-    std::fputs("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n", stderr);
+    report("\n------- VARLOX version 1.0 -------\n");
+    report("Spatial-frequency spectrum of a square picture by direct 2-D Fourier transform\n\n");
 }
 
 void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::string& as_tg_name,
@@ -176,7 +176,7 @@ void analyze_spectrum(Image& image, const std::string& as_bw_name, const std::st
 int varlox_main(int argc, char** argv) {
     run_start();
     if (argc != 2) {
-        std::fputs("Usage: varlox <inputfile>\n", stderr);
+        report("Usage: varlox <inputfile>\n");
         return 1;
     }
     const std::string input = argv[1];
@@ -188,7 +188,7 @@ int varlox_main(int argc, char** argv) {
     analyze_spectrum(*image, names[kAmpGray], names[kAmpRamp], names[kPowGray], names[kPowRamp],
                      names[kProfile]);
     image_free(std::move(image));
-    std::fputs("The calculation has been completed successfully.\n", stderr);
+    report("The calculation has been completed successfully.\n");
     return 0;
 }
 

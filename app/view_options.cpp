@@ -7,6 +7,7 @@
 
 #include "app/output_table.h"
 #include "system/os.h"
+#include "system/report.h"
 
 namespace {
 
@@ -348,37 +349,36 @@ int view_parse(int argc, char** argv, ViewOptions& options, std::string& input) 
             continue;
         }
         if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            std::fputs(kUsage, stderr);
-            std::fputs("Writes, with NAME named from the input as varlox names its outputs:\n", stderr);
+            report("%s", kUsage);
+            report("Writes, with NAME named from the input as varlox names its outputs:\n");
             for (const OutputRow& row : kViewOutputs) {
-                std::fprintf(stderr, "  NAME%-12s %s\n", row.suffix, row.holds);
+                report("  NAME%-12s %s\n", row.suffix, row.holds);
             }
-            std::fputs(kHelpOptions, stderr);
+            report("%s", kHelpOptions);
             return 2;
         }
         std::string text;
         bool missing = false;
         const Option* option = option_at(argc, argv, i, text, missing);
         if (option == nullptr) {
-            std::fputs(kUsage, stderr);
+            report("%s", kUsage);
             return 1;
         }
         Value value{};
         if (!value_of(*option, text, value)) {
-            std::fprintf(stderr, "Error: %s takes %s, not '%s'\n", option->name, option->wants, text.c_str());
+            report("Error: %s takes %s, not '%s'\n", option->name, option->wants, text.c_str());
             return 1;
         }
         const SizeGiven before = options.size;
         option->set(options, value);
         if (before != kSizeNone && options.size != before) {
-            std::fputs("Error: --length and --pixel-size both give the scan's size; give one of them\n",
-                       stderr);
+            report("Error: --length and --pixel-size both give the scan's size; give one of them\n");
             return 1;
         }
         options.measure.measuring = options.measure.measuring || option->measuring;
     }
     if (inputs != 1) {
-        std::fputs(kUsage, stderr);
+        report("%s", kUsage);
         return 1;
     }
     return 0;

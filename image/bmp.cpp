@@ -6,6 +6,8 @@
 #include <istream>
 #include <limits>
 
+#include "system/report.h"
+
 namespace {
 
 constexpr uint64_t kHeaderSize = 54;
@@ -52,10 +54,10 @@ int64_t stream_size(std::istream& in) {
 }
 
 void report_read(const std::string& path) {
-    std::fprintf(stderr, "Error: Could not read %s", path.c_str());
+    report("Error: Could not read %s", path.c_str());
 }
 void report_truncated(const std::string& path) {
-    std::fprintf(stderr, "Error: %s is truncated\n", path.c_str());
+    report("Error: %s is truncated\n", path.c_str());
 }
 
 }  // namespace
@@ -83,16 +85,16 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path, BmpShape sha
         return ImagePtr();
     }
     if (header[0] != 'B' || header[1] != 'M') {
-        std::fprintf(stderr, "Error: %s is not a bitmap image", path.c_str());
+        report("Error: %s is not a bitmap image", path.c_str());
         return ImagePtr();
     }
     // An OS/2 bitmap's 12-byte header holds 16-bit sides where the 40-byte one has 32-bit
     // ones: read as this form, any such picture would seem not square.
     if (get_le32(header + 14) == 12) {
-        std::fprintf(stderr,
-                     "Error: %s is an OS/2 bitmap (12-byte header); only 24bit color Windows "
-                     "bitmaps are read",
-                     path.c_str());
+        report(
+            "Error: %s is an OS/2 bitmap (12-byte header); only 24bit color Windows "
+            "bitmaps are read",
+            path.c_str());
         return ImagePtr();
     }
     // Width and height are compared as raw signed values, so a top-down file (negative
@@ -101,11 +103,11 @@ ImagePtr bmp_read_stream(std::istream& in, const std::string& path, BmpShape sha
     const int32_t height = get_le32_signed(header + 22);
     const uint32_t depth = get_le32(header + 28);
     if (shape == kBmpSquare && width != height) {
-        std::fprintf(stderr, "Error: %s is not a square image", path.c_str());
+        report("Error: %s is not a square image", path.c_str());
         return ImagePtr();
     }
     if (depth != 24) {
-        std::fprintf(stderr, "Error: %s is not a 24bit color image", path.c_str());
+        report("Error: %s is not a 24bit color image", path.c_str());
         return ImagePtr();
     }
 

@@ -29,6 +29,7 @@
 #include <string>
 
 #include "image/formats.h"
+#include "system/report.h"
 
 namespace {
 
@@ -209,7 +210,7 @@ bool parse_field(Span body, Field* f) {
 }
 
 void report_malformed(const std::string& path) {
-    std::fprintf(stderr, "Error: %s is not a well-formed Gwyddion file\n", path.c_str());
+    report("Error: %s is not a well-formed Gwyddion file\n", path.c_str());
 }
 
 int parse(const std::string& path, const uint8_t* bytes, uint64_t size, int channel, HeightMap& map) {
@@ -242,10 +243,10 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, int chan
     }
     if (found < 0) {
         if (channels.empty()) {
-            std::fprintf(stderr, "Error: %s has no image channel\n", path.c_str());
+            report("Error: %s has no image channel\n", path.c_str());
         } else {
-            std::fprintf(stderr, "Error: %s has no channel %d (its channels are %s)\n", path.c_str(), channel,
-                         channels.c_str());
+            report("Error: %s has no channel %d (its channels are %s)\n", path.c_str(), channel,
+                   channels.c_str());
         }
         return 1;
     }
@@ -258,8 +259,7 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, int chan
     uint64_t count = 0;
     if (f.xres < 1 || f.yres < 1 || uint64_t(f.xres) > kSideMax || uint64_t(f.yres) > kSideMax ||
         !f.has_data || !size_mul(uint64_t(f.xres), uint64_t(f.yres), &count) || count != f.count) {
-        std::fprintf(
-            stderr,
+        report(
             "Error: %s has a channel %lld whose data do not hold xres * yres heights (xres %lld, yres "
             "%lld, %llu heights)\n",
             path.c_str(), found, static_cast<long long>(f.xres), static_cast<long long>(f.yres),
@@ -272,9 +272,9 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, int chan
     for (uint64_t i = 0; i < count; ++i) {
         z[i] = le_double(bytes + f.data_at + i * 8);
         if (std::isinf(z[i])) {
-            std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
-                         static_cast<unsigned long long>(i / uint64_t(f.xres)),
-                         static_cast<unsigned long long>(i % uint64_t(f.xres)));
+            report("Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
+                   static_cast<unsigned long long>(i / uint64_t(f.xres)),
+                   static_cast<unsigned long long>(i % uint64_t(f.xres)));
             return 1;
         }
     }

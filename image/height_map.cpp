@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "image/heights.h"
+#include "system/report.h"
 
 int heights_from_image(const Image& image, HeightMap& map) {
     uint64_t count = 0;
@@ -35,7 +36,7 @@ int heights_scale(HeightMap& map, double factor) {
         if (std::fabs(map.z[k]) > kLimit) beyond = true;
     }
     if (beyond) {
-        std::fprintf(stderr, "Error: Heights times %g exceed 1e100 in magnitude\n", factor);
+        report("Error: Heights times %g exceed 1e100 in magnitude\n", factor);
         return 1;
     }
     return 0;

@@ -10,6 +10,7 @@
 
 #include "image/bmp.h"
 #include "image/formats.h"
+#include "system/report.h"
 
 namespace {
 
@@ -92,15 +93,15 @@ bool header_real(Header& h, double* out) {
 }
 
 void report_read(const std::string& path) {
-    std::fprintf(stderr, "Error: Could not read %s\n", path.c_str());
+    report("Error: Could not read %s\n", path.c_str());
 }
 
 void report_malformed(const std::string& path, const char* format) {
-    std::fprintf(stderr, "Error: %s has a malformed %s header\n", path.c_str(), format);
+    report("Error: %s has a malformed %s header\n", path.c_str(), format);
 }
 
 void report_truncated(const std::string& path) {
-    std::fprintf(stderr, "Error: %s is truncated\n", path.c_str());
+    report("Error: %s is truncated\n", path.c_str());
 }
 
 // The netpbm formats that are not read, by the byte after the 'P', named in the refusal.
@@ -140,8 +141,8 @@ int read_instrument(const std::string& path, const uint8_t* bytes, uint64_t size
                                                : "a TIFF";
     const char* missing = formats_missing(format);
     if (missing != nullptr) {
-        std::fprintf(stderr, "Error: %s is %s, but this varlox-view was built without its reader (%s)\n",
-                     path.c_str(), name, missing);
+        report("Error: %s is %s, but this varlox-view was built without its reader (%s)\n", path.c_str(),
+               name, missing);
         return 1;
     }
     if (format == kHeightsGwy) return gwy_parse(path, bytes, size, channel, map);
@@ -154,8 +155,7 @@ bool refuse_other_netpbm(const std::string& path, const uint8_t* magic, uint64_t
     if (got < 2 || magic[0] != 'P') return false;
     for (const OtherNetpbm& other : kOtherNetpbm) {
         if (magic[1] == other.letter) {
-            std::fprintf(
-                stderr,
+            report(
                 "Error: %s is %s; only binary PGM (P5), grey PFM (Pf), x3p, Gwyddion, TIFF and 24-bit BMP "
                 "are read\n",
                 path.c_str(), other.what);
@@ -209,7 +209,7 @@ bool parse_header(const std::string& path, const uint8_t* bytes, uint64_t size, 
             return false;
         }
         if (maxval < 1 || maxval > 65535) {
-            std::fprintf(stderr, "Error: %s has a maxval outside 1 to 65535\n", path.c_str());
+            report("Error: %s has a maxval outside 1 to 65535\n", path.c_str());
             return false;
         }
         layout.maxval = static_cast<uint32_t>(maxval);
@@ -315,17 +315,15 @@ int read_netpbm(const std::string& path, std::istream& in, HeightFormat format, 
             if (layout.sample_bytes == 4) {
                 v = float_sample(p, layout.little_endian);
                 if (std::isinf(v)) {
-                    std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n",
-                                 path.c_str(), static_cast<unsigned long long>(r),
-                                 static_cast<unsigned long long>(c));
+                    report("Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
+                           static_cast<unsigned long long>(r), static_cast<unsigned long long>(c));
                     return 1;
                 }
             } else {
                 const uint32_t level = layout.sample_bytes == 1 ? p[0] : uint32_t{p[0]} << 8 | p[1];
                 if (level > layout.maxval) {
-                    std::fprintf(stderr, "Error: %s has a sample above its maxval at row %llu, column %llu\n",
-                                 path.c_str(), static_cast<unsigned long long>(r),
-                                 static_cast<unsigned long long>(c));
+                    report("Error: %s has a sample above its maxval at row %llu, column %llu\n", path.c_str(),
+                           static_cast<unsigned long long>(r), static_cast<unsigned long long>(c));
                     return 1;
                 }
                 v = level;
@@ -434,11 +432,11 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, i
             return 1;
         }
         if (needed > pipe_max) {
-            std::fprintf(stderr,
-                         "Error: %s has a header that asks for %llu bytes, more than the %llu read "
-                         "from a pipe or FIFO\n",
-                         path.c_str(), static_cast<unsigned long long>(needed),
-                         static_cast<unsigned long long>(pipe_max));
+            report(
+                "Error: %s has a header that asks for %llu bytes, more than the %llu read "
+                "from a pipe or FIFO\n",
+                path.c_str(), static_cast<unsigned long long>(needed),
+                static_cast<unsigned long long>(pipe_max));
             return 1;
         }
         if (hold_until(path, in, held, needed) != 0) return 1;
@@ -448,8 +446,8 @@ int read_unsized(const std::string& path, std::istream& in, uint64_t pipe_max, i
         if (!size_add(pipe_max, 1, &want)) want = pipe_max;
         if (hold_until(path, in, held, want) != 0) return 1;
         if (held.size > pipe_max) {
-            std::fprintf(stderr, "Error: %s holds more than the %llu bytes read from a pipe or FIFO\n",
-                         path.c_str(), static_cast<unsigned long long>(pipe_max));
+            report("Error: %s holds more than the %llu bytes read from a pipe or FIFO\n", path.c_str(),
+                   static_cast<unsigned long long>(pipe_max));
             return 1;
         }
     }

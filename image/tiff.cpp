@@ -27,6 +27,7 @@
 #include <string>
 
 #include "image/formats.h"
+#include "system/report.h"
 
 namespace {
 
@@ -110,8 +111,8 @@ struct OptionsFree {
 };
 
 void report_libtiff(const std::string& path, const Source& s) {
-    std::fprintf(stderr, "Error: %s is not a TIFF libtiff can read (%s)\n", path.c_str(),
-                 s.error.empty() ? "no reason given" : s.error.c_str());
+    report("Error: %s is not a TIFF libtiff can read (%s)\n", path.c_str(),
+           s.error.empty() ? "no reason given" : s.error.c_str());
 }
 
 // How a stored sample reads: its bytes and kind.
@@ -230,18 +231,17 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
     TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
     if (spp != 1) {
-        std::fprintf(stderr, "Error: %s has %u samples a pixel; only one-channel (grey) TIFFs are read\n",
-                     path.c_str(), unsigned(spp));
+        report("Error: %s has %u samples a pixel; only one-channel (grey) TIFFs are read\n", path.c_str(),
+               unsigned(spp));
         return 1;
     }
     if (photometric == PHOTOMETRIC_PALETTE) {
-        std::fprintf(stderr, "Error: %s is a palette (colour-mapped) TIFF; only grey values are read\n",
-                     path.c_str());
+        report("Error: %s is a palette (colour-mapped) TIFF; only grey values are read\n", path.c_str());
         return 1;
     }
     if (photometric != PHOTOMETRIC_MINISBLACK && photometric != PHOTOMETRIC_MINISWHITE) {
-        std::fprintf(stderr, "Error: %s has the PhotometricInterpretation %u; only grey TIFFs are read\n",
-                     path.c_str(), unsigned(photometric));
+        report("Error: %s has the PhotometricInterpretation %u; only grey TIFFs are read\n", path.c_str(),
+               unsigned(photometric));
         return 1;
     }
     if (format == SAMPLEFORMAT_VOID) format = SAMPLEFORMAT_UINT;  // "undefined": read as unsigned
@@ -249,26 +249,24 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
                          (bits == 8 || bits == 16 || bits == 32);
     const bool floating = format == SAMPLEFORMAT_IEEEFP && (bits == 32 || bits == 64);
     if (!integer && !floating) {
-        std::fprintf(
-            stderr,
+        report(
             "Error: %s has %u-bit samples of SampleFormat %u; only 8, 16 or 32-bit integers and 32 or "
             "64-bit floats are read\n",
             path.c_str(), unsigned(bits), unsigned(format));
         return 1;
     }
     if (orientation < 1 || orientation > 8) {
-        std::fprintf(stderr, "Error: %s has the Orientation %u, outside 1 to 8\n", path.c_str(),
-                     unsigned(orientation));
+        report("Error: %s has the Orientation %u, outside 1 to 8\n", path.c_str(), unsigned(orientation));
         return 1;
     }
     if (width < 1 || height < 1 || width > kSideMax || height > kSideMax) {
-        std::fprintf(stderr, "Error: %s has an image of %u x %u pixels; each side must be 1 to %llu\n",
-                     path.c_str(), width, height, static_cast<unsigned long long>(kSideMax));
+        report("Error: %s has an image of %u x %u pixels; each side must be 1 to %llu\n", path.c_str(), width,
+               height, static_cast<unsigned long long>(kSideMax));
         return 1;
     }
     if (!TIFFIsCODECConfigured(compression)) {
-        std::fprintf(stderr, "Error: %s has the Compression %u, which this libtiff cannot decode\n",
-                     path.c_str(), unsigned(compression));
+        report("Error: %s has the Compression %u, which this libtiff cannot decode\n", path.c_str(),
+               unsigned(compression));
         return 1;
     }
     const Sample sample{bits, format};
@@ -276,9 +274,9 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     uint64_t count = 0, decoded = 0, holds = size;
     if (compression != COMPRESSION_NONE && !size_mul(size, kInflateMax, &holds)) holds = UINT64_MAX;
     if (!size_mul(w, h, &count) || !size_mul(count, sample_bytes, &decoded) || decoded > holds) {
-        std::fprintf(stderr, "Error: %s states a %llu x %llu image, more than its %llu bytes can hold\n",
-                     path.c_str(), static_cast<unsigned long long>(w), static_cast<unsigned long long>(h),
-                     static_cast<unsigned long long>(size));
+        report("Error: %s states a %llu x %llu image, more than its %llu bytes can hold\n", path.c_str(),
+               static_cast<unsigned long long>(w), static_cast<unsigned long long>(h),
+               static_cast<unsigned long long>(size));
         return 1;
     }
 
@@ -295,9 +293,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     uint64_t block_bytes = 0;
     if (block_w == 0 || block_h == 0 || !size_mul(uint64_t{block_w} * sample_bytes, block_h, &block_bytes) ||
         block_bytes > holds || block_bytes > uint64_t{INT64_MAX}) {
-        std::fprintf(stderr, "Error: %s has %s of %u x %u pixels, more than its %llu bytes can hold\n",
-                     path.c_str(), tiled ? "tiles" : "strips", block_w, block_h,
-                     static_cast<unsigned long long>(size));
+        report("Error: %s has %s of %u x %u pixels, more than its %llu bytes can hold\n", path.c_str(),
+               tiled ? "tiles" : "strips", block_w, block_h, static_cast<unsigned long long>(size));
         return 1;
     }
     Buffer<uint8_t> block = buffer_new<uint8_t>(block_bytes);
@@ -333,9 +330,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
                     uint64_t row = 0, col = 0;
                     place(orientation, y0 + r, x0 + c, w, h, &row, &col);
                     if (std::isinf(v)) {
-                        std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n",
-                                     path.c_str(), static_cast<unsigned long long>(row),
-                                     static_cast<unsigned long long>(col));
+                        report("Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
+                               static_cast<unsigned long long>(row), static_cast<unsigned long long>(col));
                         return 1;
                     }
                     z[row * out_w + col] = v;

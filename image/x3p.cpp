@@ -41,6 +41,7 @@
 #include <string>
 
 #include "image/formats.h"
+#include "system/report.h"
 
 namespace {
 
@@ -119,35 +120,32 @@ int read_entry(const std::string& path, const Archive& a, const std::string& nam
                uint64_t most, Entry& out) {
     const zip_int64_t index = locate(a, name);
     if (index < 0) {
-        std::fprintf(stderr, "Error: %s has no entry %s\n", path.c_str(), name.c_str());
+        report("Error: %s has no entry %s\n", path.c_str(), name.c_str());
         return 1;
     }
     zip_stat_t st;
     zip_stat_init(&st);
     if (zip_stat_index(a.za, static_cast<zip_uint64_t>(index), 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE) ||
         !(st.valid & ZIP_STAT_COMP_SIZE) || !(st.valid & ZIP_STAT_COMP_METHOD)) {
-        std::fprintf(stderr, "Error: %s has an entry %s whose size cannot be read\n", path.c_str(),
-                     name.c_str());
+        report("Error: %s has an entry %s whose size cannot be read\n", path.c_str(), name.c_str());
         return 1;
     }
     if (st.size < least || st.size > most) {
         if (least == most) {
-            std::fprintf(stderr, "Error: %s has an entry %s of %llu bytes, where its matrix needs %llu\n",
-                         path.c_str(), name.c_str(), static_cast<unsigned long long>(st.size),
-                         static_cast<unsigned long long>(least));
+            report("Error: %s has an entry %s of %llu bytes, where its matrix needs %llu\n", path.c_str(),
+                   name.c_str(), static_cast<unsigned long long>(st.size),
+                   static_cast<unsigned long long>(least));
         } else {
-            std::fprintf(stderr,
-                         "Error: %s has an entry %s of %llu bytes, outside the %llu to %llu it may take\n",
-                         path.c_str(), name.c_str(), static_cast<unsigned long long>(st.size),
-                         static_cast<unsigned long long>(least), static_cast<unsigned long long>(most));
+            report("Error: %s has an entry %s of %llu bytes, outside the %llu to %llu it may take\n",
+                   path.c_str(), name.c_str(), static_cast<unsigned long long>(st.size),
+                   static_cast<unsigned long long>(least), static_cast<unsigned long long>(most));
         }
         return 1;
     }
     uint64_t holds = st.comp_size;
     if (st.comp_method != ZIP_CM_STORE && !size_mul(st.comp_size, kInflateMax, &holds)) holds = UINT64_MAX;
     if (st.size > holds) {
-        std::fprintf(
-            stderr,
+        report(
             "Error: %s has an entry %s that states %llu bytes, more than its %llu compressed bytes can "
             "hold\n",
             path.c_str(), name.c_str(), static_cast<unsigned long long>(st.size),
@@ -168,8 +166,7 @@ int read_entry(const std::string& path, const Archive& a, const std::string& nam
     uint8_t beyond = 0;
     if (f && (got < st.size || zip_fread(f.get(), &beyond, 1) != 0)) why = zip_file_strerror(f.get());
     if (why != nullptr) {
-        std::fprintf(stderr, "Error: %s has an entry %s that cannot be read (%s)\n", path.c_str(),
-                     name.c_str(), why);
+        report("Error: %s has an entry %s that cannot be read (%s)\n", path.c_str(), name.c_str(), why);
         return 1;
     }
     out.bytes = std::move(bytes);
@@ -286,7 +283,7 @@ double height_of(double raw, const ZAxis& z) {
 }
 
 void report_xml(const std::string& path, const char* what) {
-    std::fprintf(stderr, "Error: %s has a main.xml without %s\n", path.c_str(), what);
+    report("Error: %s has a main.xml without %s\n", path.c_str(), what);
 }
 
 // Whether main.xml matches the MD5 in the checksum file Record4 names (true when there is
@@ -312,15 +309,15 @@ int read_linked(const std::string& path, const Archive& a, const pugi::xml_node&
     const std::string given = text_of(child(link.parent(), hash_name));
     const std::string stated = first_word(given.c_str(), given.size());
     if (!stated.empty() && stated != md5_hex(out.bytes.get(), out.size)) {
-        std::fprintf(stderr, "Error: %s has %s that do not match their MD5 checksum\n", path.c_str(), what);
+        report("Error: %s has %s that do not match their MD5 checksum\n", path.c_str(), what);
         return 1;
     }
     return 0;
 }
 
 int report_non_finite(const std::string& path, uint64_t row, uint64_t column) {
-    std::fprintf(stderr, "Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
-                 static_cast<unsigned long long>(row), static_cast<unsigned long long>(column));
+    report("Error: %s has a non-finite sample at row %llu, column %llu\n", path.c_str(),
+           static_cast<unsigned long long>(row), static_cast<unsigned long long>(column));
     return 1;
 }
 
@@ -332,8 +329,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
         source != nullptr ? zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error) : nullptr;
     if (opened == nullptr) {
         if (source != nullptr) zip_source_free(source);
-        std::fprintf(stderr, "Error: %s is not a zip archive libzip can read (%s)\n", path.c_str(),
-                     zip_error_strerror(&error));
+        report("Error: %s is not a zip archive libzip can read (%s)\n", path.c_str(),
+               zip_error_strerror(&error));
         zip_error_fini(&error);
         return 1;
     }
@@ -341,8 +338,7 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     ZipPtr za(opened);
     Archive a{za.get(), ""};
     if (!find_prefix(a)) {
-        std::fprintf(stderr, "Error: %s is a zip archive without main.xml, not an x3p archive\n",
-                     path.c_str());
+        report("Error: %s is a zip archive without main.xml, not an x3p archive\n", path.c_str());
         return 1;
     }
     Entry xml{Buffer<uint8_t>(), 0};
@@ -351,8 +347,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     const pugi::xml_parse_result parsed =
         doc.load_buffer(xml.bytes.get(), static_cast<std::size_t>(xml.size));
     if (!parsed) {
-        std::fprintf(stderr, "Error: %s has a main.xml that is not well-formed XML (%s at byte %lld)\n",
-                     path.c_str(), parsed.description(), static_cast<long long>(parsed.offset));
+        report("Error: %s has a main.xml that is not well-formed XML (%s at byte %lld)\n", path.c_str(),
+               parsed.description(), static_cast<long long>(parsed.offset));
         return 1;
     }
     const pugi::xml_node root = doc.document_element();
@@ -369,10 +365,10 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
                            : feature == "PCL" ? "a point cloud (FeatureType PCL)"
                                               : nullptr;
         if (kind != nullptr) {
-            std::fprintf(stderr, "Error: %s is %s; only areal surfaces (SUR) are read\n", path.c_str(), kind);
+            report("Error: %s is %s; only areal surfaces (SUR) are read\n", path.c_str(), kind);
         } else {
-            std::fprintf(stderr, "Error: %s has the FeatureType '%s'; only areal surfaces (SUR) are read\n",
-                         path.c_str(), feature.c_str());
+            report("Error: %s has the FeatureType '%s'; only areal surfaces (SUR) are read\n", path.c_str(),
+                   feature.c_str());
         }
         return 1;
     }
@@ -381,9 +377,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
     for (int i = 0; i < 2; ++i) {
         const pugi::xml_node axis = child(axes, i == 0 ? "CX" : "CY");
         if (text_of(child(axis, "AxisType")) != "I") {
-            std::fprintf(
-                stderr, "Error: %s has a %s axis that is not incremental (AxisType I); only grids are read\n",
-                path.c_str(), i == 0 ? "x" : "y");
+            report("Error: %s has a %s axis that is not incremental (AxisType I); only grids are read\n",
+                   path.c_str(), i == 0 ? "x" : "y");
             return 1;
         }
         // A missing or unusable increment leaves the distance unknown (0).
@@ -397,8 +392,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
         z.type = type[0];
         z.bytes = type == "I" ? 2 : type == "L" || type == "F" ? 4 : 8;
     } else {
-        std::fprintf(stderr, "Error: %s has the z DataType '%s'; only I, L, F and D are read\n", path.c_str(),
-                     type.c_str());
+        report("Error: %s has the z DataType '%s'; only I, L, F and D are read\n", path.c_str(),
+               type.c_str());
         return 1;
     }
     const std::string increment = text_of(child(cz, "Increment"));
@@ -418,16 +413,16 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
         return 1;
     }
     if (sz != 1) {
-        std::fprintf(stderr, "Error: %s has SizeZ %llu; only one layer (SizeZ 1) is read\n", path.c_str(),
-                     static_cast<unsigned long long>(sz));
+        report("Error: %s has SizeZ %llu; only one layer (SizeZ 1) is read\n", path.c_str(),
+               static_cast<unsigned long long>(sz));
         return 1;
     }
     uint64_t count = 0, data_bytes = 0;
     if (sx < 1 || sy < 1 || sx > kSideMax || sy > kSideMax || !size_mul(sx, sy, &count) ||
         !size_mul(count, z.bytes, &data_bytes)) {
-        std::fprintf(stderr, "Error: %s has a matrix of %llu x %llu points; each side must be 1 to %llu\n",
-                     path.c_str(), static_cast<unsigned long long>(sx), static_cast<unsigned long long>(sy),
-                     static_cast<unsigned long long>(kSideMax));
+        report("Error: %s has a matrix of %llu x %llu points; each side must be 1 to %llu\n", path.c_str(),
+               static_cast<unsigned long long>(sx), static_cast<unsigned long long>(sy),
+               static_cast<unsigned long long>(kSideMax));
         return 1;
     }
 
@@ -465,9 +460,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
         uint64_t items = 0;
         for (pugi::xml_node d = list.first_child(); d; d = d.next_sibling()) items += is_datum(d);
         if (items != count) {
-            std::fprintf(stderr, "Error: %s has %llu Datum elements, where its matrix needs %llu\n",
-                         path.c_str(), static_cast<unsigned long long>(items),
-                         static_cast<unsigned long long>(count));
+            report("Error: %s has %llu Datum elements, where its matrix needs %llu\n", path.c_str(),
+                   static_cast<unsigned long long>(items), static_cast<unsigned long long>(count));
             return 1;
         }
         heights = buffer_new<double>(count);
@@ -478,8 +472,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
             const std::string text = text_of(d);
             double v = NAN;
             if (!text.empty() && !number_of(text, &v)) {
-                std::fprintf(stderr, "Error: %s has a Datum that is not one number at point %llu\n",
-                             path.c_str(), static_cast<unsigned long long>(i));
+                report("Error: %s has a Datum that is not one number at point %llu\n", path.c_str(),
+                       static_cast<unsigned long long>(i));
                 return 1;
             }
             heights[at(i++)] = text.empty() ? NAN : height_of(v, z);
@@ -492,10 +486,8 @@ int parse(const std::string& path, const uint8_t* bytes, uint64_t size, HeightMa
         if (std::isinf(heights[k])) return report_non_finite(path, k / sx, k % sx);
     }
     if (!mismatch.empty()) {
-        std::fprintf(
-            stderr,
-            "Warning: %s has a main.xml that does not match the MD5 checksum in %s; read all the same\n",
-            path.c_str(), mismatch.c_str());
+        report("Warning: %s has a main.xml that does not match the MD5 checksum in %s; read all the same\n",
+               path.c_str(), mismatch.c_str());
     }
     HeightMap made{};
     made.width = static_cast<uint32_t>(sx);

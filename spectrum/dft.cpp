@@ -648,13 +648,17 @@ int64_t transform_batch(const Pass& p, Scratch& s, int64_t batch) {
 }
 
 // Reports the fraction of a transform's groups done: `before` in earlier passes and those
-// of this pass by every thread so far.
+// of this pass by every thread so far; and asks the calling thread's stop check.
 struct Tally {
     const DftProgress* progress;
     int64_t before;
     int64_t total;
     int64_t reported;  // the count last reported
+    const DftStop* stop;
+    bool stopped;
 };
+
+thread_local const DftStop* stop_check = nullptr;
 
 void tally_report(Tally& tally, const Pass& pass) {
     const int64_t done = tally.before + pass.groups_done.load();
@@ -667,11 +671,17 @@ void tally_report(Tally& tally, const Pass& pass) {
 
 // A thread's share of a pass. Only the calling thread (index 0, given the tally) reports
 // progress, so the report function is never called from two threads.
+// A stop ends the pass: the next batch any thread takes lies past the last line.
 void pass_work(Pass& p, Scratch& s, Tally* tally) {
     const int64_t step = kBatchLines;
     for (int64_t batch = p.next.fetch_add(step); batch < p.lines; batch = p.next.fetch_add(step)) {
         p.groups_done += transform_batch(p, s, batch);
-        if (tally != nullptr) tally_report(*tally, p);
+        if (tally == nullptr) continue;
+        tally_report(*tally, p);
+        if (tally->stop != nullptr && tally->stop->stop(tally->stop->context)) {
+            tally->stopped = true;
+            p.next = p.lines;
+        }
     }
 }
 
@@ -690,19 +700,19 @@ void transform_lines(const PathSpec& path, const double* table, Scratch* scratch
 // below 1, a direction is not +1 or -1, a path does not run here, each with its message.
 bool length_refused(int64_t n) {
     if (n >= 1) return false;
-    std::fprintf(stderr, "Error: A transform needs a length of 1 or more, not %" PRId64 "\n", n);
+    report("Error: A transform needs a length of 1 or more, not %" PRId64 "\n", n);
     return true;
 }
 
 bool direction_refused(int dir) {
     if (dir == +1 || dir == -1) return false;
-    std::fprintf(stderr, "Error: A transform's direction is +1 or -1, not %d\n", dir);
+    report("Error: A transform's direction is +1 or -1, not %d\n", dir);
     return true;
 }
 
 bool path_refused(DftPath path) {
     if (dft_path_supported(path)) return false;
-    std::fprintf(stderr, "Error: This processor cannot run the transform's %s path\n", dft_path_name(path));
+    report("Error: This processor cannot run the transform's %s path\n", dft_path_name(path));
     return true;
 }
 
@@ -732,8 +742,11 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
         return 1;
     }
     const auto groups = [&](int64_t lines) { return (lines + info.lanes - 1) / info.lanes; };
-    Tally tally{progress, 0, groups(h) + groups(w), 0};
+    Tally tally{progress, 0, groups(h) + groups(w), 0, stop_check, false};
     transform_lines(info, table.get(), scratch.get(), threads, re, im, w, h, w, 1, dir, tally);
+    if (tally.stopped) {
+        return 2;
+    }
     if (w != h) {
         table.reset();
         table = angle_table(h, threads);
@@ -742,10 +755,16 @@ int transform_plane(DftPath path, double* re, double* im, int32_t width, int32_t
         }
     }
     transform_lines(info, table.get(), scratch.get(), threads, re, im, h, w, 1, w, dir, tally);
-    return 0;
+    return tally.stopped ? 2 : 0;
 }
 
 }  // namespace
+
+const DftStop* dft_stop_set(const DftStop* stop) {
+    const DftStop* before = stop_check;
+    stop_check = stop;
+    return before;
+}
 
 int dft_1d(double* re, double* im, int32_t n, int dir) {
     if (direction_refused(dir) || length_refused(n)) {

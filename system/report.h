@@ -1,11 +1,28 @@
-// The two failure messages that several modules print, in one place so that their text
-// is the same wherever a failure is found. Both go to standard error.
+// Every message the libraries print goes through report(): onto standard error, or, while
+// the calling thread has a sink, into that string instead, so that a caller that is not
+// a command-line program (the Python module) can turn a failure's message into its own
+// error. The two failure messages that several modules print are here too, so that their
+// text is the same wherever a failure is found.
 //
+//   report(format, ...)         printf's format and arguments, onto standard error or
+//                               appended to this thread's sink (when the sink cannot
+//                               grow, the message is dropped)
+//   report_sink_set(sink)       this thread's messages go into *sink from now on, or to
+//                               standard error again for nullptr; returns the sink set
+//                               before
 //   report_alloc_failure()      "Error: Memory allocation error\n"
 //   report_write_failure(name)  "Error: Could not write to NAME\n"
 #pragma once
 
 #include <string>
 
+#if defined(__GNUC__) || defined(__clang__)
+#define VARLOX_PRINTF_LIKE __attribute__((format(printf, 1, 2)))
+#else
+#define VARLOX_PRINTF_LIKE
+#endif
+
+void report(const char* format, ...) VARLOX_PRINTF_LIKE;
+std::string* report_sink_set(std::string* sink);
 void report_alloc_failure();
 void report_write_failure(const std::string& name);
