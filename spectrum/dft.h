@@ -95,6 +95,20 @@ int dft_2d_run(double* re, double* im, int32_t width, int32_t height, DftDirecti
 // inverse for dir = -1: the plane's transform as the literal one gives it, fast.
 int dft_2d(double* re, double* im, int32_t width, int32_t height, int dir);
 
+// A check that a long transform should stop, asked on the calling thread after each of
+// its batches of lines: when stop(context) returns true, every thread of the transform
+// ends after its batch and dft_2d_run returns 2, without a message, its plane left
+// transformed in part. It is set per thread and holds for every transform the thread
+// runs until it is cleared; the programs set none (a signal ends them), the Python
+// module one that looks for Ctrl-C.
+struct DftStop {
+    bool (*stop)(void* context);
+    void* context;
+};
+
+// Sets this thread's stop check (nullptr: none); returns the one set before.
+const DftStop* dft_stop_set(const DftStop* stop);
+
 // The threads dft_2d_run starts for a plane when asked for `threads`: at least 1, at most
 // the longer pass's batches of 64 lines.
 int dft_threads_used(int32_t width, int32_t height, int threads);
