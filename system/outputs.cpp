@@ -96,8 +96,7 @@ void report_unusable_lock(const std::string& name, const OsLock& lock) {
         what += " owned by uid " + std::to_string(lock.found.owner);
     }
     what += lock.found.kind == OsKind::kRegular ? " that this run may not open" : ", which no run can lock";
-    std::fprintf(
-        stderr,
+    report(
         "Error: Could not write to %s: the folder's lock %s is %s; remove it (its owner, the folder's "
         "owner or root can), or write the outputs elsewhere\n",
         name.c_str(), lock.file.c_str(), what.c_str());
@@ -256,8 +255,8 @@ void backup_restore(const std::string& name, bool replaced, Backup& backup) {
     if (!replaced) {
         remove_entry(backup.path);
     } else if (!os_rename(backup.path, name)) {
-        std::fprintf(stderr, "Error: %s could not be restored; its earlier content is in %s\n", name.c_str(),
-                     backup.path.c_str());
+        report("Error: %s could not be restored; its earlier content is in %s\n", name.c_str(),
+               backup.path.c_str());
     }
 }
 
@@ -466,8 +465,8 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
         if (file != nullptr) {
             std::fclose(file);
         }
-        std::fprintf(stderr, "Warning: ignored a journal %s (%s): this commit goes without one\n",
-                     distrust.empty() ? "that cannot be read" : distrust.c_str(), path.c_str());
+        report("Warning: ignored a journal %s (%s): this commit goes without one\n",
+               distrust.empty() ? "that cannot be read" : distrust.c_str(), path.c_str());
         return Journal::kForeign;
     }
     std::string text(kJournalMaxBytes + 1, '\0');
@@ -480,8 +479,7 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
     if (!read_ok || got > kJournalMaxBytes || !journal_parse(text, set, prefix, entries, complete)) {
         // The user's own, but not what this program writes: nothing it names is touched.
         remove_entry(path);
-        std::fprintf(stderr, "Warning: removed a damaged journal (%s); nothing it names was touched\n",
-                     path.c_str());
+        report("Warning: removed a damaged journal (%s); nothing it names was touched\n", path.c_str());
         return Journal::kClear;
     }
     bool renamed_all = complete;
@@ -497,10 +495,10 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
                               : rollback && !repair_may_touch(e.name, true) ? e.name.c_str()
                                                                             : nullptr;
         if (refused != nullptr) {
-            std::fprintf(stderr,
-                         "Warning: ignored a journal that names a file not the user's own, %s (%s): "
-                         "this commit goes without one\n",
-                         refused, path.c_str());
+            report(
+                "Warning: ignored a journal that names a file not the user's own, %s (%s): "
+                "this commit goes without one\n",
+                refused, path.c_str());
             return Journal::kForeign;
         }
     }
@@ -512,8 +510,8 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
         } else if (e.existed) {
             // No backup left means that it was put back already.
             if (exists(e.backup) && !os_rename(e.backup, e.name)) {
-                std::fprintf(stderr, "Error: %s could not be restored; its earlier content is in %s\n",
-                             e.name.c_str(), e.backup.c_str());
+                report("Error: %s could not be restored; its earlier content is in %s\n", e.name.c_str(),
+                       e.backup.c_str());
             }
         } else {
             remove_entry(e.name);
@@ -521,8 +519,7 @@ Journal journal_repair(const std::string& path, const std::string& prefix, const
     }
     if (os_sync_directory(dir) != 0) {
         // The journal stays, for the next commit to repeat the repair.
-        std::fprintf(stderr, "Error: Could not write to %s: the folder could not be synced\n",
-                     set.files[0].name.c_str());
+        report("Error: Could not write to %s: the folder could not be synced\n", set.files[0].name.c_str());
         return Journal::kFailed;
     }
     remove_entry(path);
@@ -551,14 +548,12 @@ int lock_wait(const OutputSet& set, const std::string& dir, OsLock& lock) {
         const double waited = std::chrono::duration<double>(Clock::now() - start).count();
         const std::string what = lock_text(lock, dir);
         if (waited >= limit) {
-            std::fprintf(stderr,
-                         "Error: Could not write to %s: %s stayed held by another process for %.0f s\n",
-                         set.files[0].name.c_str(), what.c_str(), limit);
+            report("Error: Could not write to %s: %s stayed held by another process for %.0f s\n",
+                   set.files[0].name.c_str(), what.c_str(), limit);
             return 1;
         }
         if (!said && waited >= 0.5) {
-            std::fprintf(stderr, "Waiting for %s, held by another process (giving up after %.0f s)\n",
-                         what.c_str(), limit);
+            report("Waiting for %s, held by another process (giving up after %.0f s)\n", what.c_str(), limit);
             said = true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -591,8 +586,8 @@ int outputs_create(OutputSet& set) {
     // the names nor removed again: refused before anything is written.
     const std::string dir = dir_of(set.files[0].name);
     if (os_directory_fixed(dir)) {
-        std::fprintf(stderr, "Error: Could not write to %s: its directory is append-only or immutable\n",
-                     set.files[0].name.c_str());
+        report("Error: Could not write to %s: its directory is append-only or immutable\n",
+               set.files[0].name.c_str());
         return 1;
     }
     const long pid = os_process_id();
@@ -672,9 +667,8 @@ int outputs_commit(OutputSet& set) {
     if (failed < 0 && found == Journal::kClear) {
         journaled = journal_write(journal, set, backups);
         if (!journaled) {
-            std::fprintf(stderr,
-                         "Error: Could not write to %s: its folder's journal %s could not be written\n",
-                         first.c_str(), journal.c_str());
+            report("Error: Could not write to %s: its folder's journal %s could not be written\n",
+                   first.c_str(), journal.c_str());
             failed = 0;
             reported = true;
         }
@@ -686,7 +680,7 @@ int outputs_commit(OutputSet& set) {
     }
     // The backups and the journal are on the disk before any name changes.
     if (failed < 0 && os_sync_directory(dir) != 0) {
-        std::fprintf(stderr, "Error: Could not write to %s: the folder could not be synced\n", first.c_str());
+        report("Error: Could not write to %s: the folder could not be synced\n", first.c_str());
         failed = 0;
         reported = true;
     }
@@ -728,10 +722,10 @@ int outputs_commit(OutputSet& set) {
         // Every name holds its new file, but the renames may not be on the disk. The
         // journal and backups stay, so that the next commit here keeps the new set or, if
         // the renames were lost, puts the earlier one back whole.
-        std::fprintf(stderr,
-                     "Error: Could not write to %s: the new outputs are in place, but their folder could not "
-                     "be synced, so they may not be on the disk\n",
-                     first.c_str());
+        report(
+            "Error: Could not write to %s: the new outputs are in place, but their folder could not "
+            "be synced, so they may not be on the disk\n",
+            first.c_str());
         settled = false;
     } else {
         for (int i = 0; i < set.count; ++i) {
