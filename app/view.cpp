@@ -8,6 +8,7 @@
 #include "app/driver.h"
 #include "app/output_table.h"
 #include "app/view_options.h"
+#include "system/report.h"
 
 namespace {
 
@@ -20,7 +21,7 @@ int read_heights(const std::string& input, const std::string* names, int count, 
     }
     for (int i = 0; i < count; ++i) {
         if (names_input(names[i], input)) {
-            std::fprintf(stderr, "Error: %s would overwrite the input file\n", names[i].c_str());
+            report("Error: %s would overwrite the input file\n", names[i].c_str());
             return 1;
         }
     }
@@ -28,18 +29,11 @@ int read_heights(const std::string& input, const std::string* names, int count, 
     return 0;
 }
 
-// Where the scan's size and its heights' unit came from, for the report and the summary.
-struct Provenance {
-    const char* size;  // "the file", "--length", "--pixel-size", or null when none is known
-    std::string unit;  // the heights' unit, "" when not known
-    const char* unit_from;
-};
-
 // The scan's size in metres from the options or else from the file, into the measuring
 // options; what it came from, and the heights' unit, into `p`. 0, or 1 after the message.
 // --length LX alone keeps the pixels square, as does a square map's LX (which then is
 // its height too, exactly).
-int sizes_resolve(const HeightMap& map, ViewOptions& options, Provenance& p) {
+int sizes_resolve(const HeightMap& map, ViewOptions& options, ViewProvenance& p) {
     MeasureOptions& m = options.measure;
     const double w = map.width;
     const double h = map.height;
@@ -62,18 +56,17 @@ int sizes_resolve(const HeightMap& map, ViewOptions& options, Provenance& p) {
     }
     if (!(std::isfinite(m.length_x) && std::isfinite(m.length_y) && m.length_x > 0 && m.length_y > 0) &&
         p.size != nullptr) {
-        std::fprintf(stderr, "Error: The scan's size from %s, %g x %g m, is not a finite size above 0\n",
-                     p.size, m.length_x, m.length_y);
+        report("Error: The scan's size from %s, %g x %g m, is not a finite size above 0\n", p.size,
+               m.length_x, m.length_y);
         return 1;
     }
     if (options.z_scale_given) {
-        p.unit = "";
+        options.height_unit = "";
         p.unit_from = "--z-scale";
     } else {
-        p.unit = map.z_unit;
+        options.height_unit = map.z_unit;
         p.unit_from = "the file";
     }
-    options.height_unit = p.unit;
     return 0;
 }
 
@@ -126,10 +119,10 @@ int bands_resolve(const HeightMap& map, ViewOptions& options) {
     for (const Band& b : bands) {
         if (!b.given) continue;
         if (b.unit == kUnitMetre && !sized) {
-            std::fprintf(stderr,
-                         "Error: %s %g:%g/m is in cycles per metre, and the scan's size is not known; "
-                         "give --length or --pixel-size, or the band in /side or /px\n",
-                         b.name, *b.from, *b.to);
+            report(
+                "Error: %s %g:%g/m is in cycles per metre, and the scan's size is not known; "
+                "give --length or --pixel-size, or the band in /side or /px\n",
+                b.name, *b.from, *b.to);
             return 1;
         }
         const UnitScale u = unit_scale(b.unit, side, length);
@@ -141,41 +134,38 @@ int bands_resolve(const HeightMap& map, ViewOptions& options) {
 }
 
 // What the run wrote, said on standard error once the outputs are committed.
-void report(const ViewResult& r, const ViewOptions& options, const Provenance& p, const std::string* names) {
+void say_written(const ViewResult& r, const ViewOptions& options, const ViewProvenance& p,
+                 const std::string* names) {
     const MeasureOptions& m = options.measure;
     const ScanGrid& g = r.grid;
     if (r.measured) {
         if (p.size != nullptr) {
-            std::fprintf(stderr, "The scan: %u x %u pixels of %g x %g m, %g x %g m (from %s)\n", g.width,
-                         g.height, g.length_x / g.width, g.length_y / g.height, g.length_x, g.length_y,
-                         p.size);
+            report("The scan: %u x %u pixels of %g x %g m, %g x %g m (from %s)\n", g.width, g.height,
+                   g.length_x / g.width, g.length_y / g.height, g.length_x, g.length_y, p.size);
         } else {
-            std::fprintf(stderr, "The scan: %u x %u pixels of unknown size: the pixel is the unit\n", g.width,
-                         g.height);
+            report("The scan: %u x %u pixels of unknown size: the pixel is the unit\n", g.width, g.height);
         }
-        if (!p.unit.empty()) {
-            std::fprintf(stderr, "Heights in %s (from %s)\n", p.unit.c_str(), p.unit_from);
+        if (!options.height_unit.empty()) {
+            report("Heights in %s (from %s)\n", options.height_unit.c_str(), p.unit_from);
         } else {
-            std::fprintf(
-                stderr, "Heights in %s\n",
-                options.z_scale_given ? "the unit --z-scale gives" : "the file's own unit (it names none)");
+            report("Heights in %s\n", options.z_scale_given ? "the unit --z-scale gives"
+                                                            : "the file's own unit (it names none)");
         }
         if (r.filled > 0) {
-            std::fprintf(stderr,
-                         "Filled %llu point%s without a valid height (%.4g%%) with the mean of the others\n",
-                         static_cast<unsigned long long>(r.filled), r.filled == 1 ? "" : "s",
-                         100.0 * static_cast<double>(r.filled) / (static_cast<double>(g.width) * g.height));
+            report("Filled %llu point%s without a valid height (%.4g%%) with the mean of the others\n",
+                   static_cast<unsigned long long>(r.filled), r.filled == 1 ? "" : "s",
+                   100.0 * static_cast<double>(r.filled) / (static_cast<double>(g.width) * g.height));
         }
     }
     const char* const top_kinds[] = {"the largest amplitude outside the centre 3 x 3",
                                      ("the largest amplitude (no sample outside the centre 3 x 3 "
                                       "has one above 0)"),
                                      "as every amplitude is 0"};
-    std::fprintf(stderr,
-                 "Wrote %s: the amplitude on a log scale (%s) from %.4g, %g decades below its top, "
-                 "to %.4g, %s\n",
-                 names[kViewLog].c_str(), options.gray ? "grey" : "colour ramp",
-                 r.top * std::pow(10.0, -options.decades), options.decades, r.top, top_kinds[r.top_kind]);
+    report(
+        "Wrote %s: the amplitude on a log scale (%s) from %.4g, %g decades below its top, "
+        "to %.4g, %s\n",
+        names[kViewLog].c_str(), options.gray ? "grey" : "colour ramp",
+        r.top * std::pow(10.0, -options.decades), options.decades, r.top, top_kinds[r.top_kind]);
     uint64_t rows = 0;
     uint64_t last = 0;
     for (uint64_t i = 0; i < r.spectrum.bins.count; ++i) {
@@ -184,12 +174,12 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
             last = i;
         }
     }
-    std::fprintf(stderr, "Wrote %s: %llu rows, bins 0 to %llu, means not rescaled", names[kViewFull].c_str(),
-                 static_cast<unsigned long long>(rows), static_cast<unsigned long long>(last));
+    report("Wrote %s: %llu rows, bins 0 to %llu, means not rescaled", names[kViewFull].c_str(),
+           static_cast<unsigned long long>(rows), static_cast<unsigned long long>(last));
     if (r.side_length > 0) {
-        std::fprintf(stderr, ", cycles per metre for a side of %g m", r.side_length);
+        report(", cycles per metre for a side of %g m", r.side_length);
     }
-    std::fputs("\n", stderr);
+    report("\n");
     if (r.measured) {
         char window[64] = "none";
         if (m.window.kind == kWindowHann) {
@@ -198,12 +188,11 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
             std::snprintf(window, sizeof window, "tukey:%g (power %.4g corrected)", m.window.fraction,
                           r.window_mean_square);
         }
-        std::fprintf(stderr,
-                     "The profile has the psd in z^2 %s (ring means) against cycles per side%s; "
-                     "levelling %s, window %s\n",
-                     r.side_length > 0 ? "m^2" : "px^2",
-                     r.side_length > 0 ? ", per pixel and per metre" : " and per pixel", level_name(m.level),
-                     window);
+        report(
+            "The profile has the psd in z^2 %s (ring means) against cycles per side%s; "
+            "levelling %s, window %s\n",
+            r.side_length > 0 ? "m^2" : "px^2",
+            r.side_length > 0 ? ", per pixel and per metre" : " and per pixel", level_name(m.level), window);
         if (r.fitted) {
             const FrequencyShown& u = m.fit_shown;
             char hurst[128];
@@ -214,14 +203,13 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
                               "the slope %.4g gives H = %.4g, outside 0 to 1: no Hurst exponent", r.fit.slope,
                               r.fit.hurst);
             }
-            std::fprintf(stderr,
-                         "Wrote %s: rms %.6g, psd slope %.4f +- %.4f over %llu rows from %g to %g %s, %s\n",
-                         names[kViewSummary].c_str(), r.rms, r.fit.slope, r.fit.slope_error,
-                         static_cast<unsigned long long>(r.fit.rows), m.fit_from * u.factor,
-                         m.fit_to * u.factor, u.unit, hurst);
+            report("Wrote %s: rms %.6g, psd slope %.4f +- %.4f over %llu rows from %g to %g %s, %s\n",
+                   names[kViewSummary].c_str(), r.rms, r.fit.slope, r.fit.slope_error,
+                   static_cast<unsigned long long>(r.fit.rows), m.fit_from * u.factor, m.fit_to * u.factor,
+                   u.unit, hurst);
         } else {
-            std::fprintf(stderr, "Wrote %s: rms %.6g, no fit (--fit F1:F2 asks for one)\n",
-                         names[kViewSummary].c_str(), r.rms);
+            report("Wrote %s: rms %.6g, no fit (--fit F1:F2 asks for one)\n", names[kViewSummary].c_str(),
+                   r.rms);
         }
         // The angular band in the unit it was given in (result's band: cycles per side).
         const FrequencyShown band_unit =
@@ -229,48 +217,74 @@ void report(const ViewResult& r, const ViewOptions& options, const Provenance& p
                    : FrequencyShown{r.side_length > 0 ? r.side_length : 1, "cycles per side", ""};
         const double per_side = band_unit.factor / (r.side_length > 0 ? r.side_length : 1);
         if (std::isnan(r.direction)) {
-            std::fprintf(stderr,
-                         "Wrote %s: 180 one-degree sectors from %g to %g %s, no "
-                         "direction (no power there, or a flat picture)\n",
-                         names[kViewAngles].c_str(), r.band_from * per_side, r.band_to * per_side,
-                         band_unit.unit);
+            report(
+                "Wrote %s: 180 one-degree sectors from %g to %g %s, no "
+                "direction (no power there, or a flat picture)\n",
+                names[kViewAngles].c_str(), r.band_from * per_side, r.band_to * per_side, band_unit.unit);
         } else {
-            std::fprintf(stderr,
-                         "Wrote %s: 180 one-degree sectors from %g to %g %s, direction "
-                         "%.4g degrees, aspect %.3g\n",
-                         names[kViewAngles].c_str(), r.band_from * per_side, r.band_to * per_side,
-                         band_unit.unit, r.direction, r.aspect);
+            report(
+                "Wrote %s: 180 one-degree sectors from %g to %g %s, direction "
+                "%.4g degrees, aspect %.3g\n",
+                names[kViewAngles].c_str(), r.band_from * per_side, r.band_to * per_side, band_unit.unit,
+                r.direction, r.aspect);
         }
         if (r.peak_count > 0) {
-            std::fprintf(stderr, "Wrote %s: %llu peaks, the strongest of period %.6g px at %.4g degrees\n",
-                         names[kViewPeaks].c_str(), static_cast<unsigned long long>(r.peak_count),
-                         r.side / r.peaks[0].frequency, r.peaks[0].direction);
+            report("Wrote %s: %llu peaks, the strongest of period %.6g px at %.4g degrees\n",
+                   names[kViewPeaks].c_str(), static_cast<unsigned long long>(r.peak_count),
+                   r.side / r.peaks[0].frequency, r.peaks[0].direction);
         } else {
-            std::fprintf(stderr, "Wrote %s: no peaks of prominence %g or more outside the centre 3 x 3\n",
-                         names[kViewPeaks].c_str(), r.min_prominence);
+            report("Wrote %s: no peaks of prominence %g or more outside the centre 3 x 3\n",
+                   names[kViewPeaks].c_str(), r.min_prominence);
         }
     }
     if (r.acf_measured) {
         const AcfResult& a = r.acf;
         const char* unit = r.side_length > 0 ? "m" : "px";
-        std::fprintf(stderr,
-                     "Wrote %s: the autocorrelation over lags -%u..%u x -%u..%u, linear from -1 to 1\n",
-                     names[kViewAcfPicture].c_str(), a.lags_x, a.lags_x, a.lags_y, a.lags_y);
+        report("Wrote %s: the autocorrelation over lags -%u..%u x -%u..%u, linear from -1 to 1\n",
+               names[kViewAcfPicture].c_str(), a.lags_x, a.lags_x, a.lags_y, a.lags_y);
         if (std::isnan(a.sal)) {
-            std::fprintf(stderr, "Wrote %s: the autocorrelation does not fall to %g within the lags\n",
-                         names[kViewAcfDecay].c_str(), a.threshold);
+            report("Wrote %s: the autocorrelation does not fall to %g within the lags\n",
+                   names[kViewAcfDecay].c_str(), a.threshold);
         } else {
-            std::fprintf(stderr,
-                         "Wrote %s: Sal %.6g %s at %.4g degrees (threshold %g), Str %.4g%s; Sq %.6g, Sdq "
-                         "%.6g\n",
-                         names[kViewAcfDecay].c_str(), a.sal, unit, a.sal_direction, a.threshold, a.str,
-                         a.str_capped ? " (capped by the lags: at most)" : "", a.sq, a.sdq);
+            report(
+                "Wrote %s: Sal %.6g %s at %.4g degrees (threshold %g), Str %.4g%s; Sq %.6g, Sdq "
+                "%.6g\n",
+                names[kViewAcfDecay].c_str(), a.sal, unit, a.sal_direction, a.threshold, a.str,
+                a.str_capped ? " (capped by the lags: at most)" : "", a.sq, a.sdq);
         }
     }
-    std::fprintf(stderr, "The transform ran on %d thread%s\n", r.threads, r.threads == 1 ? "" : "s");
+    report("The transform ran on %d thread%s\n", r.threads, r.threads == 1 ? "" : "s");
 }
 
 }  // namespace
+
+int view_prepare(const HeightMap& map, const std::string& input, ViewOptions& options,
+                 ViewProvenance& provenance) {
+    if (options.channel >= 0 && map.format != kHeightsGwy) {
+        report("Error: --channel is for Gwyddion files, and %s is not one\n", input.c_str());
+        return 1;
+    }
+    uint64_t first = 0;
+    const uint64_t invalid = heights_invalid(map, &first);
+    if (invalid > 0 && invalid == uint64_t{map.width} * map.height) {
+        report("Error: %s has no point with a valid height\n", input.c_str());
+        return 1;
+    }
+    if (invalid > 0 && !options.measure.fill) {
+        report(
+            "Error: %s has %llu point%s without a valid height, the first at row %llu, column %llu; "
+            "--fill mean gives them the mean of the valid heights\n",
+            input.c_str(), static_cast<unsigned long long>(invalid), invalid == 1 ? "" : "s",
+            static_cast<unsigned long long>(first / map.width),
+            static_cast<unsigned long long>(first % map.width));
+        return 1;
+    }
+    if (sizes_resolve(map, options, provenance) != 0 || bands_resolve(map, options) != 0) {
+        return 1;
+    }
+    options.measure.measuring = options.measure.measuring || map.format != kHeightsBmp;
+    return 0;
+}
 
 int view_main(int argc, char** argv) {
     run_start();
@@ -287,30 +301,10 @@ int view_main(int argc, char** argv) {
     if (read_heights(input, names, kViewOutputCount, options.channel, map) != 0) {
         return 1;
     }
-    if (options.channel >= 0 && map.format != kHeightsGwy) {
-        std::fprintf(stderr, "Error: --channel is for Gwyddion files, and %s is not one\n", input.c_str());
+    ViewProvenance provenance{};
+    if (view_prepare(map, input, options, provenance) != 0) {
         return 1;
     }
-    uint64_t first = 0;
-    const uint64_t invalid = heights_invalid(map, &first);
-    if (invalid > 0 && invalid == uint64_t{map.width} * map.height) {
-        std::fprintf(stderr, "Error: %s has no point with a valid height\n", input.c_str());
-        return 1;
-    }
-    if (invalid > 0 && !options.measure.fill) {
-        std::fprintf(stderr,
-                     "Error: %s has %llu point%s without a valid height, the first at row %llu, column %llu; "
-                     "--fill mean gives them the mean of the valid heights\n",
-                     input.c_str(), static_cast<unsigned long long>(invalid), invalid == 1 ? "" : "s",
-                     static_cast<unsigned long long>(first / map.width),
-                     static_cast<unsigned long long>(first % map.width));
-        return 1;
-    }
-    Provenance provenance{};
-    if (sizes_resolve(map, options, provenance) != 0 || bands_resolve(map, options) != 0) {
-        return 1;
-    }
-    options.measure.measuring = options.measure.measuring || map.format != kHeightsBmp;
     OutputSet outputs;
     const int written = !options.measure.measuring ? kViewPlainCount
                         : options.measure.acf      ? kViewOutputCount
@@ -327,7 +321,7 @@ int view_main(int argc, char** argv) {
         outputs_discard(outputs);
         return 1;
     }
-    report(result, options, provenance, names);
-    std::fputs("The calculation has been completed successfully.\n", stderr);
+    say_written(result, options, provenance, names);
+    report("The calculation has been completed successfully.\n");
     return 0;
 }

@@ -9,6 +9,15 @@
 //
 //   view_main(argc, argv)       varlox-view; returns the exit status, 0 or 1. An interrupt
 //                               ends it by that signal, with nothing changed
+//   view_prepare(map, input, options, provenance)
+//                               what a run does between reading the map of `input` and
+//                               measuring it: refuses --channel for a file that is not a
+//                               Gwyddion one and points without a valid height (without
+//                               --fill mean), takes the scan's size and height unit from
+//                               the options or else the map (saying where from in
+//                               `provenance`), turns the bands into the measure's unit,
+//                               and makes any map but a BMP's measured; 0, or 1 after
+//                               the message
 //   view_write(result, options, input, outputs)
 //                               writes a measurement into the set's open temporaries, one
 //                               file per output the set holds (the first kViewPlainCount,
@@ -16,8 +25,16 @@
 //                               or 1 after the message of the output that failed. The
 //                               profile's means are those of the result's bins (the
 //                               result is not changed)
+//   view_write_file(output, file, name, result, options, input)
+//                               writes the row `output` of kViewOutputs into the open
+//                               file `file`, named `name` in messages; 0, or 1 after the
+//                               message
+//   view_log_picture(result, options)
+//                               NAME-as-log.bmp's picture; null after the allocation
+//                               message
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "analysis/measure.h"
@@ -48,6 +65,17 @@ struct ViewOptions {
     std::string height_unit;  // the heights' unit as the run takes them, "" when not known
 };
 
+// Where the scan's size and its heights' unit came from, for the run's report.
+struct ViewProvenance {
+    const char* size;  // "the file", "--length", "--pixel-size", or null when none is known
+    const char* unit_from;
+};
+
 int view_main(int argc, char** argv);
+int view_prepare(const HeightMap& map, const std::string& input, ViewOptions& options,
+                 ViewProvenance& provenance);
+int view_write_file(int output, std::FILE* file, const std::string& name, const ViewResult& result,
+                    const ViewOptions& options, const std::string& input);
+ImagePtr view_log_picture(const ViewResult& result, const ViewOptions& options);
 int view_write(const ViewResult& result, const ViewOptions& options, const std::string& input,
                OutputSet& outputs);

@@ -23,12 +23,8 @@ struct Source {
 // NAME-as-log.bmp: the amplitude on a log scale from the result's top down `decades`.
 // 0, or 1 after the message.
 int write_log(std::FILE* file, const std::string& name, const Source& s) {
-    ImagePtr canvas = image_new(s.result.grid.width, s.result.grid.height);
-    if (!canvas) {
-        return 1;
-    }
-    draw_log(*canvas, s.result.spectrum.amplitude.get(), s.result.top, s.options.decades, !s.options.gray);
-    return bmp_write_file(file, name, *canvas);
+    ImagePtr canvas = view_log_picture(s.result, s.options);
+    return canvas ? bmp_write_file(file, name, *canvas) : 1;
 }
 
 // NAME-full.csv: one row per bin with weight, from bin 0 out to the corner's bin; with
@@ -244,13 +240,28 @@ static_assert(kViewLog == 0 && kViewFull == 1 && kViewSummary == 2 && kViewAngle
 
 }  // namespace
 
+ImagePtr view_log_picture(const ViewResult& result, const ViewOptions& options) {
+    ImagePtr canvas = image_new(result.grid.width, result.grid.height);
+    if (canvas) {
+        draw_log(*canvas, result.spectrum.amplitude.get(), result.top, options.decades, !options.gray);
+    }
+    return canvas;
+}
+
+int view_write_file(int output, std::FILE* file, const std::string& name, const ViewResult& result,
+                    const ViewOptions& options, const std::string& input) {
+    if (kWriters[output](file, name, Source{result, options, input}) == 0) {
+        return 0;
+    }
+    if (output != kViewLog && output != kViewAcfPicture) report_write_failure(name);
+    return 1;
+}
+
 int view_write(const ViewResult& result, const ViewOptions& options, const std::string& input,
                OutputSet& outputs) {
-    const Source source{result, options, input};
     for (int i = 0; i < outputs.count; ++i) {
-        const std::string& name = outputs.files[i].name;
-        if (kWriters[i](outputs_file(outputs, i), name, source) != 0) {
-            if (i != kViewLog && i != kViewAcfPicture) report_write_failure(name);
+        if (view_write_file(i, outputs_file(outputs, i), outputs.files[i].name, result, options, input) !=
+            0) {
             return 1;
         }
         if (outputs_close(outputs, i) != 0) {
