@@ -1,0 +1,35 @@
+# Finds what the Python module needs: a Python with NumPy (the module's arrays are NumPy
+# arrays), its headers, and pybind11. Sets VARLOX_PYTHON_FOUND, and Python_EXECUTABLE to
+# that interpreter, which the tests run. Without Python_EXECUTABLE given, the first of
+# `python3` on the PATH and the system's /usr/bin/python3 that imports NumPy is taken: a
+# version manager's python3 may come first on the PATH without NumPy.
+if(NOT Python_EXECUTABLE)
+  find_program(VARLOX_PATH_PYTHON NAMES python3 NO_CACHE)
+  foreach(candidate IN ITEMS ${VARLOX_PATH_PYTHON} /usr/bin/python3)
+    if(EXISTS "${candidate}")
+      execute_process(COMMAND "${candidate}" -c "import numpy" RESULT_VARIABLE no_numpy OUTPUT_QUIET ERROR_QUIET)
+      if(no_numpy EQUAL 0)
+        set(Python_EXECUTABLE "${candidate}" CACHE FILEPATH "The Python the module is built for")
+        break()
+      endif()
+    endif()
+  endforeach()
+endif()
+find_package(Python 3.7 QUIET COMPONENTS Interpreter Development.Module)
+set(PYBIND11_FINDPYTHON ON)
+if(Python_FOUND)
+  find_package(pybind11 2.6 CONFIG QUIET)
+endif()
+if(NOT Python_FOUND OR NOT Python_EXECUTABLE)
+  varlox_missing(VARLOX_PYTHON ${python_wanted} "The Python module" "a Python with NumPy and its headers"
+    "python3-dev, python3-numpy")
+elseif(NOT pybind11_FOUND)
+  varlox_missing(VARLOX_PYTHON ${python_wanted} "The Python module" "pybind11" pybind11-dev)
+else()
+  execute_process(COMMAND "${Python_EXECUTABLE}" -c "import numpy" RESULT_VARIABLE no_numpy OUTPUT_QUIET ERROR_QUIET)
+  if(NOT no_numpy EQUAL 0)
+    varlox_missing(VARLOX_PYTHON ${python_wanted} "The Python module" "NumPy for ${Python_EXECUTABLE}" python3-numpy)
+  else()
+    set(VARLOX_PYTHON_FOUND ON)
+  endif()
+endif()
