@@ -423,8 +423,9 @@ END { if (job == "places") for (i = 1; i <= places; i++) print at[i] "\t" texts[
 # --- stagger: the marks "X TAB TEXT TAB COLOUR" of a plot whose horizontal axis runs
 # as span says, "lo=A hi=B logx=L" (A and B numbers, multiplied or divided by numbers:
 # 0.5/1.08; a log scale when L is 1), each given the height of the graph at which its
-# label, drawn upright and hanging down from there, starts: "X TAB COLOUR TAB HEIGHT
-# TAB TEXT". A label stands in the highest row that holds no label closer to it than a
+# label, drawn upright and hanging down from there, starts, and the label's offset from
+# its mark in characters (left of it, but right of a mark at the graph's left edge):
+# "X TAB COLOUR TAB HEIGHT TAB OFFSET TAB TEXT". A label stands in the highest row that holds no label closer to it than a
 # line of text; the rows lie one longest label apart. Where every row is taken, the
 # label joins the nearest one's text and its own is left empty; that lengthens the
 # longest label, so the rows are laid out again until they fit.
@@ -481,7 +482,10 @@ END {
             if (fit >= rowmax) break
             rowmax = fit
         }
-        for (i = 1; i <= n; i++) printf "%s\t%s\t%.3f\t%s\n", mx[i], mc[i], 0.97 - (lvl[i] < 0 ? 0 : lvl[i]) * spacing(longest), txt[i]
+        for (i = 1; i <= n; i++) {
+            printf "%s\t%s\t%.3f\t%s\t%s\n", mx[i], mc[i], 0.97 - (lvl[i] < 0 ? 0 : lvl[i]) * spacing(longest),
+                (gx[i] < gap ? "0.8" : "-0.8"), txt[i]
+        }
     }
 }
 

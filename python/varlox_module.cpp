@@ -647,8 +647,10 @@ it), read()'s result, or a 2-D array of heights. Keywords are varlox-view's opti
 as the option's text or as Python values: level ("none", "mean", "plane"), window
 ("hann", "tukey:0.5" or ("tukey", 0.5)), fit and band ("8:64", "0.02:0.25/px", (8, 64) or
 (0.02, 0.25, "px")), peaks, min_prominence, acf (True), acf_threshold, pixel_size (dx or
-(dx, dy) in metres), length, z_scale, fill ("mean" or True), decades, gray, channel. An
-array is measured as a PGM or x3p would be: the psd, fit, angles and peaks always.
+(dx, dy) in metres), length, z_scale, fill ("mean" or True), decades, gray, channel.
+Every source is measured as varlox-view measures a PGM or an x3p: the psd, angles and
+peaks always. threads: the transform's threads, 1 by default (the results are the same
+for any number); the GIL is released while it runs.
 
 Returns a namespace: profile (each column of NAME-full.csv as an array), summary (each
 column of NAME-summary.csv: float, int, str, or None for an empty cell), angles and peaks
@@ -656,6 +658,7 @@ column of NAME-summary.csv: float, int, str, or None for an empty cell), angles 
 columns as long as the rings, the direction columns 180 long) and acf_plane (the
 autocorrelation over the lags, rows of lag -ly..ly top-down), None without acf,
 log_picture (NAME-as-log.bmp's pixels, rows x columns x RGB, uint8) and files. With
-write=True the output set varlox-view writes is written beside the input's path, or with
-write=NAME named from NAME; files lists them. The input array is not changed.)");
+write=True the output set of varlox-view's measuring run is written beside the input's
+path, or with write=NAME named from NAME, all or nothing as the program writes it;
+files lists them. The input array is not changed.)");
 }
