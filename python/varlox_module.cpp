@@ -337,10 +337,7 @@ std::vector<std::string> command_line(const py::dict& keywords) {
     return args;
 }
 
-// A CSV text as a dict of columns, through Python's csv module: numbers as float64
-// arrays (an empty cell NaN), the counting columns as int64, the text columns as lists
-// of str. `groups` splits a file whose columns end at different rows (NAME-acf.csv):
-// each column is as long as the last non-empty cell of its group's first column.
+// The columns of the files that hold counts, and those that hold text.
 bool counting(const std::string& name) {
     static const char* const kCounts[] = {"bin", "rank", "ring"};
     for (const char* c : kCounts) {
@@ -353,6 +350,10 @@ bool textual(const std::string& name) {
     return name == "picture" || name == "height_unit";
 }
 
+// A CSV text as a dict of columns, through Python's csv module: numbers as float64
+// arrays (an empty cell NaN), the counting columns as int64, the text columns as lists
+// of str. `groups` splits a file whose columns end at different rows (NAME-acf.csv):
+// each column is as long as the last non-empty cell of its group's first column.
 py::dict columns_of(const std::string& text, const std::vector<size_t>& groups = {}) {
     py::list rows =
         py::module_::import("csv").attr("reader")(py::module_::import("io").attr("StringIO")(text));
