@@ -658,7 +658,7 @@ struct Tally {
     bool stopped;
 };
 
-thread_local const DftStop* stop_check = nullptr;
+VARLOX_THREAD_LOCAL const DftStop* stop_check = nullptr;
 
 void tally_report(Tally& tally, const Pass& pass) {
     const int64_t done = tally.before + pass.groups_done.load();

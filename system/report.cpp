@@ -6,7 +6,7 @@
 
 namespace {
 
-thread_local std::string* sink = nullptr;
+VARLOX_THREAD_LOCAL std::string* sink = nullptr;
 
 }  // namespace
 

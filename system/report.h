@@ -22,6 +22,17 @@
 #define VARLOX_PRINTF_LIKE
 #endif
 
+// A thread-local variable of the libraries (this thread's sink, its transform's stop
+// check). Initial-exec on ELF systems: reached without a call into the dynamic loader,
+// so the programs need no more of it than before, even when the libraries are compiled
+// position-independent for the Python module (which then takes these few bytes from the
+// static TLS the loader keeps for such modules).
+#if defined(__ELF__)
+#define VARLOX_THREAD_LOCAL thread_local __attribute__((tls_model("initial-exec")))
+#else
+#define VARLOX_THREAD_LOCAL thread_local
+#endif
+
 void report(const char* format, ...) VARLOX_PRINTF_LIKE;
 std::string* report_sink_set(std::string* sink);
 void report_alloc_failure();
