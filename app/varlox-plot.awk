@@ -421,31 +421,15 @@ job == "places" {
 END { if (job == "places") for (i = 1; i <= places; i++) print at[i] "\t" texts[i] }
 
 # --- stagger: the marks "X TAB TEXT TAB COLOUR" of a plot whose horizontal axis runs
-# as span says, "lo=A hi=B logx=L" (A and B numbers, multiplied or divided by numbers:
-# 0.5/1.08; a log scale when L is 1), each given the height of the graph at which its
-# label, drawn upright and hanging down from there, starts, and the label's offset from
-# its mark in characters (left of it, but right of a mark at the graph's left edge):
-# "X TAB COLOUR TAB HEIGHT TAB OFFSET TAB TEXT". A label stands in the highest row that holds no label closer to it than a
-# line of text; the rows lie one longest label apart. Where every row is taken, the
-# label joins the nearest one's text and its own is left empty; that lengthens the
-# longest label, so the rows are laid out again until they fit.
-# The value of a product of numbers: "A*B/C".
-function product(text,   p, n, i, v) {
-    n = split(text, p, /[*\/]/); v = p[1] + 0
-    for (i = 2; i <= n; i++) {
-        text = substr(text, length(p[i - 1]) + 1)
-        v = (substr(text, 1, 1) == "*") ? v * p[i] : v / p[i]
-        text = substr(text, 2)
-    }
-    return v
-}
-BEGIN {
-    if (job == "stagger") {
-        n = split(span, sp, " ")
-        for (i = 1; i <= n; i++) { eq = index(sp[i], "="); bound[substr(sp[i], 1, eq - 1)] = product(substr(sp[i], eq + 1)) }
-        lo = bound["lo"]; hi = bound["hi"]; logx = bound["logx"]; n = 0
-    }
-}
+# from lo * scale / widen to hi * scale * widen (on a log scale when logx is 1), each
+# given the height of the graph at which its label, drawn upright and hanging down from
+# there, starts, and the label's offset from its mark in characters (left of it, but
+# right of a mark at the graph's left edge): "X TAB COLOUR TAB HEIGHT TAB OFFSET TAB
+# TEXT". A label stands in the highest row that holds no label closer to it than a line
+# of text; the rows lie one longest label apart. Where every row is taken, the label
+# joins the nearest one's text and its own is left empty; that lengthens the longest
+# label, so the rows are laid out again until they fit.
+BEGIN { if (job == "stagger") { lo = lo * scale / widen; hi = hi * scale * widen } }
 function place(x) {
     if (logx) return (log(x) - log(lo)) / (log(hi) - log(lo))
     return (x - lo) / (hi - lo)

@@ -7,6 +7,7 @@
 // (dft_stop_set).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
 
 #include <cmath>
 #include <cstdio>
@@ -355,15 +356,22 @@ bool textual(const std::string& name) {
 // of str. `groups` splits a file whose columns end at different rows (NAME-acf.csv):
 // each column is as long as the last non-empty cell of its group's first column.
 py::dict columns_of(const std::string& text, const std::vector<size_t>& groups = {}) {
-    py::list rows =
-        py::module_::import("csv").attr("reader")(py::module_::import("io").attr("StringIO")(text));
-    rows = py::list(rows);
+    std::vector<std::vector<std::string>> rows;
+    for (const py::handle row :
+         py::module_::import("csv").attr("reader")(py::module_::import("io").attr("StringIO")(text))) {
+        rows.push_back(row.cast<std::vector<std::string>>());
+    }
     py::dict out;
-    if (rows.size() == 0) return out;
-    const py::list header = rows[0];
+    if (rows.empty()) return out;
+    const std::vector<std::string>& header = rows[0];
     const size_t n = rows.size() - 1;
+    // Row r's cell in column c; a row the writers left short (they never do) reads empty.
+    static const std::string kEmpty;
+    const auto cell = [&](size_t r, size_t c) -> const std::string& {
+        return c < rows[r + 1].size() ? rows[r + 1][c] : kEmpty;
+    };
     for (size_t c = 0; c < header.size(); ++c) {
-        const std::string name = header[c].cast<std::string>();
+        const std::string& name = header[c];
         size_t lead = 0;
         for (size_t g : groups) {
             if (g <= c) lead = g;
@@ -372,26 +380,25 @@ py::dict columns_of(const std::string& text, const std::vector<size_t>& groups =
         if (!groups.empty()) {
             length = 0;
             for (size_t r = 0; r < n; ++r) {
-                if (!py::list(rows[r + 1])[lead].cast<std::string>().empty()) length = r + 1;
+                if (!cell(r, lead).empty()) length = r + 1;
             }
         }
         if (textual(name)) {
             py::list values;
-            for (size_t r = 0; r < length; ++r) values.append(py::list(rows[r + 1])[c]);
-            out[header[c]] = values;
+            for (size_t r = 0; r < length; ++r) values.append(cell(r, c));
+            out[name.c_str()] = values;
         } else if (counting(name)) {
             py::array_t<int64_t> values(static_cast<py::ssize_t>(length));
-            for (size_t r = 0; r < length; ++r) {
-                values.mutable_at(r) = std::stoll(py::list(rows[r + 1])[c].cast<std::string>());
-            }
-            out[header[c]] = values;
+            for (size_t r = 0; r < length; ++r) values.mutable_at(r) = std::stoll(cell(r, c));
+            out[name.c_str()] = values;
         } else {
             py::array_t<double> values(static_cast<py::ssize_t>(length));
             for (size_t r = 0; r < length; ++r) {
-                const std::string cell = py::list(rows[r + 1])[c].cast<std::string>();
-                values.mutable_at(r) = cell.empty() ? std::nan("") : py::float_(py::str(cell)).cast<double>();
+                const std::string& text_of = cell(r, c);
+                values.mutable_at(r) =
+                    text_of.empty() ? std::nan("") : py::float_(py::str(text_of)).cast<double>();
             }
-            out[header[c]] = values;
+            out[name.c_str()] = values;
         }
     }
     return out;
@@ -499,30 +506,26 @@ py::list write_outputs(const std::string& name, const std::string& input, const 
 
 py::object measure(const py::object& source, const py::object& threads, const py::object& write,
                    const py::kwargs& keywords) {
-    // The map: read from a path, taken from read()'s result, or an array's heights.
+    // The map: an array's heights, or read()'s result (a path is read first), with its
+    // pixel size, unit and path.
+    const bool path = py::isinstance<py::str>(source) || py::hasattr(source, "__fspath__");
+    const py::object scan =
+        path ? read_scan(py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>(),
+                         keywords.contains("channel") ? py::object(keywords["channel"]) : py::none())
+             : source;
     HeightMap map{};
     std::string input;
-    py::object heights = source;
-    if (py::isinstance<py::str>(source) || py::hasattr(source, "__fspath__")) {
-        input = py::str(py::module_::import("os").attr("fspath")(source)).cast<std::string>();
-        const py::object scan =
-            read_scan(input, keywords.contains("channel") ? py::object(keywords["channel"]) : py::none());
+    py::object heights = scan;
+    if (py::hasattr(scan, "heights")) {
         heights = scan.attr("heights");
-        if (!scan.attr("pixel_size").is_none()) {
+        if (py::hasattr(scan, "pixel_size") && !scan.attr("pixel_size").is_none()) {
             map.dx = scan.attr("pixel_size").cast<py::tuple>()[0].cast<double>();
             map.dy = scan.attr("pixel_size").cast<py::tuple>()[1].cast<double>();
         }
-        if (!scan.attr("unit").is_none()) map.z_unit = scan.attr("unit").cast<std::string>();
-    } else if (py::hasattr(source, "heights")) {
-        heights = source.attr("heights");
-        if (py::hasattr(source, "pixel_size") && !source.attr("pixel_size").is_none()) {
-            map.dx = source.attr("pixel_size").cast<py::tuple>()[0].cast<double>();
-            map.dy = source.attr("pixel_size").cast<py::tuple>()[1].cast<double>();
+        if (py::hasattr(scan, "unit") && !scan.attr("unit").is_none()) {
+            map.z_unit = scan.attr("unit").cast<std::string>();
         }
-        if (py::hasattr(source, "unit") && !source.attr("unit").is_none()) {
-            map.z_unit = source.attr("unit").cast<std::string>();
-        }
-        if (py::hasattr(source, "path")) input = source.attr("path").cast<std::string>();
+        if (py::hasattr(scan, "path")) input = scan.attr("path").cast<std::string>();
     }
     const py::array_t<double, py::array::c_style> z = heights_of(heights);
     map.width = static_cast<uint32_t>(z.shape(1));
@@ -534,13 +537,12 @@ py::object measure(const py::object& source, const py::object& threads, const py
     for (const auto& item : keywords) given[item.first] = item.second;
     if (given.contains("channel")) {
         // The channel was read above; the measurement has no use for it.
-        if (!py::isinstance<py::str>(source) && !py::hasattr(source, "__fspath__")) {
+        if (!path) {
             throw py::type_error("channel is for a Gwyddion file's path, not an array");
         }
         given.attr("pop")("channel");
     }
-    const std::vector<std::string> args = command_line(given);
-    std::vector<std::string> line = args;
+    std::vector<std::string> line = command_line(given);
     line.emplace_back("--");
     line.emplace_back(input.empty() ? "the array" : input);
     std::vector<char*> argv;
